@@ -1,0 +1,21 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// One broken foreign-key relationship found after a failed restore: the parent
+// table, its key fields, the parent keys that child rows use but the table
+// lacks, and whether rows were brought back for it.
+class TInconsistency {
+ public:
+  std::string TableName;
+  std::vector<std::string> KeyFields;
+  // One key text per missing parent key: the values in KeyFields order joined
+  // with ";" (the separator only after a non-empty text).
+  std::vector<std::string> MissingKeys;
+  bool DataFound = false;
+
+  // The SQL condition that selects the parent row of MissingKeys[position]:
+  // "where ID = '17' and SEQ = '2'"; each value is a quoted literal.
+  std::string WhereClause(int position) const;
+};
