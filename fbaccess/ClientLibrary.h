@@ -13,9 +13,25 @@ class ClientLibrary {
   static std::string LibraryFile();
 
   // Binds the library when it is not bound yet. Throws EIBClientError (index 1,
-  // "Biblioteca <file> não encontrada. ...") when it cannot be loaded.
+  // "Biblioteca <file> não encontrada. ...") when it cannot be loaded, and
+  // EIBClientError (index 1, the loader's own text) when a required entry point
+  // is missing; the binding then stays unbound and the next call tries again.
   static void Bind();
 
-  // 6 when the client exports isc_rollback_retaining, else 5.
+  // True once Bind succeeded.
+  static bool Bound();
+
+  // 6 when the client exports isc_rollback_retaining, else 5. Binds first.
   static int Version();
+
+  // The three flags that shape the text of a failed client call: the SQL code
+  // line (off by default), the server's message lines (on) and the SQL message
+  // (on, but never consulted). Read under one process-wide lock.
+  struct ErrorMessageFlags {
+    bool sqlCode = false;
+    bool engineMessage = true;
+    bool sqlMessage = true;
+  };
+  static ErrorMessageFlags ErrorMessages();
+  static void SetErrorMessages(const ErrorMessageFlags& flags);
 };

@@ -97,6 +97,21 @@ bool StatusHasCode(const ISC_STATUS* status, ISC_STATUS code);
 // before deciding what to raise).
 std::string ComposeStatusMessage(const ISC_STATUS* status);
 
+// A composed error captured from a status vector, so that it can be raised
+// after further client calls (which reuse the status vector and may release
+// the strings it points to), as when a lost connection is closed first.
+struct StatusError {
+  long sqlCode = 0;
+  long engineCode = 0;
+  std::string message;
+  bool connectionLost = false;  // the vector held 335544741
+};
+StatusError CaptureStatusError(const ISC_STATUS* status);
+[[noreturn]] void RaiseStatusError(const StatusError& error);
+
+// Error code of a lost connection.
+constexpr ISC_STATUS kConnectionLost = 335544741;
+
 // Raises EIBClientError with the index and its message.
 [[noreturn]] void RaiseClientError(int index, const std::string& message);
 

@@ -1,0 +1,208 @@
+#include "fbaccess/ClientLibrary.h"
+
+#include <dlfcn.h>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+
+#include "fbaccess/EIBClientError.h"
+#include "fbaccess/detail/ClientApi.h"
+
+namespace {
+
+// Everything the binding holds. The entry-point table is written only while
+// bindMutex is held and before `bound` turns true; afterwards it is read-only.
+std::mutex bindMutex;
+std::atomic<bool> bound{false};
+std::string libraryFile = "libfbclient.so.2";
+void* libraryHandle = nullptr;
+fbdetail::ClientApi api;
+int clientVersion = 0;
+
+std::mutex flagsMutex;
+ClientLibrary::ErrorMessageFlags flags;
+
+// Stand-ins for the version-6 functions when the client is version 5: same
+// signature, but calling one raises EIBClientError index 3 naming the function.
+template <typename F>
+struct Substitute;
+
+template <typename R, typename... A>
+struct Substitute<R (*)(A...)> {
+  template <const char* Name>
+  static R Call(A...) {
+    fbdetail::RaiseClientError(
+        3, std::string(Name) +
+               " é uma função do InterBase 6. Por favor instale o InterBase 6 para poder usa-la");
+  }
+};
+
+constexpr char kRollbackRetaining[] = "isc_rollback_retaining";
+constexpr char kServiceAttach[] = "isc_service_attach";
+constexpr char kServiceDetach[] = "isc_service_detach";
+constexpr char kServiceQuery[] = "isc_service_query";
+constexpr char kServiceStart[] = "isc_service_start";
+constexpr char kDecodeSqlDate[] = "isc_decode_sql_date";
+constexpr char kDecodeSqlTime[] = "isc_decode_sql_time";
+constexpr char kDecodeTimestamp[] = "isc_decode_timestamp";
+constexpr char kEncodeSqlDate[] = "isc_encode_sql_date";
+constexpr char kEncodeSqlTime[] = "isc_encode_sql_time";
+constexpr char kEncodeTimestamp[] = "isc_encode_timestamp";
+
+// Resolves one required entry point; a missing one raises the loader's text.
+template <typename F>
+void Resolve(void* library, F& slot, const char* name) {
+  dlerror();
+  void* symbol = dlsym(library, name);
+  if (symbol == nullptr) {
+    const char* why = dlerror();
+    fbdetail::RaiseClientError(1, why != nullptr ? why : std::string(name));
+  }
+  slot = reinterpret_cast<F>(symbol);
+}
+
+template <const char* Name, typename F>
+void Substitute5(F& slot) {
+  slot = &Substitute<F>::template Call<Name>;
+}
+
+void ResolveAll(void* library, fbdetail::ClientApi& table, int& version) {
+#define FB_RESOLVE(name) Resolve(library, table.name, #name)
+  FB_RESOLVE(isc_sqlcode);
+  FB_RESOLVE(isc_interprete);
+  FB_RESOLVE(isc_sql_interprete);
+  FB_RESOLVE(isc_vax_integer);
+  FB_RESOLVE(isc_open_blob2);
+  FB_RESOLVE(isc_create_blob2);
+  FB_RESOLVE(isc_get_segment);
+  FB_RESOLVE(isc_put_segment);
+  FB_RESOLVE(isc_close_blob);
+  FB_RESOLVE(isc_cancel_blob);
+  FB_RESOLVE(isc_blob_info);
+  FB_RESOLVE(isc_decode_date);
+  FB_RESOLVE(isc_encode_date);
+  FB_RESOLVE(isc_dsql_alloc_statement2);
+  FB_RESOLVE(isc_dsql_prepare);
+  FB_RESOLVE(isc_dsql_sql_info);
+  FB_RESOLVE(isc_dsql_describe);
+  FB_RESOLVE(isc_dsql_describe_bind);
+  FB_RESOLVE(isc_dsql_execute);
+  FB_RESOLVE(isc_dsql_execute2);
+  FB_RESOLVE(isc_dsql_execute_immediate);
+  FB_RESOLVE(isc_dsql_set_cursor_name);
+  FB_RESOLVE(isc_dsql_fetch);
+  FB_RESOLVE(isc_dsql_free_statement);
+  FB_RESOLVE(isc_attach_database);
+  FB_RESOLVE(isc_detach_database);
+  FB_RESOLVE(isc_database_info);
+  FB_RESOLVE(isc_drop_database);
+  FB_RESOLVE(isc_start_multiple);
+  FB_RESOLVE(isc_commit_transaction);
+  FB_RESOLVE(isc_commit_retaining);
+  FB_RESOLVE(isc_rollback_transaction);
+  FB_RESOLVE(isc_prepare_transaction);
+  FB_RESOLVE(isc_prepare_transaction2);
+  FB_RESOLVE(isc_que_events);
+  FB_RESOLVE(isc_cancel_events);
+  FB_RESOLVE(isc_event_counts);
+  FB_RESOLVE(isc_wait_for_event);
+  FB_RESOLVE(isc_add_user);
+  FB_RESOLVE(isc_delete_user);
+  FB_RESOLVE(isc_modify_user);
+
+  dlerror();
+  if (dlsym(library, "isc_rollback_retaining") != nullptr) {
+    version = 6;
+    FB_RESOLVE(isc_rollback_retaining);
+    FB_RESOLVE(isc_service_attach);
+    FB_RESOLVE(isc_service_detach);
+    FB_RESOLVE(isc_service_query);
+    FB_RESOLVE(isc_service_start);
+    FB_RESOLVE(isc_decode_sql_date);
+    FB_RESOLVE(isc_decode_sql_time);
+    FB_RESOLVE(isc_decode_timestamp);
+    FB_RESOLVE(isc_encode_sql_date);
+    FB_RESOLVE(isc_encode_sql_time);
+    FB_RESOLVE(isc_encode_timestamp);
+  } else {
+    version = 5;
+    Substitute5<kRollbackRetaining>(table.isc_rollback_retaining);
+    Substitute5<kServiceAttach>(table.isc_service_attach);
+    Substitute5<kServiceDetach>(table.isc_service_detach);
+    Substitute5<kServiceQuery>(table.isc_service_query);
+    Substitute5<kServiceStart>(table.isc_service_start);
+    Substitute5<kDecodeSqlDate>(table.isc_decode_sql_date);
+    Substitute5<kDecodeSqlTime>(table.isc_decode_sql_time);
+    Substitute5<kDecodeTimestamp>(table.isc_decode_timestamp);
+    Substitute5<kEncodeSqlDate>(table.isc_encode_sql_date);
+    Substitute5<kEncodeSqlTime>(table.isc_encode_sql_time);
+    Substitute5<kEncodeTimestamp>(table.isc_encode_timestamp);
+  }
+  dlerror();
+#undef FB_RESOLVE
+}
+
+}  // namespace
+
+void ClientLibrary::UseLibraryFile(const std::string& file) {
+  const std::lock_guard<std::mutex> lock(bindMutex);
+  if (libraryHandle == nullptr) {
+    libraryFile = file;
+  }
+}
+
+std::string ClientLibrary::LibraryFile() {
+  const std::lock_guard<std::mutex> lock(bindMutex);
+  return libraryFile;
+}
+
+void ClientLibrary::Bind() {
+  if (bound.load(std::memory_order_acquire)) {
+    return;
+  }
+  const std::lock_guard<std::mutex> lock(bindMutex);
+  if (bound.load(std::memory_order_relaxed)) {
+    return;
+  }
+  if (libraryHandle == nullptr) {
+    libraryHandle = dlopen(libraryFile.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (libraryHandle == nullptr) {
+      fbdetail::RaiseClientError(1, "Biblioteca " + libraryFile +
+                                        " não encontrada. Por favor instale InterBase para usar "
+                                        "esta funcionalidade");
+    }
+  }
+  // Resolve into a scratch table so that a failed attempt leaves the shared
+  // table untouched: nobody can call through a half-filled binding.
+  fbdetail::ClientApi table;
+  int version = 0;
+  ResolveAll(libraryHandle, table, version);
+  api = table;
+  clientVersion = version;
+  bound.store(true, std::memory_order_release);
+}
+
+bool ClientLibrary::Bound() {
+  return bound.load(std::memory_order_acquire);
+}
+
+int ClientLibrary::Version() {
+  Bind();
+  return clientVersion;
+}
+
+ClientLibrary::ErrorMessageFlags ClientLibrary::ErrorMessages() {
+  const std::lock_guard<std::mutex> lock(flagsMutex);
+  return flags;
+}
+
+void ClientLibrary::SetErrorMessages(const ErrorMessageFlags& newFlags) {
+  const std::lock_guard<std::mutex> lock(flagsMutex);
+  flags = newFlags;
+}
+
+const fbdetail::ClientApi& fbdetail::Api() {
+  ClientLibrary::Bind();
+  return api;
+}
