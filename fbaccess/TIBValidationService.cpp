@@ -1,0 +1,7 @@
+#include "fbaccess/TIBValidationService.h"
+
+#include "fbaccess/detail/ServiceBuffers.h"
+
+std::string TIBValidationService::BuildStartRequest() const {
+  return fbdetail::BuildRepairRequest(databaseName_, options_);
+}
