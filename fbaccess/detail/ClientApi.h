@@ -109,6 +109,14 @@ struct StatusError {
 StatusError CaptureStatusError(const ISC_STATUS* status);
 [[noreturn]] void RaiseStatusError(const StatusError& error);
 
+// One entry of the vector isc_start_multiple reads, one per database, in the
+// client's own layout (pointer, 32-bit length, pointer: 24 bytes on 64-bit).
+struct TransactionElement {
+  isc_db_handle* database;
+  int tpbLength;
+  const ISC_UCHAR* tpb;
+};
+
 // Error code of a lost connection.
 constexpr ISC_STATUS kConnectionLost = 335544741;
 
