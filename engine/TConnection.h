@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+
+#include "fbaccess/TIBDatabase.h"
+#include "fbaccess/TIBQuery.h"
+#include "fbaccess/TIBTransaction.h"
+
+// One database connection of the engine: a database, its own transaction and
+// a query, wired to each other and logging in as sysdba without a prompt. No
+// database is named until SetDatabasePath.
+class TConnection {
+ public:
+  TConnection();
+  TConnection(const TConnection&) = delete;
+  TConnection& operator=(const TConnection&) = delete;
+
+  TIBDatabase& Database() { return database_; }
+  TIBTransaction& Transaction() { return transaction_; }
+  TIBQuery& Query() { return query_; }
+
+  // Names the database file; it is always reached through the local server
+  // ("localhost:" + path), never opened embedded in this process.
+  void SetDatabasePath(const std::string& path);
+
+ private:
+  // Declared in this order so the query goes first and the database last.
+  TIBDatabase database_;
+  TIBTransaction transaction_;
+  TIBQuery query_;
+};
