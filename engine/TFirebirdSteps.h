@@ -1,0 +1,78 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/IRecoverySteps.h"
+#include "engine/TConnection.h"
+#include "engine/TOrphanSearch.h"
+#include "engine/TRecoveryContext.h"
+#include "engine/TSalvage.h"
+#include "fbaccess/TIBBackupService.h"
+#include "fbaccess/TIBConfigService.h"
+#include "fbaccess/TIBRestoreService.h"
+#include "fbaccess/TIBValidationService.h"
+
+// The step routines of a run, carried out against the local Firebird server:
+// the database through "localhost:" + path, the service manager over TCP at
+// "localhost". Every routine shows its own failures to the user and answers
+// yes or no; only a failed attach at the start of acessoExclusivo escapes
+// (the run reports it).
+class TFirebirdSteps : public IRecoverySteps {
+ public:
+  explicit TFirebirdSteps(TRecoveryContext& context);
+  ~TFirebirdSteps() override;
+  TFirebirdSteps(const TFirebirdSteps&) = delete;
+  TFirebirdSteps& operator=(const TFirebirdSteps&) = delete;
+
+  // Suits TThreadRecovery's factory of step routines.
+  static std::unique_ptr<IRecoverySteps> Create(TRecoveryContext& context);
+
+  bool acessoExclusivo() override;
+  bool doCopy(const std::string& source, const std::string& target) override;
+  bool doValidate(const std::string& databasePath) override;
+  bool doMend() override;
+  bool doBackup(const std::string& databasePath, const std::string& backupFile, int key) override;
+  bool doRestore(const std::string& backupFile, const std::string& databasePath, int key) override;
+  bool bringOnline(const std::string& databasePath) override;
+  std::unique_ptr<TInconsistency> checkInconsistencies(const std::string& restoredPath,
+                                                       const std::string& line) override;
+  bool doCopyDataFromOldBackup(std::vector<std::unique_ptr<TInconsistency>>& list) override;
+
+  TRecoveryContext& Context() { return context_; }
+  TConnection& TargetConnection() { return targetConnection_; }
+  TConnection& SourceConnection() { return sourceConnection_; }
+  TIBValidationService& ValidationService() { return validationService_; }
+  TIBBackupService& BackupService() { return backupService_; }
+  TIBRestoreService& RestoreService() { return restoreService_; }
+  TIBConfigService& ConfigService() { return configService_; }
+
+  // The monitoring query that lists the other attachments of the database.
+  static const char* const kMonitoringQuery;
+
+ private:
+  // Runs a started validation or mend to its end: empties the log, streams
+  // the output into it and files it under `key`. Firebird 3 answers a repair
+  // that found errors with a summary status instead of output lines; that
+  // status is written to the log as the output.
+  void RunRepairAction(int key);
+  // Streams the output of a started backup or restore into the emptied log.
+  void ReadServiceOutput(TIBControlAndQueryService& service);
+  // Shows an exception of a routine in the error box that starts with `prefix`.
+  void ReportException(const std::string& prefix, const std::exception& error);
+
+  TRecoveryContext& context_;
+  TConnection targetConnection_;
+  TConnection sourceConnection_;
+  TIBValidationService validationService_;
+  TIBBackupService backupService_;
+  TIBRestoreService restoreService_;
+  TIBConfigService configService_;
+  // Level 2: steps 7 and 8 over the two connections above.
+  TOrphanSearch orphanSearch_{context_, targetConnection_};
+  TSalvage salvage_{context_, targetConnection_, sourceConnection_,
+                    [this](const std::string& backup, const std::string& db, int key) {
+                      return doRestore(backup, db, key);
+                    }};
+};
