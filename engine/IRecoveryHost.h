@@ -7,6 +7,9 @@
 // What the recovery engine asks of the front end that shows a run. Every call
 // is made on the engine's thread and returns only when the front end has
 // carried it out (the window hands each one to its UI thread and waits).
+// A front end that can no longer show anything (its window is closing) may
+// throw ERunAborted (engine/ERunAborted.h) from any call: the run then ends
+// at once without calling it again.
 class IRecoveryHost {
  public:
   virtual ~IRecoveryHost() = default;

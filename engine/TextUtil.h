@@ -1,0 +1,23 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+// Small text helpers shared by the run and the orphan analysis. Letter case is
+// folded for ASCII letters only: the names and phrases compared here (paths'
+// extensions, server output, SQL identifiers) are ASCII.
+
+// a and b hold the same text when letter case is ignored.
+bool SameTextIgnoringCase(const std::string& a, const std::string& b);
+
+// Position of the first `what` in `text` at or after `from`, ignoring letter
+// case; std::string::npos when there is none.
+std::size_t FindIgnoringCase(const std::string& text, const std::string& what,
+                             std::size_t from = 0);
+
+// `text` without its leading and trailing characters of code 32 or less.
+std::string TrimText(const std::string& text);
+
+// The whole percentage position * 100 / count, cut towards zero, followed by
+// "%"; the empty text when count is 0.
+std::string percentText(long long position, long long count);

@@ -1,0 +1,117 @@
+// The run on a thread of its own, as the window starts it.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "engine/ERunAborted.h"
+#include "engine/TThreadRecovery.h"
+#include "support/ScriptedHost.h"
+#include "support/ScriptedSteps.h"
+
+using ::testing::ElementsAre;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Holds the closing message open until the test releases it.
+class GatedHost : public ScriptedHost {
+ public:
+  MessageAnswer AskUser(const std::string& text, MessageKind kind,
+                        MessageButtons buttons) override {
+    const MessageAnswer answer = ScriptedHost::AskUser(text, kind, buttons);
+    std::unique_lock<std::mutex> lock(gate_);
+    opened_.wait(lock, [this] { return open_; });
+    return answer;
+  }
+  void Open() {
+    {
+      std::lock_guard<std::mutex> lock(gate_);
+      open_ = true;
+    }
+    opened_.notify_all();
+  }
+
+ private:
+  std::mutex gate_;
+  std::condition_variable opened_;
+  bool open_ = false;
+};
+
+// A front end whose window went away while a question was open.
+class ClosingHost : public ScriptedHost {
+ public:
+  MessageAnswer AskUser(const std::string& text, MessageKind kind,
+                        MessageButtons buttons) override {
+    ScriptedHost::AskUser(text, kind, buttons);
+    throw ERunAborted();
+  }
+};
+
+TEST(ThreadRecovery, RunsOnItsOwnThreadAndFinishesAfterTheClosingMessage) {
+  GatedHost host;
+  host.Answer(MessageAnswer::Ok);
+  std::thread::id factoryThread;
+  std::thread::id routineThread;
+  TThreadRecovery run(host, "/srv/dados/empresa.fdb", "", [&](TRecoveryContext& context) {
+    factoryThread = std::this_thread::get_id();
+    auto steps = std::make_unique<ScriptedSteps>(context);
+    steps->Script("acessoExclusivo", [&](TRecoveryContext&) {
+      routineThread = std::this_thread::get_id();
+      return false;
+    });
+    return steps;
+  });
+  EXPECT_EQ(factoryThread, std::this_thread::get_id());
+
+  ASSERT_TRUE(host.WaitForCall("AskUser", 10s));
+  EXPECT_FALSE(run.WaitFor(50ms));
+  EXPECT_FALSE(run.Finished());
+  host.Open();
+  ASSERT_TRUE(run.WaitFor(10s));
+  EXPECT_TRUE(run.Finished());
+  EXPECT_NE(routineThread, std::this_thread::get_id());
+  EXPECT_EQ(host.Transcript().back(),
+            "AskUser Information Ok O banco de dados estava em uso e não pôde ser validado.");
+}
+
+TEST(ThreadRecovery, DefaultRoutinesSayTheyAreNotAvailable) {
+  ScriptedHost host;
+  host.Answer(MessageAnswer::Ok);
+  host.Answer(MessageAnswer::Ok);
+  {
+    TThreadRecovery run(host, "/srv/dados/empresa.fdb", "", TThreadRecovery::DefaultSteps());
+    ASSERT_TRUE(run.WaitFor(10s));
+  }
+  EXPECT_THAT(host.Questions(),
+              ElementsAre("A rotina acessoExclusivo() ainda não está disponível.",
+                          "O banco de dados estava em uso e não pôde ser validado."));
+}
+
+TEST(ThreadRecovery, FrontEndGoneEndsTheRunWithoutFurtherCalls) {
+  ClosingHost host;
+  host.Answer(MessageAnswer::Yes);
+  TThreadRecovery run(host, "/srv/dados/empresa.fdb", "", [](TRecoveryContext& context) {
+    auto steps = std::make_unique<ScriptedSteps>(context);
+    steps->Script("acessoExclusivo", true);
+    steps->Script("doCopy", false);
+    return steps;
+  });
+  ASSERT_TRUE(run.WaitFor(10s));
+  const std::vector<std::string> transcript = host.Transcript();
+  EXPECT_EQ(transcript.back(),
+            "AskUser Information YesNo Não foi possível realizar a cópia de "
+            "segurança.\rContinua assim mesmo?");
+}
+
+TEST(ThreadRecovery, RefusesAMissingFactory) {
+  ScriptedHost host;
+  EXPECT_THROW(TThreadRecovery(host, "/d/e.fdb", "", nullptr), std::invalid_argument);
+  EXPECT_THROW(TThreadRecovery(host, "/d/e.fdb", "",
+                               [](TRecoveryContext&) { return std::unique_ptr<IRecoverySteps>(); }),
+               std::invalid_argument);
+  EXPECT_TRUE(host.Transcript().empty());
+}
+
+}  // namespace

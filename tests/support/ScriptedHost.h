@@ -1,0 +1,91 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/IRecoveryHost.h"
+
+// A front end for tests: records every call of the engine, in order, as one
+// transcript line each, keeps a copy of the log view and of the saved step
+// logs, and answers the questions from a script. May be called from the
+// engine's thread while the test's thread reads it.
+//
+// Transcript lines:
+//   BeginRunDisplay | EndRunDisplay | ClearLog
+//   ReportStep <key> <phase> <outcome> <text>      e.g. "ReportStep 3 2 20 Erros encontrados"
+//   AskUser <Kind> <YesNo|Ok> <text>               e.g. "AskUser Information Ok O banco ..."
+//   WriteLog <index> <text>                        e.g. "WriteLog -1 gbak: ..."
+//   SnapshotStepLog <key>
+//   SetLevelRowsEnabled <true|false> <level>
+//   AskForBackupFile <path before> -> <path after>
+// Texts are recorded unchanged ("\r" stays a carriage return).
+class ScriptedHost : public IRecoveryHost {
+ public:
+  ScriptedHost() = default;
+
+  // --- script -----------------------------------------------------------
+  // The answer to the next question not yet answered. When `textPart` is
+  // given, the question must contain it, else the test fails.
+  void Answer(MessageAnswer answer, const std::string& textPart = "");
+  // The next AskForBackupFile: std::nullopt answers No to "Deseja escolher um
+  // arquivo?" (the path stays); "" cancels the picker; otherwise the file chosen.
+  void ChooseBackupFile(std::optional<std::string> chosen);
+  // Whether WriteLog calls enter the transcript (on by default; long server
+  // outputs can make it big).
+  void RecordLogLines(bool record);
+
+  // --- what happened ---------------------------------------------------
+  std::vector<std::string> Transcript() const;
+  // The transcript lines joined with "\n", for failure output.
+  std::string TranscriptText() const;
+  // Only the transcript lines that begin with `prefix` (e.g. "ReportStep 7 ").
+  std::vector<std::string> Calls(const std::string& prefix) const;
+  // The texts of every question asked, in order.
+  std::vector<std::string> Questions() const;
+  // The log view as it stands.
+  std::vector<std::string> LogLines() const;
+  // The saved log of a step, as filed by its last SnapshotStepLog; empty when none.
+  std::vector<std::string> SavedLog(int key) const;
+  // Scripted answers and backup choices that were never used.
+  std::size_t UnusedAnswers() const;
+  // Waits until a transcript line beginning with `prefix` exists.
+  bool WaitForCall(const std::string& prefix, std::chrono::milliseconds timeout) const;
+
+  // --- IRecoveryHost ----------------------------------------------------
+  void ReportStep(int key, int phase, int outcome, const std::string& text) override;
+  MessageAnswer AskUser(const std::string& text, MessageKind kind, MessageButtons buttons) override;
+  void ClearLog() override;
+  void WriteLog(const std::string& text, int index) override;
+  void SnapshotStepLog(int key) override;
+  void BeginRunDisplay() override;
+  void EndRunDisplay() override;
+  void SetLevelRowsEnabled(bool enabled, int level) override;
+  void AskForBackupFile(std::string& backupPath) override;
+
+  static const char* KindName(MessageKind kind);
+  static const char* ButtonsName(MessageButtons buttons);
+
+ private:
+  struct ScriptedAnswer {
+    MessageAnswer answer;
+    std::string textPart;
+  };
+
+  void Record(const std::string& line);  // caller holds mutex_
+
+  mutable std::mutex mutex_;
+  mutable std::condition_variable changed_;
+  std::vector<std::string> transcript_;
+  std::vector<std::string> questions_;
+  std::vector<std::string> log_;
+  std::map<int, std::vector<std::string>> savedLogs_;
+  std::deque<ScriptedAnswer> answers_;
+  std::deque<std::optional<std::string>> backupChoices_;
+  bool recordLogLines_ = true;
+};

@@ -1,0 +1,135 @@
+#include "support/ScriptedSteps.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+void ScriptedSteps::Script(const std::string& routine, bool answer) {
+  Script(routine, [answer](TRecoveryContext&) { return answer; });
+}
+
+void ScriptedSteps::Script(const std::string& routine, Action action) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  actions_[routine].push_back(std::move(action));
+}
+
+void ScriptedSteps::ScriptThrow(const std::string& routine, const std::string& message) {
+  if (routine == "checkInconsistencies") {
+    ScriptRecord([message](TRecoveryContext&) -> std::unique_ptr<TInconsistency> {
+      throw std::runtime_error(message);
+    });
+    return;
+  }
+  Script(routine, [message](TRecoveryContext&) -> bool { throw std::runtime_error(message); });
+}
+
+void ScriptedSteps::ScriptRecord(const std::optional<TInconsistency>& record) {
+  ScriptRecord([record](TRecoveryContext&) {
+    return record ? std::make_unique<TInconsistency>(*record) : nullptr;
+  });
+}
+
+void ScriptedSteps::ScriptRecord(RecordAction action) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  records_.push_back(std::move(action));
+}
+
+std::vector<std::string> ScriptedSteps::Calls() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return calls_;
+}
+
+std::size_t ScriptedSteps::UnusedAnswers() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::size_t unused = records_.size();
+  for (const auto& [routine, queue] : actions_) {
+    unused += queue.size();
+  }
+  return unused;
+}
+
+ScriptedSteps::Action ScriptedSteps::WritesLog(std::vector<std::string> lines, bool answer) {
+  return [lines = std::move(lines), answer](TRecoveryContext& context) {
+    context.ClearLog();
+    for (const std::string& line : lines) {
+      context.WriteLog(line);
+    }
+    return answer;
+  };
+}
+
+bool ScriptedSteps::Next(const std::string& routine, const std::string& call) {
+  Action action;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    calls_.push_back(call);
+    auto& queue = actions_[routine];
+    if (queue.empty()) {
+      ADD_FAILURE() << "Unscripted call: " << call;
+      return false;
+    }
+    action = std::move(queue.front());
+    queue.pop_front();
+  }
+  return action(context_);  // outside the lock: it may call back into the run
+}
+
+bool ScriptedSteps::acessoExclusivo() {
+  return Next("acessoExclusivo", "acessoExclusivo");
+}
+
+bool ScriptedSteps::doCopy(const std::string& source, const std::string& target) {
+  return Next("doCopy", "doCopy " + source + " " + target);
+}
+
+bool ScriptedSteps::doValidate(const std::string& databasePath) {
+  return Next("doValidate", "doValidate " + databasePath);
+}
+
+bool ScriptedSteps::doMend() {
+  return Next("doMend", "doMend");
+}
+
+bool ScriptedSteps::doBackup(const std::string& databasePath, const std::string& backupFile,
+                             int key) {
+  return Next("doBackup",
+              "doBackup " + databasePath + " " + backupFile + " " + std::to_string(key));
+}
+
+bool ScriptedSteps::doRestore(const std::string& backupFile, const std::string& databasePath,
+                              int key) {
+  return Next("doRestore",
+              "doRestore " + backupFile + " " + databasePath + " " + std::to_string(key));
+}
+
+bool ScriptedSteps::bringOnline(const std::string& databasePath) {
+  return Next("bringOnline", "bringOnline " + databasePath);
+}
+
+std::unique_ptr<TInconsistency> ScriptedSteps::checkInconsistencies(const std::string& restoredPath,
+                                                                    const std::string& line) {
+  const std::string call = "checkInconsistencies " + restoredPath + " " + line;
+  RecordAction action;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    calls_.push_back(call);
+    if (records_.empty()) {
+      ADD_FAILURE() << "Unscripted call: " << call;
+      return nullptr;
+    }
+    action = std::move(records_.front());
+    records_.pop_front();
+  }
+  return action(context_);
+}
+
+bool ScriptedSteps::doCopyDataFromOldBackup(std::vector<std::unique_ptr<TInconsistency>>& list) {
+  std::string tables;
+  for (const auto& record : list) {
+    if (!tables.empty()) {
+      tables += ",";
+    }
+    tables += record->TableName;
+  }
+  return Next("doCopyDataFromOldBackup", "doCopyDataFromOldBackup " + tables);
+}

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/IRecoverySteps.h"
+#include "engine/TRecoveryContext.h"
+
+// Step routines for tests of the run: every answer comes from a script, kept
+// per routine in call order, and every call is recorded with its arguments.
+// Routines are named as in IRecoverySteps ("acessoExclusivo", "doCopy",
+// "doValidate", "doMend", "doBackup", "doRestore", "bringOnline",
+// "checkInconsistencies", "doCopyDataFromOldBackup"). A call without a
+// scripted answer fails the test and answers no.
+//
+// Call lines: the routine's name followed by its arguments, each after one
+// blank: "doCopy <source> <target>", "doBackup <database> <file> <key>",
+// "doRestore <file> <database> <key>", "checkInconsistencies <path> <line>",
+// "doCopyDataFromOldBackup <TableName>,<TableName>,...", "doMend", ...
+class ScriptedSteps : public IRecoverySteps {
+ public:
+  using Action = std::function<bool(TRecoveryContext&)>;
+  using RecordAction = std::function<std::unique_ptr<TInconsistency>(TRecoveryContext&)>;
+
+  explicit ScriptedSteps(TRecoveryContext& context) : context_(context) {}
+
+  // The next call of `routine` answers `answer`.
+  void Script(const std::string& routine, bool answer);
+  // The next call of `routine` runs `action` (which may write the run log,
+  // ask the user or throw) and answers its result.
+  void Script(const std::string& routine, Action action);
+  // The next call of `routine` throws std::runtime_error(message).
+  void ScriptThrow(const std::string& routine, const std::string& message);
+  // The next checkInconsistencies answers a copy of `record`, or nothing.
+  void ScriptRecord(const std::optional<TInconsistency>& record);
+  void ScriptRecord(RecordAction action);
+
+  std::vector<std::string> Calls() const;
+  std::size_t UnusedAnswers() const;
+
+  // An action that writes `lines` to the run log after emptying it (as the
+  // service routines do), then answers `answer`.
+  static Action WritesLog(std::vector<std::string> lines, bool answer);
+
+  bool acessoExclusivo() override;
+  bool doCopy(const std::string& source, const std::string& target) override;
+  bool doValidate(const std::string& databasePath) override;
+  bool doMend() override;
+  bool doBackup(const std::string& databasePath, const std::string& backupFile, int key) override;
+  bool doRestore(const std::string& backupFile, const std::string& databasePath, int key) override;
+  bool bringOnline(const std::string& databasePath) override;
+  std::unique_ptr<TInconsistency> checkInconsistencies(const std::string& restoredPath,
+                                                       const std::string& line) override;
+  bool doCopyDataFromOldBackup(std::vector<std::unique_ptr<TInconsistency>>& list) override;
+
+ private:
+  bool Next(const std::string& routine, const std::string& call);
+
+  TRecoveryContext& context_;
+  mutable std::mutex mutex_;
+  std::map<std::string, std::deque<Action>> actions_;
+  std::deque<RecordAction> records_;
+  std::vector<std::string> calls_;
+};
