@@ -11,17 +11,26 @@
 
 namespace {
 
-// Everything the binding holds. The entry-point table is written only while
-// bindMutex is held and before `bound` turns true; afterwards it is read-only.
-std::mutex bindMutex;
-std::atomic<bool> bound{false};
-std::string libraryFile = "libfbclient.so.2";
-void* libraryHandle = nullptr;
-fbdetail::ClientApi api;
-int clientVersion = 0;
+// Everything the binding holds, built on first use so that tests may name
+// their client from static initialisers of their own. The entry-point table is
+// written only while `mutex` is held and before `bound` turns true; afterwards
+// it is read-only.
+struct Binding {
+  std::mutex mutex;
+  std::atomic<bool> bound{false};
+  std::string libraryFile = "libfbclient.so.2";
+  void* libraryHandle = nullptr;
+  fbdetail::ClientApi api;
+  int clientVersion = 0;
 
-std::mutex flagsMutex;
-ClientLibrary::ErrorMessageFlags flags;
+  std::mutex flagsMutex;
+  ClientLibrary::ErrorMessageFlags flags;
+};
+
+Binding& TheBinding() {
+  static Binding binding;
+  return binding;
+}
 
 // Stand-ins for the version-6 functions when the client is version 5: same
 // signature, but calling one raises EIBClientError index 3 naming the function.
@@ -146,29 +155,32 @@ void ResolveAll(void* library, fbdetail::ClientApi& table, int& version) {
 }  // namespace
 
 void ClientLibrary::UseLibraryFile(const std::string& file) {
-  const std::lock_guard<std::mutex> lock(bindMutex);
-  if (libraryHandle == nullptr) {
-    libraryFile = file;
+  Binding& binding = TheBinding();
+  const std::lock_guard<std::mutex> lock(binding.mutex);
+  if (binding.libraryHandle == nullptr) {
+    binding.libraryFile = file;
   }
 }
 
 std::string ClientLibrary::LibraryFile() {
-  const std::lock_guard<std::mutex> lock(bindMutex);
-  return libraryFile;
+  Binding& binding = TheBinding();
+  const std::lock_guard<std::mutex> lock(binding.mutex);
+  return binding.libraryFile;
 }
 
 void ClientLibrary::Bind() {
-  if (bound.load(std::memory_order_acquire)) {
+  Binding& binding = TheBinding();
+  if (binding.bound.load(std::memory_order_acquire)) {
     return;
   }
-  const std::lock_guard<std::mutex> lock(bindMutex);
-  if (bound.load(std::memory_order_relaxed)) {
+  const std::lock_guard<std::mutex> lock(binding.mutex);
+  if (binding.bound.load(std::memory_order_relaxed)) {
     return;
   }
-  if (libraryHandle == nullptr) {
-    libraryHandle = dlopen(libraryFile.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (libraryHandle == nullptr) {
-      fbdetail::RaiseClientError(1, "Biblioteca " + libraryFile +
+  if (binding.libraryHandle == nullptr) {
+    binding.libraryHandle = dlopen(binding.libraryFile.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (binding.libraryHandle == nullptr) {
+      fbdetail::RaiseClientError(1, "Biblioteca " + binding.libraryFile +
                                         " não encontrada. Por favor instale InterBase para usar "
                                         "esta funcionalidade");
     }
@@ -177,32 +189,34 @@ void ClientLibrary::Bind() {
   // table untouched: nobody can call through a half-filled binding.
   fbdetail::ClientApi table;
   int version = 0;
-  ResolveAll(libraryHandle, table, version);
-  api = table;
-  clientVersion = version;
-  bound.store(true, std::memory_order_release);
+  ResolveAll(binding.libraryHandle, table, version);
+  binding.api = table;
+  binding.clientVersion = version;
+  binding.bound.store(true, std::memory_order_release);
 }
 
 bool ClientLibrary::Bound() {
-  return bound.load(std::memory_order_acquire);
+  return TheBinding().bound.load(std::memory_order_acquire);
 }
 
 int ClientLibrary::Version() {
   Bind();
-  return clientVersion;
+  return TheBinding().clientVersion;
 }
 
 ClientLibrary::ErrorMessageFlags ClientLibrary::ErrorMessages() {
-  const std::lock_guard<std::mutex> lock(flagsMutex);
-  return flags;
+  Binding& binding = TheBinding();
+  const std::lock_guard<std::mutex> lock(binding.flagsMutex);
+  return binding.flags;
 }
 
-void ClientLibrary::SetErrorMessages(const ErrorMessageFlags& newFlags) {
-  const std::lock_guard<std::mutex> lock(flagsMutex);
-  flags = newFlags;
+void ClientLibrary::SetErrorMessages(const ErrorMessageFlags& flags) {
+  Binding& binding = TheBinding();
+  const std::lock_guard<std::mutex> lock(binding.flagsMutex);
+  binding.flags = flags;
 }
 
 const fbdetail::ClientApi& fbdetail::Api() {
   ClientLibrary::Bind();
-  return api;
+  return TheBinding().api;
 }
