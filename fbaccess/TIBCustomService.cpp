@@ -48,6 +48,10 @@ void TIBCustomService::SetProtocol(TProtocol protocol) {
   }
   CheckInactive();
   protocol_ = protocol;
+  // The local service manager has no server name.
+  if (protocol_ == Local) {
+    serverName_.clear();
+  }
 }
 
 void TIBCustomService::SetParams(const std::vector<std::string>& params) {

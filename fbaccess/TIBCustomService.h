@@ -14,7 +14,8 @@ class TIBCustomService {
   TIBCustomService(const TIBCustomService&) = delete;
   TIBCustomService& operator=(const TIBCustomService&) = delete;
 
-  // Changing these while attached is refused (index 91).
+  // Changing these while attached is refused (index 91). Choosing Local empties
+  // ServerName.
   const std::string& ServerName() const { return serverName_; }
   void SetServerName(const std::string& serverName);
   TProtocol Protocol() const { return protocol_; }

@@ -86,6 +86,7 @@ TEST_F(ServiceFake, AttachSendsTheServiceNameOfTheProtocolAndTheParameterBlock) 
 
   // The local protocol ignores the server name.
   service.SetProtocol(Local);
+  EXPECT_EQ(service.ServerName(), "");
   service.SetActive(true);
   EXPECT_EQ(Fake().CallsTo("isc_service_attach").back().args[0], "service_mgr");
 
