@@ -3,8 +3,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "engine/TFirebirdSteps.h"
 #include "engine/TRecoveryRun.h"
-#include "engine/TUnavailableSteps.h"
 
 TThreadRecovery::TThreadRecovery(IRecoveryHost& host, const std::string& databasePath,
                                  const std::string& backupPath, StepsFactory factory)
@@ -37,7 +37,7 @@ bool TThreadRecovery::WaitFor(std::chrono::milliseconds timeout) {
 
 TThreadRecovery::StepsFactory TThreadRecovery::DefaultSteps() {
   return [](TRecoveryContext& context) -> std::unique_ptr<IRecoverySteps> {
-    return std::make_unique<TUnavailableSteps>(context);
+    return std::make_unique<TFirebirdSteps>(context);
   };
 }
 

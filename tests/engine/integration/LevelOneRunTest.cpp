@@ -1,0 +1,370 @@
+// Whole runs of level 1 against the running server, on databases the tests
+// create and really damage; the questions are answered by a scripted host.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/TConnection.h"
+#include "engine/TFirebirdSteps.h"
+#include "engine/TThreadRecovery.h"
+#include "support/FileDamage.h"
+#include "support/FixtureDatabase.h"
+#include "support/SampleSchema.h"
+#include "support/ScriptedHost.h"
+#include "support/ServerTools.h"
+#include "support/TestFolder.h"
+#include "support/ToolRunner.h"
+
+using testsupport::FileDamage;
+using testsupport::FixtureDatabase;
+using testsupport::SampleSchema;
+using testsupport::ServerTools;
+using testsupport::TestFolder;
+using testsupport::ToolRunner;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const kHealthyMessage = "O banco de dados informado não possui erros.";
+const char* const kInUseMessage = "O banco de dados estava em uso e não pôde ser validado.";
+const char* const kNotValidatedMessage = "O banco de dados ainda não foi validade.";
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string Joined(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines)
+    text += line + "\n";
+  return text;
+}
+
+bool Has(const std::vector<std::string>& lines, const std::string& line) {
+  for (const std::string& candidate : lines)
+    if (candidate == line)
+      return true;
+  return false;
+}
+
+std::vector<std::string> FolderEntries(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// True when two database images have the same size and the same pages, the
+// server's bookkeeping aside: it rewrites the header page (type 1) and the
+// transaction inventory pages (type 3) on every attach and transaction, so the
+// original moves on from its copy as soon as the run attaches it again.
+bool SameDatabaseContent(const std::string& a, const std::string& b) {
+  const std::size_t page = FileDamage::kPageSize;
+  if (a.size() != b.size() || a.size() % page != 0 || a.empty())
+    return false;
+  for (std::size_t offset = 0; offset < a.size(); offset += page) {
+    const char type = a[offset];
+    if (type == 1 || type == 3)
+      continue;
+    if (a.compare(offset, page, b, offset, page) != 0)
+      return false;
+  }
+  return true;
+}
+
+// The text after a prefix in the first transcript line that starts with it.
+std::string After(const ScriptedHost& host, const std::string& prefix) {
+  const auto calls = host.Calls(prefix);
+  return calls.empty() ? std::string() : calls.front().substr(prefix.size());
+}
+
+class LevelOneRun : public ::testing::Test {
+ protected:
+  // A small database of the sample schema (few parent rows keep runs fast).
+  FixtureDatabase MakeDatabase(const std::string& name = "EMPRESA.FDB") {
+    return SampleSchema(SampleSchema::Kind::NamedConstraints, 300)
+        .CreateDatabase(folder_.File(name));
+  }
+
+  // Runs a whole repair and waits for its end.
+  void Run(ScriptedHost& host, const std::string& database,
+           TThreadRecovery::StepsFactory factory = TFirebirdSteps::Create) {
+    TThreadRecovery recovery(host, database, "", std::move(factory));
+    ASSERT_TRUE(recovery.WaitFor(std::chrono::minutes(3))) << host.TranscriptText();
+  }
+
+  // The question the run ended with.
+  static std::string ClosingMessage(const ScriptedHost& host) {
+    const auto questions = host.Questions();
+    return questions.empty() ? std::string() : questions.back();
+  }
+
+  TestFolder folder_;
+};
+
+TEST_F(LevelOneRun, HealthyDatabaseHasNoErrorsAndKeepsAnEqualWorkingCopy) {
+  const FixtureDatabase db = MakeDatabase();
+  const std::string before = ReadFile(db.Path());
+  ScriptedHost host;
+  host.Answer(MessageAnswer::Ok, kHealthyMessage);
+  Run(host, db.Path(), TThreadRecovery::DefaultSteps());
+
+  const auto steps = host.Calls("ReportStep");
+  EXPECT_TRUE(Has(steps, "ReportStep 1 2 10 Acesso obtido.")) << host.TranscriptText();
+  EXPECT_TRUE(Has(steps, "ReportStep 2 2 10 Cópia em: EMPRESA (Copia).FDB"));
+  EXPECT_TRUE(Has(steps, "ReportStep 3 2 10 Banco não possui erros."));
+  for (int key : {4, 5, 6}) {
+    EXPECT_TRUE(Has(steps, "ReportStep " + std::to_string(key) + " 0 0 ")) << key;
+  }
+  EXPECT_TRUE(host.Calls("ReportStep 7").empty());
+  EXPECT_EQ(kHealthyMessage, ClosingMessage(host));
+  EXPECT_EQ(1u, host.Questions().size()) << host.TranscriptText();
+
+  // The copy is whole, and no temporary file was left beside it.
+  EXPECT_TRUE(SameDatabaseContent(before, ReadFile(folder_.File("EMPRESA (Copia).FDB"))));
+  EXPECT_EQ((std::vector<std::string>{"EMPRESA (Copia).FDB", "EMPRESA.FDB"}),
+            FolderEntries(folder_.Path()));
+  // The validation's output was filed as step 3's log.
+  EXPECT_EQ(host.LogLines(), host.SavedLog(3));
+  EXPECT_FALSE(ServerTools::ServerHoldsFile(db.Path()));
+}
+
+TEST_F(LevelOneRun, DamageInAStandaloneTableIsRepairedByLevelOne) {
+  const FixtureDatabase db = MakeDatabase();
+  const auto damage = FileDamage::ZeroDataPage(db, "AVULSOS", "ID", 1);
+  ASSERT_FALSE(damage.lostKeys.empty());
+  const std::string damaged = ReadFile(db.Path());
+
+  ScriptedHost host;
+  host.Answer(MessageAnswer::Ok, "O banco de dados foi corrigido com sucesso.");
+  Run(host, db.Path());
+
+  const auto steps = host.Calls("ReportStep");
+  EXPECT_TRUE(Has(steps, "ReportStep 3 2 20 Erros encontrados")) << host.TranscriptText();
+  EXPECT_TRUE(Has(steps, "ReportStep 4 2 10 Preparado para o backup"));
+  const std::string backupName = After(host, "ReportStep 5 2 10 Backup em: ");
+  const std::string restoredName = After(host, "ReportStep 6 2 10 Restaurado em: ");
+  ASSERT_FALSE(restoredName.empty()) << host.TranscriptText();
+  EXPECT_TRUE(backupName.starts_with("EMPRESA ") && backupName.ends_with(".fbk")) << backupName;
+  EXPECT_EQ(backupName.substr(0, backupName.size() - 4) + ".FDB", restoredName);
+  EXPECT_TRUE(host.Calls("ReportStep 7").empty());
+
+  // Only the closing question: the summary status was no error box.
+  EXPECT_EQ(1u, host.Questions().size()) << host.TranscriptText();
+  const std::string restoredPath = folder_.File(restoredName);
+  EXPECT_EQ("O banco de dados foi corrigido com sucesso.\r\rBanco corrompido: " + db.Path() +
+                "\rBanco corrigido: " + restoredPath,
+            ClosingMessage(host));
+
+  // The server's summary became the output of validation and mend.
+  EXPECT_NE(std::string::npos, Joined(host.SavedLog(3)).find("Summary of validation errors"));
+  EXPECT_EQ(std::string::npos, Joined(host.SavedLog(3)).find('\r'));
+  EXPECT_NE(std::string::npos, Joined(host.SavedLog(4)).find("Summary of validation errors"));
+  EXPECT_NE(std::string::npos,
+            Joined(host.SavedLog(5)).find("closing file, committing, and finishing"));
+  EXPECT_EQ(std::string::npos, Joined(host.SavedLog(6)).find("gbak: ERROR"));
+
+  // The restored database attaches and validates clean; the rows left are there.
+  const FixtureDatabase restored(restoredPath);
+  EXPECT_EQ(2000 - static_cast<long long>(damage.lostKeys.size()), restored.Count("AVULSOS"));
+  EXPECT_EQ(300, restored.Count("CLIENTES"));
+  const auto validation = ServerTools::Validate(restoredPath);
+  EXPECT_TRUE(validation.Ok()) << validation.output;
+  // The run never replaced the chosen file; the copy keeps it as it was
+  // before the mend, zeroed page included.
+  EXPECT_TRUE(fs::exists(db.Path()));
+  EXPECT_FALSE(SameDatabaseContent(damaged, ReadFile(db.Path())));
+  EXPECT_TRUE(SameDatabaseContent(damaged, ReadFile(folder_.File("EMPRESA (Copia).FDB"))));
+}
+
+// Holds a second attachment to the database, as another program would.
+class OtherProgram {
+ public:
+  explicit OtherProgram(const std::string& path) {
+    connection_.SetDatabasePath(path);
+    TIBQuery& query = connection_.Query();
+    query.SQL().SetText(
+        "select mon$remote_address, mon$remote_process from mon$attachments"
+        " where mon$attachment_id = current_connection");
+    query.Open();
+    line_ = query.FieldNamed("mon$remote_address").AsString() + " [" +
+            query.FieldNamed("mon$remote_process").AsString() + "]";
+    query.Close();
+    connection_.Transaction().Commit();
+  }
+  // How the exclusive-access question lists this attachment.
+  const std::string& Line() const { return line_; }
+  void Leave() { connection_.Database().Close(); }
+
+ private:
+  TConnection connection_;
+  std::string line_;
+};
+
+// A host that lets the other program leave before it answers the
+// other-connections question.
+class HostThatWaitsForTheOtherProgram : public ScriptedHost {
+ public:
+  explicit HostThatWaitsForTheOtherProgram(OtherProgram& other) : other_(other) {}
+  MessageAnswer AskUser(const std::string& text, MessageKind kind,
+                        MessageButtons buttons) override {
+    if (text.starts_with("Existem conexões ativas"))
+      other_.Leave();
+    return ScriptedHost::AskUser(text, kind, buttons);
+  }
+
+ private:
+  OtherProgram& other_;
+};
+
+TEST_F(LevelOneRun, OtherAttachmentIsListedAndTheRunGoesOnOnceItLeft) {
+  const FixtureDatabase db = MakeDatabase();
+  OtherProgram other(db.Path());
+  EXPECT_TRUE(other.Line().starts_with("127.0.0.1") || other.Line().starts_with("::1"))
+      << other.Line();
+  EXPECT_NE(std::string::npos, other.Line().find("engine_integration]")) << other.Line();
+
+  HostThatWaitsForTheOtherProgram host(other);
+  host.Answer(MessageAnswer::Yes, "Existem conexões ativas");
+  host.Answer(MessageAnswer::Ok, kHealthyMessage);
+  Run(host, db.Path());
+
+  const auto questions = host.Questions();
+  ASSERT_EQ(2u, questions.size()) << host.TranscriptText();
+  EXPECT_EQ("Existem conexões ativas que impedem a continuidade do processo.\r" + other.Line() +
+                "\r\rDeseja tentar novamente?",
+            questions[0]);
+  EXPECT_TRUE(Has(host.Calls("AskUser"), "AskUser Confirmation YesNo " + questions[0]));
+  EXPECT_TRUE(Has(host.Calls("ReportStep"), "ReportStep 1 2 10 Acesso obtido."));
+  EXPECT_EQ(kHealthyMessage, ClosingMessage(host));
+}
+
+TEST_F(LevelOneRun, OtherAttachmentAndNoEndsTheRunAsInUse) {
+  const FixtureDatabase db = MakeDatabase();
+  OtherProgram other(db.Path());
+  ScriptedHost host;
+  host.Answer(MessageAnswer::No, "Existem conexões ativas");
+  host.Answer(MessageAnswer::Ok, kInUseMessage);
+  Run(host, db.Path());
+
+  EXPECT_TRUE(
+      Has(host.Calls("ReportStep"), "ReportStep 1 2 20 Não foi possível obter acesso exlusivo."))
+      << host.TranscriptText();
+  EXPECT_TRUE(host.Calls("ReportStep 2").empty());
+  EXPECT_EQ(kInUseMessage, ClosingMessage(host));
+  // The engine detached: only the other program is left on the database.
+  other.Leave();
+  EXPECT_TRUE(ServerTools::WaitUntilReleased(db.Path()));
+}
+
+TEST_F(LevelOneRun, ExistingWorkingCopyIsReplacedOnlyWhenTheUserAgrees) {
+  const FixtureDatabase db = MakeDatabase();
+  const std::string copyPath = folder_.File("EMPRESA (Copia).FDB");
+  { std::ofstream(copyPath) << "copia antiga"; }
+
+  // No: the old copy stays, the copy step fails and the user is asked to go on.
+  ScriptedHost refusing;
+  refusing.Answer(MessageAnswer::No,
+                  "Arquivo já existe.\rDeseja sobrescrever o arquivo existente?");
+  refusing.Answer(MessageAnswer::No,
+                  "Não foi possível realizar a cópia de segurança.\rContinua assim mesmo?");
+  refusing.Answer(MessageAnswer::Ok, kNotValidatedMessage);
+  Run(refusing, db.Path());
+  EXPECT_TRUE(Has(refusing.Calls("ReportStep"),
+                  "ReportStep 2 2 20 Não foi possível realizar a cópia de segurança."))
+      << refusing.TranscriptText();
+  EXPECT_TRUE(refusing.Calls("ReportStep 3").empty());
+  EXPECT_EQ(kNotValidatedMessage, ClosingMessage(refusing));
+  EXPECT_EQ("copia antiga", ReadFile(copyPath));
+
+  // Yes: the copy is replaced by the whole database and the run goes on.
+  ScriptedHost agreeing;
+  agreeing.Answer(MessageAnswer::Yes, "Arquivo já existe.");
+  agreeing.Answer(MessageAnswer::Ok, kHealthyMessage);
+  const std::string before = ReadFile(db.Path());
+  Run(agreeing, db.Path());
+  EXPECT_TRUE(Has(agreeing.Calls("ReportStep"), "ReportStep 2 2 10 Cópia em: EMPRESA (Copia).FDB"))
+      << agreeing.TranscriptText();
+  EXPECT_TRUE(SameDatabaseContent(before, ReadFile(copyPath)));
+  EXPECT_EQ(kHealthyMessage, ClosingMessage(agreeing));
+}
+
+TEST_F(LevelOneRun, CopyIntoAMissingFolderFailsWithoutLeavingAFile) {
+  const FixtureDatabase db = MakeDatabase();
+  const std::string missing = folder_.File("nenhuma") + "/EMPRESA (Copia).FDB";
+  ScriptedHost host;
+  host.Answer(MessageAnswer::Ok, "doCopy() -> Excetion: ");
+  TRecoveryContext context(host, db.Path(), "");
+  TFirebirdSteps steps(context);
+  EXPECT_FALSE(steps.doCopy(db.Path(), missing));
+  EXPECT_NE(std::string::npos, host.Questions().at(0).find("No such file or directory"));
+  EXPECT_FALSE(fs::exists(missing));
+}
+
+// Starts the server again however the test ends.
+class ServerRestarter {
+ public:
+  ~ServerRestarter() {
+    ToolRunner::Run({std::string(TESSARINE_SOURCE_DIR) + "/scripts/fbserver", "start"});
+  }
+};
+
+TEST_F(LevelOneRun, StoppedServerFailsStepOneWithTheClientsTextAndStillCloses) {
+  const FixtureDatabase db = MakeDatabase();
+  ScriptedHost host;
+  host.Answer(MessageAnswer::Ok, "acessoExclusivo() -> Excetion: \r");
+  host.Answer(MessageAnswer::Ok, kInUseMessage);
+  {
+    ServerRestarter restarter;
+    const auto stopped =
+        ToolRunner::Run({std::string(TESSARINE_SOURCE_DIR) + "/scripts/fbserver", "stop"});
+    ASSERT_TRUE(stopped.Ok()) << stopped.output;
+    Run(host, db.Path());
+  }
+  const auto questions = host.Questions();
+  ASSERT_EQ(2u, questions.size()) << host.TranscriptText();
+  EXPECT_NE(std::string::npos, questions[0].find("Unable to complete network request to host"))
+      << questions[0];
+  EXPECT_TRUE(Has(host.Calls("AskUser"), "AskUser Error Ok " + questions[0]));
+  EXPECT_TRUE(
+      Has(host.Calls("ReportStep"), "ReportStep 1 2 20 Não foi possível obter acesso exlusivo."));
+  EXPECT_TRUE(host.WaitForCall("EndRunDisplay", std::chrono::milliseconds(0)));
+  EXPECT_EQ(kInUseMessage, ClosingMessage(host));
+}
+
+TEST_F(LevelOneRun, BackupRefusedByTheServerStopsTheRunUnvalidated) {
+  const FixtureDatabase db = MakeDatabase();
+  FileDamage::ZeroDataPage(db, "AVULSOS", "ID", 1);
+  // The server may read and write the database but create nothing beside it.
+  ASSERT_EQ(0, ::chmod(folder_.Path().c_str(), 0555));
+
+  ScriptedHost host;
+  host.Answer(MessageAnswer::Ok, "doBackup() -> Excetion: ");
+  host.Answer(MessageAnswer::Ok, kNotValidatedMessage);
+  Run(host, db.Path());
+  ::chmod(folder_.Path().c_str(), 0755);
+
+  const auto steps = host.Calls("ReportStep");
+  EXPECT_TRUE(Has(steps, "ReportStep 4 2 10 Preparado para o backup")) << host.TranscriptText();
+  EXPECT_TRUE(Has(steps, "ReportStep 5 2 20 Erro durante o backup"));
+  EXPECT_TRUE(host.Calls("ReportStep 6").empty());
+  const auto questions = host.Questions();
+  ASSERT_EQ(2u, questions.size()) << host.TranscriptText();
+  EXPECT_NE(std::string::npos, questions[0].find("cannot open backup file " + folder_.Path()))
+      << questions[0];
+  EXPECT_EQ(kNotValidatedMessage, ClosingMessage(host));
+}
+
+}  // namespace
