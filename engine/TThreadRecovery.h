@@ -23,7 +23,9 @@ class TThreadRecovery {
   // std::thread of its own at once.
   TThreadRecovery(IRecoveryHost& host, const std::string& databasePath,
                   const std::string& backupPath, StepsFactory factory);
-  ~TThreadRecovery();  // joins the thread
+  // Joins the thread, so it waits for the run to end: a front end that goes
+  // away during a run must first make its calls throw ERunAborted.
+  ~TThreadRecovery();
 
   TThreadRecovery(const TThreadRecovery&) = delete;
   TThreadRecovery& operator=(const TThreadRecovery&) = delete;
