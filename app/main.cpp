@@ -1,2 +1,30 @@
-// Placeholder until the main window lands.
-int main() { return 0; }
+// Tessarine: opens the repair window and runs until the user closes it.
+#include <QApplication>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/TFPrincipal.h"
+#include "engine/TThreadRecovery.h"
+
+int main(int argc, char** argv) {
+  QApplication application(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Tessarine"));
+  int exitCode = 0;
+  {
+    TFPrincipal FPrincipal(TThreadRecovery::DefaultSteps());
+    FPrincipal.show();
+    FPrincipal.PlaceOnScreen();
+    exitCode = QApplication::exec();
+    // The window closed. A run still in progress gets neutral answers from
+    // now on and ends by itself, unless its thread is blocked in a server
+    // call: then joining it would hang, so the process ends at once without
+    // running destructors (the server keeps or drops the half-done
+    // operation as it would for any client that disconnects).
+    if (!FPrincipal.EndRunOnExit(std::chrono::seconds(3))) {
+      std::fflush(nullptr);
+      std::quick_exit(exitCode);
+    }
+  }
+  return exitCode;
+}

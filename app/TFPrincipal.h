@@ -1,0 +1,180 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+#include <array>
+#include <chrono>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "engine/MessageTypes.h"
+#include "engine/TThreadRecovery.h"
+
+class QFileDialog;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QTimer;
+class TLinkLabel;
+class TWindowHost;
+
+// The program's single window: eleven step rows, the log view, the
+// chronometer, the two file inputs and the buttons. Every member runs on the
+// UI thread; the engine reaches the notification routines through the
+// TWindowHost bridge, which hands each call over to this thread.
+class TFPrincipal : public QWidget {
+  Q_OBJECT
+
+ public:
+  // Shows a message box and returns the button pressed; no kind = plain box.
+  using MessageBoxFunction = std::function<MessageAnswer(
+      const QString& text, std::optional<MessageKind> kind, MessageButtons buttons)>;
+  // Shows a file picker with one filter; returns the chosen path, empty when cancelled.
+  using FilePickerFunction = std::function<QString(const QString& filter)>;
+  using ClockFunction = std::function<QDateTime()>;
+
+  static constexpr int kStepCount = 11;
+  static constexpr int kOuterWidth = 945;
+  static constexpr int kOuterHeight = 563;
+
+  explicit TFPrincipal(TThreadRecovery::StepsFactory stepsFactory, QWidget* parent = nullptr);
+  ~TFPrincipal() override;
+
+  // Replaceable seams: the boxes, the pickers and the clock.
+  void SetMessageBox(MessageBoxFunction function) { messageBox_ = std::move(function); }
+  void SetOpenFilePicker(FilePickerFunction function) { openFile_ = std::move(function); }
+  void SetSaveFilePicker(FilePickerFunction function) { saveFile_ = std::move(function); }
+  void SetClock(ClockFunction function) { clock_ = std::move(function); }
+
+  // Handlers.
+  void FormCreate();
+  void Executar();
+  void TimerTimer();
+  void ClicarLog(int key);
+  void btnCancelarClick();
+  void btnSalvarLogClick();
+  void btnSelecionarBancoCorrompidoClick();
+  void btnSelecionarBackupClick();
+
+  // Run display.
+  void ResetRunDisplay();
+  void BeginRunDisplay();
+  void EndRunDisplay();
+
+  // The window's side of the engine's notifications.
+  void SetLevelRowsEnabled(bool enabled, int level);
+  void ReportStep(int key, int phase, int outcome, const QString& text);
+  void ClearStepRow(int key);
+  void ClearLog();
+  void WriteLog(const QString& text, int index);
+  void SnapshotStepLog(int key);
+  void logChange();
+  MessageAnswer AskUser(const QString& text, MessageKind kind, MessageButtons buttons);
+  // "Deseja escolher um arquivo?" and the backup picker; returns the new path.
+  QString AskForBackupFile(const QString& backupPath);
+
+  // The saved log of a step key (empty for keys without one).
+  QStringList SavedStepLog(int key) const;
+  // What the "Ver log" link of a row shows, whichever the row.
+  QStringList RowLog(int key) const;
+  // "hh:nn:ss" of the time of day of end - start, start read as a time of day.
+  static QString ElapsedText(const QString& startText, const QDateTime& end);
+  // The text of the status glyph while a step runs or has run.
+  static QString CheckMark();
+
+  TWindowHost& Host() { return *host_; }
+  // The engine of the current or last run, if any.
+  TThreadRecovery* Engine() const { return engine_.get(); }
+  // Closes the hand-overs to this window and waits up to `timeout` for the
+  // engine thread; false when it is still running (blocked in a server call).
+  bool EndRunOnExit(std::chrono::milliseconds timeout);
+  // Sizes the window so that its frame measures 945 x 563 and centres it.
+  void PlaceOnScreen();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  struct StepRow {
+    QLabel* status = nullptr;
+    QLabel* title = nullptr;
+    QLabel* result = nullptr;
+    TLinkLabel* log = nullptr;
+  };
+
+  void CreateControls();
+  void CreateStepRows();
+  void SetTabOrder();
+  QString ChooseFile(const QString& filter);
+  QString ChooseSaveFile(const QString& filter);
+  MessageAnswer ShowMessage(const QString& text, std::optional<MessageKind> kind,
+                            MessageButtons buttons);
+  void EmptyLog();
+  void SetLogText(const QString& text);
+  int LogLineCount() const;
+  void ReleaseFinishedEngine();
+  bool RunInProgress() const;
+  StepRow* Row(int key);
+
+  TThreadRecovery::StepsFactory stepsFactory_;
+  MessageBoxFunction messageBox_;
+  FilePickerFunction openFile_;
+  FilePickerFunction saveFile_;
+  ClockFunction clock_;
+
+  // Controls (named as their objectName).
+  QLabel* lbTitulo = nullptr;
+  QLabel* lbNivel01 = nullptr;
+  QLabel* lbNivel02 = nullptr;
+  QFrame* Bevel1 = nullptr;
+  QFrame* Bevel2 = nullptr;
+  QFrame* Bevel3 = nullptr;
+  QFrame* Bevel4 = nullptr;
+  QFrame* Bevel5 = nullptr;
+  QLabel* imChronometer = nullptr;
+  QLabel* imChronometerDisabled = nullptr;
+  QLabel* lbInicio = nullptr;
+  QLabel* lbTempoInicio = nullptr;
+  QLabel* lbTermino = nullptr;
+  QLabel* lbTempoTermino = nullptr;
+  QLabel* lbDuracao = nullptr;
+  QLabel* lbTempoDuracao = nullptr;
+  QLabel* lbTituloLogs = nullptr;
+  QPlainTextEdit* log = nullptr;
+  QPushButton* btnSalvarLog = nullptr;
+  QLabel* Label7 = nullptr;
+  QWidget* Panel1 = nullptr;
+  QLineEdit* eBancoCorrompido = nullptr;
+  QPushButton* btnSelecionarBancoCorrompido = nullptr;
+  QLabel* Label8 = nullptr;
+  QWidget* Panel2 = nullptr;
+  QLineEdit* eUltimoBackup = nullptr;
+  QPushButton* btnSelecionarBackup = nullptr;
+  QPushButton* btnExecutar = nullptr;
+  QPushButton* btnCancelar = nullptr;
+  QTimer* Timer = nullptr;
+  QFileDialog* OpenDialog1 = nullptr;
+  std::array<StepRow, kStepCount> rows_;
+
+  // Saved logs of keys 3, 4, 5, 6, 8, 9, 10.
+  std::map<int, QStringList> savedStepLogs_;
+  // What the links of rows 1, 2, 7 and 11 show.
+  std::map<int, QStringList> rowLogs_;
+  // The row whose step runs now (0 = none): questions and log lines shown
+  // meanwhile are kept for rows 1 and 2.
+  int currentStep_ = 0;
+  // Set while the window empties `log` itself, which must not run logChange.
+  bool emptyingLog_ = false;
+  // Set once a line was added to `log`, so that a single empty line counts.
+  bool logHasLines_ = false;
+
+  std::unique_ptr<TWindowHost> host_;
+  std::unique_ptr<TThreadRecovery> engine_;
+};

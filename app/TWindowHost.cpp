@@ -1,0 +1,124 @@
+#include "app/TWindowHost.h"
+
+#include <QMetaObject>
+#include <QString>
+#include <QThread>
+
+#include "app/TFPrincipal.h"
+
+TWindowHost::TWindowHost(TFPrincipal& window) : window_(window), gate_(std::make_shared<Gate>()) {}
+
+TWindowHost::~TWindowHost() {
+  Close();
+}
+
+void TWindowHost::Close() {
+  {
+    std::lock_guard<std::mutex> lock(gate_->mutex);
+    gate_->closed = true;
+  }
+  gate_->changed.notify_all();
+}
+
+bool TWindowHost::Closed() const {
+  std::lock_guard<std::mutex> lock(gate_->mutex);
+  return gate_->closed;
+}
+
+bool TWindowHost::HandOver(std::function<void()> work) {
+  if (QThread::currentThread() == window_.thread()) {
+    // Already on the UI thread (the engine's constructor, tests): no hand-over.
+    if (Closed()) {
+      return false;
+    }
+    work();
+    return true;
+  }
+  auto done = std::make_shared<bool>(false);
+  std::shared_ptr<Gate> gate = gate_;
+  std::unique_lock<std::mutex> lock(gate->mutex);
+  if (gate->closed) {
+    return false;
+  }
+  // Posted while holding the lock: Close() cannot slip in between the test
+  // above and the post, so nothing is posted to a window being destroyed.
+  QMetaObject::invokeMethod(
+      &window_,
+      [gate, done, work = std::move(work)]() {
+        {
+          std::lock_guard<std::mutex> guard(gate->mutex);
+          if (gate->closed) {
+            return;
+          }
+        }
+        work();
+        {
+          std::lock_guard<std::mutex> guard(gate->mutex);
+          *done = true;
+        }
+        gate->changed.notify_all();
+      },
+      Qt::QueuedConnection);
+  gate->changed.wait(lock, [&] { return *done || gate->closed; });
+  return *done;
+}
+
+void TWindowHost::ReportStep(int key, int phase, int outcome, const std::string& text) {
+  TFPrincipal* window = &window_;
+  HandOver([window, key, phase, outcome, text = QString::fromStdString(text)] {
+    window->ReportStep(key, phase, outcome, text);
+  });
+}
+
+MessageAnswer TWindowHost::AskUser(const std::string& text, MessageKind kind,
+                                   MessageButtons buttons) {
+  TFPrincipal* window = &window_;
+  auto answer = std::make_shared<MessageAnswer>(MessageAnswer::No);
+  const bool done = HandOver([window, answer, kind, buttons, text = QString::fromStdString(text)] {
+    *answer = window->AskUser(text, kind, buttons);
+  });
+  if (!done) {
+    return buttons == MessageButtons::Ok ? MessageAnswer::Ok : MessageAnswer::No;
+  }
+  return *answer;
+}
+
+void TWindowHost::ClearLog() {
+  TFPrincipal* window = &window_;
+  HandOver([window] { window->ClearLog(); });
+}
+
+void TWindowHost::WriteLog(const std::string& text, int index) {
+  TFPrincipal* window = &window_;
+  HandOver([window, index, text = QString::fromStdString(text)] { window->WriteLog(text, index); });
+}
+
+void TWindowHost::SnapshotStepLog(int key) {
+  TFPrincipal* window = &window_;
+  HandOver([window, key] { window->SnapshotStepLog(key); });
+}
+
+void TWindowHost::BeginRunDisplay() {
+  TFPrincipal* window = &window_;
+  HandOver([window] { window->BeginRunDisplay(); });
+}
+
+void TWindowHost::EndRunDisplay() {
+  TFPrincipal* window = &window_;
+  HandOver([window] { window->EndRunDisplay(); });
+}
+
+void TWindowHost::SetLevelRowsEnabled(bool enabled, int level) {
+  TFPrincipal* window = &window_;
+  HandOver([window, enabled, level] { window->SetLevelRowsEnabled(enabled, level); });
+}
+
+void TWindowHost::AskForBackupFile(std::string& backupPath) {
+  TFPrincipal* window = &window_;
+  // The work fills its own copy: the caller's string is written only when
+  // the hand-over completed, never by the UI thread after a close.
+  auto chosen = std::make_shared<QString>(QString::fromStdString(backupPath));
+  if (HandOver([window, chosen] { *chosen = window->AskForBackupFile(*chosen); })) {
+    backupPath = chosen->toStdString();
+  }
+}

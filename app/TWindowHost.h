@@ -1,0 +1,55 @@
+#pragma once
+
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "engine/IRecoveryHost.h"
+
+class TFPrincipal;
+
+// Carries the engine's notifications to the window. Each call made on the
+// engine thread is posted to the UI thread and waits until the window has
+// carried it out. Once Close() has run (the window is closing or gone) every
+// pending and later call returns at once with a neutral answer, so the engine
+// thread can never wait on a window that will not answer.
+class TWindowHost : public IRecoveryHost {
+ public:
+  explicit TWindowHost(TFPrincipal& window);
+  ~TWindowHost() override;
+  TWindowHost(const TWindowHost&) = delete;
+  TWindowHost& operator=(const TWindowHost&) = delete;
+
+  // Ends every hand-over; safe to call from any thread, more than once.
+  void Close();
+  bool Closed() const;
+
+  void ReportStep(int key, int phase, int outcome, const std::string& text) override;
+  // After Close(): No for Yes/No questions, OK for OK-only boxes.
+  MessageAnswer AskUser(const std::string& text, MessageKind kind, MessageButtons buttons) override;
+  void ClearLog() override;
+  void WriteLog(const std::string& text, int index) override;
+  void SnapshotStepLog(int key) override;
+  void BeginRunDisplay() override;
+  void EndRunDisplay() override;
+  void SetLevelRowsEnabled(bool enabled, int level) override;
+  // After Close(): backupPath is left unchanged.
+  void AskForBackupFile(std::string& backupPath) override;
+
+ private:
+  // Shared with the posted work, which may outlive the waiting call.
+  struct Gate {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool closed = false;
+  };
+
+  // Runs `work` on the UI thread and waits for it; false when the window
+  // closed before the work was done (then its result must not be used).
+  bool HandOver(std::function<void()> work);
+
+  TFPrincipal& window_;
+  std::shared_ptr<Gate> gate_;
+};

@@ -1,0 +1,303 @@
+// The bridge that carries the engine's calls to the window, and whole runs
+// driven through it with scripted step routines.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QThread>
+#include <atomic>
+#include <future>
+#include <thread>
+
+#include "GuiTestSupport.h"
+#include "app/TWindowHost.h"
+
+namespace {
+
+// Runs `work` on a thread of its own while the UI thread serves hand-overs.
+template <typename Work>
+auto OnEngineThread(Work work) {
+  auto result = std::async(std::launch::async, std::move(work));
+  EXPECT_TRUE(WaitUntil(
+      [&] { return result.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
+  return result.get();
+}
+
+TEST(HostBridgeTest, CallsFromAnotherThreadRunOnTheUiThreadInOrder) {
+  ScriptedWindow w;
+  TWindowHost& host = w.Window().Host();
+  w.AnswerBoxes({MessageAnswer::Yes});
+  const MessageAnswer answer = OnEngineThread([&] {
+    host.BeginRunDisplay();
+    host.ReportStep(3, 1, 0, "");
+    host.ClearLog();
+    host.WriteLog("Validation started", -1);
+    host.WriteLog("Summary of validation errors", -1);
+    host.WriteLog("Validation ended", 1);
+    host.SnapshotStepLog(3);
+    host.ReportStep(3, 2, 20, "Erros encontrados");
+    host.SetLevelRowsEnabled(true, 2);
+    const MessageAnswer reply =
+        host.AskUser("Continua?", MessageKind::Information, MessageButtons::YesNo);
+    host.EndRunDisplay();
+    return reply;
+  });
+  EXPECT_EQ(answer, MessageAnswer::Yes);
+  EXPECT_EQ(w.Find<QLabel>("lbValidarDadosResult")->text(), QStringLiteral("Erros encontrados"));
+  EXPECT_FALSE(w.Find<QLabel>("lbValidarDadosLog")->isHidden());
+  EXPECT_EQ(w.Window().SavedStepLog(3), (QStringList{"Validation started", "Validation ended"}));
+  EXPECT_TRUE(w.Find<QLabel>("lbNivel02")->isEnabled());
+  EXPECT_TRUE(w.Find<QPushButton>("btnExecutar")->isEnabled());
+  ASSERT_EQ(w.Boxes().size(), 1u);
+  EXPECT_EQ(w.Boxes()[0].kind, MessageKind::Information);
+}
+
+TEST(HostBridgeTest, AskForBackupFileAsksThenPicks) {
+  ScriptedWindow w;
+  TWindowHost& host = w.Window().Host();
+
+  std::string path = "/srv/velho.fbk";
+  w.AnswerBoxes({MessageAnswer::No});
+  OnEngineThread([&] { host.AskForBackupFile(path); });
+  EXPECT_EQ(path, "/srv/velho.fbk");
+  ASSERT_EQ(w.Boxes().size(), 1u);
+  EXPECT_EQ(w.Boxes()[0].text, QStringLiteral("Deseja escolher um arquivo?"));
+  EXPECT_EQ(w.Boxes()[0].kind, MessageKind::Confirmation);
+  EXPECT_EQ(w.Boxes()[0].buttons, MessageButtons::YesNo);
+
+  w.AnswerBoxes({MessageAnswer::Yes});
+  w.PickFiles({QStringLiteral("/srv/Backup Bom.FBK")});
+  OnEngineThread([&] { host.AskForBackupFile(path); });
+  EXPECT_EQ(path, "/srv/Backup Bom.FBK");
+  EXPECT_EQ(w.PickerFilters().last(), QStringLiteral("Firebird Backup (*.fbk)"));
+
+  w.AnswerBoxes({MessageAnswer::Yes});
+  w.PickFiles({QString()});  // cancelled
+  OnEngineThread([&] { host.AskForBackupFile(path); });
+  EXPECT_EQ(path, "");
+}
+
+TEST(HostBridgeTest, AfterTheWindowClosedEveryCallReturnsAtOnce) {
+  ScriptedWindow w;
+  TWindowHost& host = w.Window().Host();
+  w.Window().show();
+
+  // A call already posted but not yet served when the window closes.
+  std::atomic<bool> returned{false};
+  MessageAnswer pending = MessageAnswer::Yes;
+  std::thread engine([&] {
+    pending = host.AskUser("Continua?", MessageKind::Information, MessageButtons::YesNo);
+    returned = true;
+  });
+  QThread::msleep(50);  // the UI thread serves nothing meanwhile
+  EXPECT_FALSE(returned);
+  w.Window().close();
+  engine.join();  // would hang if the call still waited for the UI thread
+  EXPECT_EQ(pending, MessageAnswer::No);
+
+  // Later calls do not wait either, and give neutral answers.
+  std::string path = "/srv/velho.fbk";
+  std::thread later([&] {
+    EXPECT_EQ(host.AskUser("Fim", MessageKind::Information, MessageButtons::Ok), MessageAnswer::Ok);
+    EXPECT_EQ(host.AskUser("?", MessageKind::Error, MessageButtons::YesNo), MessageAnswer::No);
+    host.ReportStep(1, 1, 0, "");
+    host.EndRunDisplay();
+    host.AskForBackupFile(path);
+  });
+  later.join();
+  EXPECT_EQ(path, "/srv/velho.fbk");
+  // The posted work finds the window closed and shows nothing.
+  WaitUntil([] { return false; }, std::chrono::milliseconds(50));
+  EXPECT_TRUE(w.Boxes().empty());
+  EXPECT_TRUE(w.Find<QLabel>("lbAcessoExclusivoStatus")->text().isEmpty());
+}
+
+class RunTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(folder_.isValid());
+    database_ = folder_.filePath(QStringLiteral("empresa.fdb"));
+    QFile file(database_);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    backup_ = folder_.filePath(QStringLiteral("antigo.fbk"));
+  }
+
+  void Start() {
+    w_.ChooseDatabase(database_);
+    w_.PickFiles({backup_});
+    w_.Window().btnSelecionarBackupClick();
+    w_.Window().Executar();
+    ASSERT_NE(w_.Window().Engine(), nullptr);
+  }
+
+  QLabel* Label(const char* name) { return w_.Find<QLabel>(name); }
+
+  QTemporaryDir folder_;
+  QString database_;
+  QString backup_;
+  ScriptedWindow w_;
+};
+
+// An action that writes `lines` as a service routine does and files them
+// under `key`.
+ScriptedSteps::Action Service(std::vector<std::string> lines, int key, bool answer) {
+  return [lines = std::move(lines), key, answer](TRecoveryContext& context) {
+    context.ClearLog();
+    for (const std::string& line : lines) {
+      context.WriteLog(line);
+    }
+    context.SnapshotStepLog(key);
+    return answer;
+  };
+}
+
+TEST_F(RunTest, LevelTwoRunEndsCorrectedWithRowsLinksAndSavedLogs) {
+  w_.ScriptSteps([](ScriptedSteps& steps) {
+    steps.Script("acessoExclusivo", true);
+    steps.Script("doCopy", true);
+    steps.Script("doValidate", Service({"Summary of validation errors"}, 3, false));
+    steps.Script("doMend", Service({"mend"}, 4, true));
+    steps.Script("doBackup", Service({"gbak: closing file, committing, and finishing"}, 5, true));
+    steps.Script("doRestore",
+                 Service({"gbak: ERROR:violation of FOREIGN KEY constraint \"FK_PEDIDO\" on table "
+                          "\"PEDIDOS\""},
+                         6, false));
+    steps.Script("bringOnline", true);
+    TInconsistency record;
+    record.TableName = "CLIENTES";
+    steps.ScriptRecord(std::optional<TInconsistency>(record));
+    steps.Script("doCopyDataFromOldBackup", ScriptedSteps::Action([](TRecoveryContext& context) {
+                   context.WriteLog("Banco temporário restaurado de backup!");
+                   return true;
+                 }));
+    steps.Script("doBackup", Service({"backup 2"}, 9, true));
+    steps.Script("doRestore", Service({"restore 2"}, 10, true));
+    steps.Script("doValidate", Service({"no errors found"}, 3, true));
+  });
+  Start();
+  ASSERT_TRUE(w_.WaitForRunEnd());
+
+  const std::vector<ShownBox> boxes = w_.Boxes();
+  ASSERT_FALSE(boxes.empty());
+  EXPECT_TRUE(boxes.back().text.startsWith(
+      QStringLiteral("O banco de dados foi corrigido com sucesso.\r\rBanco corrompido: ")))
+      << boxes.back().text.toStdString();
+  EXPECT_EQ(boxes.back().kind, MessageKind::Information);
+
+  EXPECT_EQ(Label("lbAcessoExclusivoResult")->text(), QStringLiteral("Acesso obtido."));
+  EXPECT_EQ(Label("lbCriarCopiarResult")->text(), QStringLiteral("Cópia em: empresa (Copia).FDB"));
+  EXPECT_EQ(Label("lbValidarDadosResult")->text(), QStringLiteral("Erros encontrados"));
+  EXPECT_EQ(Label("lbRestaurarBancoNivel01Result")->text(),
+            QStringLiteral("Restaurado, mas com erro."));
+  EXPECT_EQ(Label("lbRecuperarDadosResult")->text(), QStringLiteral("Dados encontrados"));
+  EXPECT_EQ(Label("lbValidacaoFinalResult")->text(), QStringLiteral("Banco não possui erros."));
+  EXPECT_FALSE(Label("lbValidarDadosLog")->isHidden());
+  EXPECT_FALSE(Label("lbRestaurarBancoNivel01Log")->isHidden());
+  EXPECT_TRUE(Label("lbAcessoExclusivoLog")->isHidden());
+  for (const char* name : {"lbNivel02", "lbProcurarOrfaos", "lbValidacaoFinalResult"}) {
+    EXPECT_TRUE(Label(name)->isEnabled()) << name;
+  }
+  for (const char* name : {"lbAcessoExclusivoStatus", "lbValidacaoFinalStatus"}) {
+    EXPECT_EQ(Label(name)->text(), TFPrincipal::CheckMark()) << name;
+  }
+
+  // After the run the log is empty and each step's output sits behind its link.
+  auto* log = w_.Find<QPlainTextEdit>("log");
+  EXPECT_TRUE(log->toPlainText().isEmpty());
+  EXPECT_TRUE(w_.Find<QPushButton>("btnExecutar")->isEnabled());
+  EXPECT_FALSE(w_.Find<QPushButton>("btnCancelar")->isEnabled());
+  EXPECT_FALSE(Label("lbTempoTermino")->text().isEmpty());
+  EXPECT_EQ(w_.Window().SavedStepLog(4), QStringList{"mend"});
+  EXPECT_EQ(w_.Window().SavedStepLog(10), QStringList{"restore 2"});
+  EXPECT_EQ(w_.Window().SavedStepLog(3), QStringList{"no errors found"});
+  w_.Window().ClicarLog(6);
+  EXPECT_TRUE(
+      log->toPlainText().startsWith(QStringLiteral("gbak: ERROR:violation of FOREIGN KEY")));
+  w_.Window().ClicarLog(11);
+  EXPECT_EQ(log->toPlainText(), QStringLiteral("no errors found"));
+  w_.Window().ClicarLog(7);
+  EXPECT_FALSE(log->toPlainText().isEmpty());
+}
+
+TEST_F(RunTest, LinksOfTheFirstRowsShowTheQuestionOrErrorThatStoppedThem) {
+  w_.ScriptSteps([](ScriptedSteps& steps) {
+    steps.Script("acessoExclusivo", ScriptedSteps::Action([](TRecoveryContext& context) {
+                   return context.AskUser("Existem outras conexões ativas.\rDeseja continuar?",
+                                          MessageKind::Confirmation,
+                                          MessageButtons::YesNo) == MessageAnswer::Yes;
+                 }));
+  });
+  w_.AnswerBoxes({MessageAnswer::No});
+  Start();
+  ASSERT_TRUE(w_.WaitForRunEnd());
+  EXPECT_FALSE(Label("lbAcessoExclusivoLog")->isHidden());
+  w_.Window().ClicarLog(1);
+  EXPECT_EQ(w_.Find<QPlainTextEdit>("log")->toPlainText(),
+            QStringLiteral("Existem outras conexões ativas.\nDeseja continuar?"));
+
+  // A second run from the finished window: the copy fails with an exception.
+  w_.ScriptSteps([](ScriptedSteps& steps) {
+    steps.Script("acessoExclusivo", true);
+    steps.ScriptThrow("doCopy", "disco cheio");
+  });
+  w_.AnswerBoxes({MessageAnswer::No});  // "Continua assim mesmo?"
+  w_.Window().Executar();
+  ASSERT_TRUE(w_.WaitForRunEnd());
+  EXPECT_EQ(Label("lbCriarCopiarResult")->text(),
+            QStringLiteral("Não foi possível realizar a cópia de segurança."));
+  w_.Window().ClicarLog(2);
+  EXPECT_TRUE(w_.Find<QPlainTextEdit>("log")->toPlainText().contains(
+      QStringLiteral("doCopy() -> Excetion: disco cheio")));
+  EXPECT_EQ(w_.Boxes().back().text, QStringLiteral("O banco de dados ainda não foi validade."));
+}
+
+TEST_F(RunTest, EngineThatCannotBeCreatedEndsTheRunDisplayWithAnErrorBox) {
+  TFPrincipal window([](TRecoveryContext&) -> std::unique_ptr<IRecoverySteps> {
+    throw std::runtime_error("Biblioteca do cliente Firebird não encontrada");
+  });
+  std::vector<QString> texts;
+  window.SetMessageBox([&](const QString& text, std::optional<MessageKind>, MessageButtons) {
+    texts.push_back(text);
+    return MessageAnswer::Ok;
+  });
+  window.SetOpenFilePicker([&](const QString& filter) {
+    return filter.contains(QLatin1String("fdb")) ? database_ : backup_;
+  });
+  window.btnSelecionarBancoCorrompidoClick();
+  window.btnSelecionarBackupClick();
+  window.Executar();
+  ASSERT_EQ(texts.size(), 1u);
+  EXPECT_EQ(texts[0], QStringLiteral("Biblioteca do cliente Firebird não encontrada"));
+  EXPECT_EQ(window.Engine(), nullptr);
+  EXPECT_TRUE(window.findChild<QPushButton*>("btnExecutar")->isEnabled());
+  EXPECT_FALSE(window.findChild<QPushButton*>("btnCancelar")->isEnabled());
+}
+
+TEST_F(RunTest, ClosingTheWindowDuringARunLetsTheEngineEndWithoutTheUi) {
+  std::atomic<bool> copied{false};
+  w_.ScriptSteps([&](ScriptedSteps& steps) {
+    steps.Script("acessoExclusivo", ScriptedSteps::Action([](TRecoveryContext& context) {
+                   context.AskUser("Existem outras conexões ativas.\rDeseja continuar?",
+                                   MessageKind::Confirmation, MessageButtons::YesNo);
+                   return true;
+                 }));
+    steps.Script("doCopy", [&](TRecoveryContext&) {
+      copied = true;
+      return false;  // then "Continua assim mesmo?" is answered No by the closed window
+    });
+  });
+  w_.Window().show();
+  // The user closes the window while the first question is on screen.
+  w_.OnBox([this](const ShownBox&) { w_.Window().close(); });
+  w_.AnswerBoxes({MessageAnswer::Yes});
+  Start();
+  ASSERT_TRUE(WaitUntil([&] { return copied.load(); }));
+  // From here on the UI thread serves nothing; the run must still end.
+  EXPECT_TRUE(w_.Window().EndRunOnExit(std::chrono::seconds(5)));
+  EXPECT_EQ(w_.Boxes().size(), 1u);
+}
+
+}  // namespace
