@@ -1,0 +1,144 @@
+// One repair through the real window and its real message boxes, on the
+// offscreen platform, against the running server.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QThread>
+#include <QTimer>
+#include <memory>
+
+#include "app/TFPrincipal.h"
+#include "engine/TThreadRecovery.h"
+#include "support/FileDamage.h"
+#include "support/FixtureDatabase.h"
+#include "support/SampleSchema.h"
+#include "support/ServerTools.h"
+#include "support/TestFolder.h"
+
+using testsupport::FileDamage;
+using testsupport::FixtureDatabase;
+using testsupport::SampleSchema;
+using testsupport::ServerTools;
+using testsupport::TestFolder;
+
+namespace {
+
+// One QApplication for the program, always on the offscreen platform.
+class QtEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    static int argc = 1;
+    static char name[] = "app_integration";
+    static char* argv[] = {name, nullptr};
+    application_ = std::make_unique<QApplication>(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Tessarine"));
+  }
+  void TearDown() override { application_.reset(); }
+
+ private:
+  std::unique_ptr<QApplication> application_;
+};
+
+const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+// Answers every message box the window shows, as a user would: "&Sim" where
+// the box offers it, else "OK". Keeps the texts shown.
+class BoxAnswerer {
+ public:
+  BoxAnswerer() {
+    timer_.setInterval(20);
+    QObject::connect(&timer_, &QTimer::timeout, [this] { AnswerOpenBox(); });
+    timer_.start();
+  }
+  const QStringList& Texts() const { return texts_; }
+
+ private:
+  void AnswerOpenBox() {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr || !box->isVisible())
+      return;
+    texts_ << box->text();
+    QAbstractButton* choice = nullptr;
+    for (QAbstractButton* button : box->buttons()) {
+      if (button->text() == QStringLiteral("&Sim"))
+        choice = button;
+      if (choice == nullptr && button->text() == QStringLiteral("OK"))
+        choice = button;
+    }
+    ASSERT_NE(choice, nullptr) << box->text().toStdString();
+    choice->click();
+  }
+
+  QTimer timer_;
+  QStringList texts_;
+};
+
+bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!condition()) {
+    if (timer.elapsed() > timeoutMs)
+      return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    QThread::msleep(2);
+  }
+  return true;
+}
+
+TEST(WindowRun, DamagedDatabaseIsRepairedAtLevelOneThroughTheWindow) {
+  TestFolder folder;
+  const FixtureDatabase db = SampleSchema(SampleSchema::Kind::NamedConstraints, 300)
+                                 .CreateDatabase(folder.File("LOJA.FDB"));
+  FileDamage::ZeroDataPage(db, "AVULSOS", "ID", 1);
+
+  TFPrincipal window(TThreadRecovery::DefaultSteps());
+  window.show();
+  BoxAnswerer answerer;
+  window.findChild<QLineEdit*>(QStringLiteral("eBancoCorrompido"))
+      ->setText(QString::fromStdString(db.Path()));
+  window.findChild<QPushButton*>(QStringLiteral("btnExecutar"))->click();
+
+  ASSERT_TRUE(
+      WaitUntil([&] { return window.Engine() != nullptr && window.Engine()->Finished(); }, 180000))
+      << answerer.Texts().join(QStringLiteral(" | ")).toStdString();
+  // The closing box is answered on the UI thread before the thread ends.
+  const QStringList texts = answerer.Texts();
+  ASSERT_EQ(texts.size(), 2) << texts.join(QStringLiteral(" | ")).toStdString();
+  EXPECT_TRUE(
+      texts[0].startsWith(QStringLiteral("Nenhum backup do banco de dados foi informado.")));
+
+  auto result = [&](const char* name) {
+    return window.findChild<QLabel*>(QLatin1String(name))->text();
+  };
+  const QString restoredName = result("lbRestaurarBancoNivel01Result");
+  ASSERT_TRUE(restoredName.startsWith(QStringLiteral("Restaurado em: LOJA ")))
+      << restoredName.toStdString();
+  const QString restoredPath = QString::fromStdString(folder.Path()) + QLatin1Char('/') +
+                               restoredName.mid(QStringLiteral("Restaurado em: ").size());
+  EXPECT_EQ(texts[1],
+            QStringLiteral("O banco de dados foi corrigido com sucesso.\n\nBanco corrompido: ") +
+                QString::fromStdString(db.Path()) + QStringLiteral("\nBanco corrigido: ") +
+                restoredPath);
+
+  EXPECT_EQ(result("lbAcessoExclusivoResult"), QStringLiteral("Acesso obtido."));
+  EXPECT_EQ(result("lbCriarCopiarResult"), QStringLiteral("Cópia em: LOJA (Copia).FDB"));
+  EXPECT_EQ(result("lbValidarDadosResult"), QStringLiteral("Erros encontrados"));
+  EXPECT_EQ(result("lbPrepararBackupResult"), QStringLiteral("Preparado para o backup"));
+  EXPECT_TRUE(result("lbFazerBackupNivel01Result").startsWith(QStringLiteral("Backup em: LOJA ")));
+  EXPECT_TRUE(window.findChild<QPushButton*>(QStringLiteral("btnExecutar"))->isEnabled());
+  // The restore's output, streamed into the log view, was filed as row 6's log.
+  EXPECT_TRUE(window.SavedStepLog(6)
+                  .join(QLatin1Char('\n'))
+                  .contains(QStringLiteral("gbak:finishing, closing, and going home")));
+  EXPECT_TRUE(ServerTools::Validate(restoredPath.toStdString()).Ok());
+}
+
+}  // namespace
