@@ -3,13 +3,13 @@
 // foreign key fails, and bringing that database online.
 
 #include <gtest/gtest.h>
-#include <pwd.h>
 #include <unistd.h>
 
-#include <cstdint>
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -20,48 +20,25 @@
 #include "fbaccess/TIBConfigService.h"
 #include "fbaccess/TIBRestoreService.h"
 #include "fbaccess/TIBValidationService.h"
+#include "support/FileDamage.h"
+#include "support/FixtureDatabase.h"
+#include "support/ServerTools.h"
+#include "support/TestFolder.h"
+#include "support/ToolRunner.h"
 
 namespace fs = std::filesystem;
+using testsupport::FileDamage;
+using testsupport::FixtureDatabase;
+using testsupport::ServerTools;
 
 namespace {
 
 const char kPassword[] = "lumenrock";
-const int kPageSize = 4096;
-
-std::string RunCommand(const std::string& command) {
-  std::string output;
-  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) {
-    return output;
-  }
-  char chunk[4096];
-  while (std::size_t n = fread(chunk, 1, sizeof chunk, pipe)) {
-    output.append(chunk, n);
-  }
-  pclose(pipe);
-  return output;
-}
-
-// Runs an isql-fb script; the script connects or creates on its own.
-std::string RunIsql(const fs::path& folder, const std::string& script) {
-  const fs::path file = folder / "script.sql";
-  std::ofstream(file) << script;
-  return RunCommand("isql-fb -q -user sysdba -password " + std::string(kPassword) + " -i '" +
-                    file.string() + "'");
-}
-
-void GiveToFirebird(const fs::path& path) {
-  const passwd* account = getpwnam("firebird");
-  ASSERT_NE(account, nullptr);
-  ASSERT_EQ(chown(path.c_str(), account->pw_uid, account->pw_gid), 0);
-}
 
 // A parent table of 2000 long rows (several data pages) and a child table
 // whose every row references one of them.
-void CreateDatabase(const fs::path& folder, const fs::path& database) {
-  const std::string output = RunIsql(folder, "CREATE DATABASE 'localhost:" + database.string() +
-                                                 "' PAGE_SIZE 4096;\n"
-                                                 R"(
+FixtureDatabase CreateDatabase(const fs::path& database) {
+  return FixtureDatabase::Create(database, R"(
 CREATE TABLE CLIENTES (ID INTEGER NOT NULL PRIMARY KEY, NOME VARCHAR(200));
 CREATE TABLE PEDIDOS (ID INTEGER NOT NULL PRIMARY KEY, CLIENTE_ID INTEGER NOT NULL,
   CONSTRAINT FK_PEDIDOS_CLIENTES FOREIGN KEY (CLIENTE_ID) REFERENCES CLIENTES (ID));
@@ -75,18 +52,22 @@ EXECUTE BLOCK AS DECLARE I INTEGER = 1; BEGIN
   END
 END^
 SET TERM ;^
-COMMIT;
 )");
-  ASSERT_TRUE(fs::exists(database)) << output;
 }
 
-// True while a server process has the file open (the server closes a database
-// when its last attachment ends).
-bool ServerHoldsFile(const fs::path& file) {
+// Zeroes the second data page of CLIENTES: PEDIDOS rows then point at lost rows.
+void DamageParentTable(const FixtureDatabase& db) {
+  FileDamage::ZeroDataPage(db, "CLIENTES", "ID", 1);
+}
+
+// True while a process named firebird has the file open. Looks at every such
+// process rather than the one in the pid file, which can be stale while other
+// tests restart the server.
+bool AnyServerHoldsFile(const fs::path& file) {
   for (const auto& process : fs::directory_iterator("/proc")) {
     std::ifstream comm(process.path() / "comm");
     std::string name;
-    if (!std::getline(comm, name) || !name.starts_with("firebird")) {
+    if (!std::getline(comm, name) || name != "firebird") {
       continue;
     }
     std::error_code error;
@@ -98,42 +79,6 @@ bool ServerHoldsFile(const fs::path& file) {
     }
   }
   return false;
-}
-
-bool WaitUntil(bool holds, const fs::path& file) {
-  for (int i = 0; i < 100; ++i) {
-    if (ServerHoldsFile(file) == holds) {
-      return true;
-    }
-    usleep(50000);
-  }
-  return false;
-}
-
-// Zeroes the second data page of CLIENTES: its first pointer page lists the
-// table's data pages as 32-bit little-endian numbers from byte 32 on.
-void DamageParentTable(const fs::path& folder, const fs::path& database) {
-  const std::string output =
-      RunIsql(folder, "CONNECT 'localhost:" + database.string() + "';\n" + R"(
-SELECT 'POINTER=' || P.RDB$PAGE_NUMBER FROM RDB$PAGES P
-  JOIN RDB$RELATIONS R ON R.RDB$RELATION_ID = P.RDB$RELATION_ID
-  WHERE R.RDB$RELATION_NAME = 'CLIENTES' AND P.RDB$PAGE_TYPE = 4 AND P.RDB$PAGE_SEQUENCE = 0;
-)");
-  const std::size_t at = output.find("POINTER=");
-  ASSERT_NE(at, std::string::npos) << output;
-  const long pointerPage = std::stol(output.substr(at + 8));
-
-  ASSERT_TRUE(WaitUntil(false, database)) << "the server keeps " << database;
-  std::fstream file(database, std::ios::in | std::ios::out | std::ios::binary);
-  unsigned char entry[4];
-  file.seekg(pointerPage * kPageSize + 32 + 4);
-  file.read(reinterpret_cast<char*>(entry), 4);
-  const std::uint32_t dataPage = entry[0] | entry[1] << 8 | entry[2] << 16 | entry[3] << 24;
-  ASSERT_GT(dataPage, 0u);
-  const std::vector<char> zeros(kPageSize, 0);
-  file.seekp(static_cast<std::streamoff>(dataPage) * kPageSize);
-  file.write(zeros.data(), kPageSize);
-  ASSERT_TRUE(file.good());
 }
 
 template <typename Service>
@@ -237,23 +182,21 @@ int ServerConnections() {
 class ServiceIntegration : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    folder_ = fs::temp_directory_path() / ("tessarine-svc-" + std::to_string(getpid()));
-    fs::remove_all(folder_);
-    fs::create_directories(folder_);
-    GiveToFirebird(folder_);
-    RunCommand(std::string(TESSARINE_SOURCE_DIR) + "/scripts/fbserver start");
-    CreateDatabase(folder_, Healthy());
-    CreateDatabase(folder_, Damaged());
-    DamageParentTable(folder_, Damaged());
+    testsupport::ToolRunner::Run(
+        {std::string(TESSARINE_SOURCE_DIR) + "/scripts/fbserver", "start"});
+    folder_ = std::make_unique<testsupport::TestFolder>("tessarine-svc");
+    DamageParentTable(CreateDatabase(Damaged()));
+    CreateDatabase(Healthy());
   }
-  static void TearDownTestSuite() { fs::remove_all(folder_); }
+  static void TearDownTestSuite() { folder_.reset(); }
 
-  static fs::path Healthy() { return folder_ / "SAUDAVEL.FDB"; }
-  static fs::path Damaged() { return folder_ / "DANIFICADO.FDB"; }
+  static fs::path File(const std::string& name) { return folder_->File(name); }
+  static fs::path Healthy() { return File("SAUDAVEL.FDB"); }
+  static fs::path Damaged() { return File("DANIFICADO.FDB"); }
 
-  static fs::path folder_;
+  static std::unique_ptr<testsupport::TestFolder> folder_;
 };
-fs::path ServiceIntegration::folder_;
+std::unique_ptr<testsupport::TestFolder> ServiceIntegration::folder_;
 
 TEST_F(ServiceIntegration, ValidationAndMendOfAHealthyDatabaseGiveNoLines) {
   const std::vector<std::string> none = {""};
@@ -305,8 +248,8 @@ TEST_F(ServiceIntegration, DamagedDatabaseFailsTheStartWithTheSummaryAndLeaksNoC
 }
 
 TEST_F(ServiceIntegration, ValidationRefusedWhileAnotherAttachmentExists) {
-  const fs::path database = folder_ / "OCUPADO.FDB";
-  CreateDatabase(folder_, database);
+  const fs::path database = File("OCUPADO.FDB");
+  CreateDatabase(database);
   // An isql-fb session that stays attached until its input closes.
   FILE* session = popen(("isql-fb -q -user sysdba -password " + std::string(kPassword) +
                          " 'localhost:" + database.string() + "' > /dev/null 2>&1")
@@ -315,7 +258,10 @@ TEST_F(ServiceIntegration, ValidationRefusedWhileAnotherAttachmentExists) {
   ASSERT_NE(session, nullptr);
   fputs("SELECT COUNT(*) FROM CLIENTES;\n", session);
   fflush(session);
-  ASSERT_TRUE(WaitUntil(true, database));
+  for (int i = 0; i < 100 && !AnyServerHoldsFile(database); ++i) {
+    usleep(50000);
+  }
+  ASSERT_TRUE(AnyServerHoldsFile(database));
   try {
     Validate(database, {TValidateOption::ValidateDB, TValidateOption::ValidateFull});
     ADD_FAILURE() << "validation started beside another attachment";
@@ -330,7 +276,7 @@ TEST_F(ServiceIntegration, ValidationRefusedWhileAnotherAttachmentExists) {
 }
 
 TEST_F(ServiceIntegration, BackupAndRestoreWithTheSystemOptions) {
-  const fs::path backup = folder_ / "SAUDAVEL 07-12-2026 10-30.fbk";
+  const fs::path backup = File("SAUDAVEL 07-12-2026 10-30.fbk");
   const std::vector<std::string> backupLines = Backup(Healthy(), backup);
   ASSERT_GE(backupLines.size(), 3u);
   EXPECT_EQ(backupLines.back(), "");
@@ -343,7 +289,7 @@ TEST_F(ServiceIntegration, BackupAndRestoreWithTheSystemOptions) {
             std::string::npos);
   EXPECT_TRUE(fs::exists(backup));
 
-  const fs::path restored = folder_ / "SAUDAVEL 07-12-2026 10-30.FDB";
+  const fs::path restored = File("SAUDAVEL 07-12-2026 10-30.FDB");
   const std::vector<std::string> restoreLines = Restore(backup, restored);
   ASSERT_GE(restoreLines.size(), 3u);
   EXPECT_EQ(restoreLines.back(), "");
@@ -355,9 +301,9 @@ TEST_F(ServiceIntegration, BackupAndRestoreWithTheSystemOptions) {
 }
 
 TEST_F(ServiceIntegration, RestoreIntoAFolderTheServerCannotWriteFails) {
-  const fs::path backup = folder_ / "PROIBIDO.fbk";
+  const fs::path backup = File("PROIBIDO.fbk");
   Backup(Healthy(), backup);
-  const fs::path closed = folder_ / "fechada";
+  const fs::path closed = File("fechada");
   fs::create_directories(closed);
   fs::permissions(closed, fs::perms::owner_all);  // root only
   try {
@@ -374,20 +320,19 @@ TEST_F(ServiceIntegration, RestoreIntoAFolderTheServerCannotWriteFails) {
 
 TEST_F(ServiceIntegration, RestoreWithAFailedForeignKeyThenBringItOnline) {
   // What a run does with a damaged database: mend, back up, restore.
-  const fs::path database = folder_ / "ORFAOS.FDB";
-  CreateDatabase(folder_, database);
-  DamageParentTable(folder_, database);
+  const fs::path database = File("ORFAOS.FDB");
+  DamageParentTable(CreateDatabase(database));
   try {
     Validate(database, {TValidateOption::MendDB});
   } catch (const EIBInterBaseError& error) {
     // The mend of a damaged database also answers with its summary.
     EXPECT_TRUE(std::string(error.what()).starts_with("Summary of validation errors"));
   }
-  const fs::path backup = folder_ / "ORFAOS.fbk";
+  const fs::path backup = File("ORFAOS.fbk");
   const std::string backupText = Joined(Backup(database, backup));
   ASSERT_NE(backupText.find("closing file, committing, and finishing"), std::string::npos);
 
-  const fs::path restored = folder_ / "ORFAOS RESTAURADO.FDB";
+  const fs::path restored = File("ORFAOS RESTAURADO.FDB");
   const std::vector<std::string> lines = Restore(backup, restored);
   const std::string text = Joined(lines);
   EXPECT_NE(text.find("gbak: ERROR:violation of FOREIGN KEY constraint \"FK_PEDIDOS_CLIENTES\" on "
@@ -401,10 +346,9 @@ TEST_F(ServiceIntegration, RestoreWithAFailedForeignKeyThenBringItOnline) {
             std::string::npos);
 
   // Left in single-user maintenance (shutdown mode 2) until brought online.
-  const std::string state = "CONNECT 'localhost:" + restored.string() +
-                            "';\nSELECT 'MODO=' || MON$SHUTDOWN_MODE FROM MON$DATABASE;\n"
-                            "SELECT 'LINHAS=' || COUNT(*) FROM PEDIDOS;\n";
-  EXPECT_NE(RunIsql(folder_, state).find("MODO=2"), std::string::npos);
+  const FixtureDatabase restoredDb(restored);
+  const std::string mode = "SELECT MON$SHUTDOWN_MODE FROM MON$DATABASE";
+  EXPECT_EQ(restoredDb.Value(mode), "2");
 
   TIBConfigService config;
   Prepare(config);
@@ -412,9 +356,8 @@ TEST_F(ServiceIntegration, RestoreWithAFailedForeignKeyThenBringItOnline) {
   config.Attach();
   config.BringDatabaseOnline();
   config.Detach();
-  const std::string online = RunIsql(folder_, state);
-  EXPECT_NE(online.find("MODO=0"), std::string::npos) << online;
-  EXPECT_NE(online.find("LINHAS=2000"), std::string::npos) << online;
+  EXPECT_EQ(restoredDb.Value(mode), "0");
+  EXPECT_EQ(restoredDb.Count("PEDIDOS"), 2000);
 
   // Once online, the same request is refused by the server.
   config.Attach();
@@ -430,16 +373,15 @@ TEST_F(ServiceIntegration, RestoreWithAFailedForeignKeyThenBringItOnline) {
 
 TEST_F(ServiceIntegration, BackupOfAnUnmendedDamagedDatabaseFailsWhileReading) {
   // The backup starts, then the server's error ends the output: the query fails.
-  const fs::path database = folder_ / "SEM REMENDO.FDB";
-  CreateDatabase(folder_, database);
-  DamageParentTable(folder_, database);
+  const fs::path database = File("SEM REMENDO.FDB");
+  DamageParentTable(CreateDatabase(database));
   TIBBackupService service;
   Prepare(service);
   service.Attach();
   service.SetOptions({TBackupOption::IgnoreLimbo, TBackupOption::NonTransportable});
   service.SetVerbose(true);
   service.SetDatabaseName(database.string());
-  service.SetBackupFile({(folder_ / "SEM REMENDO.fbk").string()});
+  service.SetBackupFile({File("SEM REMENDO.fbk").string()});
   service.ServiceStart();
   try {
     ReadAll(service);
