@@ -1,0 +1,169 @@
+#include "engine/TSalvage.h"
+
+#include <exception>
+#include <filesystem>
+#include <system_error>
+
+#include "engine/DerivedNames.h"
+#include "engine/ERunAborted.h"
+#include "engine/SqlName.h"
+#include "engine/TAttachment.h"
+#include "engine/TOrphanLog.h"
+
+namespace {
+
+constexpr int kRecuperarDados = 8;
+
+bool SamePath(const std::string& a, const std::string& b) {
+  return std::filesystem::path(a).lexically_normal() == std::filesystem::path(b).lexically_normal();
+}
+
+}  // namespace
+
+TSalvage::TSalvage(TRecoveryContext& context, TConnection& target, TConnection& source,
+                   RestoreFunction restore)
+    : context_(context), target_(target), source_(source), restore_(std::move(restore)) {}
+
+std::string TSalvage::TemporaryPath(const std::string& databasePath) {
+  const std::string path = TemporaryPathFor(databasePath);
+  if (SamePath(path, databasePath)) {
+    return databasePath + "-TEMP.FDB";
+  }
+  return path;
+}
+
+std::vector<std::string> TSalvage::InsertLines(const std::string& table,
+                                               const std::vector<std::string>& columns) {
+  std::vector<std::string> lines;
+  lines.push_back(" insert into " + SqlName(table) + "(");
+  for (std::size_t i = 0; i < columns.size(); ++i) {
+    lines.push_back(SqlName(columns[i]) + (i + 1 < columns.size() ? ", " : ""));
+  }
+  lines.push_back(") values (");
+  for (std::size_t i = 0; i < columns.size(); ++i) {
+    lines.push_back(":" + ParamNameFor(columns[i], "P" + std::to_string(i + 1)) +
+                    (i + 1 < columns.size() ? ", " : ""));
+  }
+  lines.push_back(");");
+  return lines;
+}
+
+void TSalvage::WriteSummary(const std::vector<std::unique_ptr<TInconsistency>>& list) {
+  context_.WriteLog(TOrphanLog::Rule());
+  context_.WriteLog("RESUMO :: Inconsistências encontradas: " + std::to_string(list.size()));
+  context_.WriteLog(TOrphanLog::Rule());
+  for (const auto& record : list) {
+    context_.WriteLog("- " + record->TableName);
+    context_.WriteLog("  Campos");
+    for (const std::string& field : record->KeyFields) {
+      context_.WriteLog("    " + field);
+    }
+    context_.WriteLog("  Dados");
+    for (const std::string& key : record->MissingKeys) {
+      context_.WriteLog("    " + key);
+    }
+    context_.WriteLog("");
+  }
+}
+
+bool TSalvage::BackupExists() const {
+  const std::string& path = context_.BackupPath();
+  std::error_code error;
+  return !path.empty() && std::filesystem::is_regular_file(path, error);
+}
+
+bool TSalvage::RestoreOlderBackup(const std::string& temporaryPath) {
+  for (;;) {
+    if (restore_(context_.BackupPath(), temporaryPath, kRecuperarDados)) {
+      context_.ClearLog();
+      context_.WriteLog("Banco temporário restaurado de backup!");
+      return true;
+    }
+    const MessageAnswer answer = context_.AskUser(
+        "O backup informado está corrompido.\rDeseja informar outro arquivo para restaurar?",
+        MessageKind::Confirmation, MessageButtons::YesNo);
+    if (answer == MessageAnswer::Yes) {
+      context_.AskForBackupFile();
+      if (!BackupExists()) {
+        return false;
+      }
+    }
+    // No: the same backup is restored once more.
+  }
+}
+
+void TSalvage::CopyRows(std::vector<std::unique_ptr<TInconsistency>>& list,
+                        const std::string& temporaryPath) {
+  // The target still names the level-1 restored database, as the orphan
+  // search left it.
+  TAttachment targetAttachment(target_);
+  TAttachment sourceAttachment(source_, temporaryPath);
+  TIBQuery& select = source_.Query();
+  TIBQuery& insert = target_.Query();
+  for (const auto& record : list) {
+    for (std::size_t j = 0; j < record->MissingKeys.size(); ++j) {
+      select.Close();
+      select.SQL().SetText(" select   * from " + SqlName(record->TableName) + " " +
+                           record->WhereClause(static_cast<int>(j)));
+      select.Open();
+      if (!select.AtEnd()) {
+        std::vector<std::string> columns;
+        for (int i = 0; i < select.FieldCount(); ++i) {
+          columns.push_back(select.Fields(i).Name());
+        }
+        insert.Close();
+        insert.SQL().Assign(InsertLines(record->TableName, columns));
+        insert.Prepare();
+        for (int i = 0; i < select.FieldCount(); ++i) {
+          const TField& field = select.Fields(i);
+          TParam& param =
+              insert.ParamNamed(ParamNameFor(field.Name(), "P" + std::to_string(i + 1)));
+          // The column's own type, so that a NULL is sent as that type too.
+          param.SetDataType(field.DataType());
+          param.SetValue(field.IsNull() ? TValue() : field.Value());
+        }
+        insert.ExecQuery();
+        target_.Transaction().Commit();
+        record->DataFound = true;
+      }
+      select.Close();
+    }
+  }
+  sourceAttachment.Detach();
+  targetAttachment.Detach();
+}
+
+bool TSalvage::doCopyDataFromOldBackup(std::vector<std::unique_ptr<TInconsistency>>& list) {
+  try {
+    WriteSummary(list);
+    if (!BackupExists()) {
+      const MessageAnswer answer = context_.AskUser(
+          "Foram encontradas inconsistências neste banco de dados.\rSe houver um backup "
+          "anterior, poderemos tentar achar os registros ausentes e importá-los.\rDeseja "
+          "informar um arquivo do backup (.FBK)?",
+          MessageKind::Confirmation, MessageButtons::YesNo);
+      if (answer == MessageAnswer::Yes) {
+        context_.AskForBackupFile();
+      }
+    }
+    const std::string temporaryPath = TemporaryPath(context_.DatabasePath());
+    if (!BackupExists() || !RestoreOlderBackup(temporaryPath)) {
+      context_.AskUser("Nenhum backup encontrado. O que fazer agora?", MessageKind::Information,
+                       MessageButtons::Ok);
+      return false;
+    }
+    CopyRows(list, temporaryPath);
+  } catch (const ERunAborted&) {
+    throw;
+  } catch (const std::exception& e) {
+    context_.AskUser(std::string("doCopyDataFromOldBackup() -> Excetion: ") + e.what(),
+                     MessageKind::Error, MessageButtons::Ok);
+    return false;
+  }
+  for (const auto& record : list) {
+    if (!record->DataFound) {
+      return false;
+    }
+  }
+  return true;
+}

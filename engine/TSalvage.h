@@ -1,0 +1,52 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/TConnection.h"
+#include "engine/TInconsistency.h"
+#include "engine/TRecoveryContext.h"
+
+// Step 8: restores an older backup into a temporary database next to the
+// database under repair and copies every missing parent row it finds there
+// into the level-1 restored database (the one `target` names, as the orphan
+// search left it).
+class TSalvage {
+ public:
+  // Restores `backup` into `db`, filing the output as the saved log of step
+  // `key`; true when the restore reported no error.
+  using RestoreFunction =
+      std::function<bool(const std::string& backup, const std::string& db, int key)>;
+
+  TSalvage(TRecoveryContext& context, TConnection& target, TConnection& source,
+           RestoreFunction restore);
+
+  // True when every record got at least one row back. Failures are shown to
+  // the user and answer false; rows copied before stay committed.
+  bool doCopyDataFromOldBackup(std::vector<std::unique_ptr<TInconsistency>>& list);
+
+  // Where the older backup is restored: the database path with its first
+  // ".FDB" (any letter case) made "-TEMP.FDB", or "-TEMP.FDB" added when the
+  // path has none, so that it never names the database itself.
+  static std::string TemporaryPath(const std::string& databasePath);
+
+  // The insert statement for a row of `table` with these columns, one line
+  // per piece, with a named parameter per column.
+  static std::vector<std::string> InsertLines(const std::string& table,
+                                              const std::vector<std::string>& columns);
+
+ private:
+  void WriteSummary(const std::vector<std::unique_ptr<TInconsistency>>& list);
+  bool BackupExists() const;
+  // The restore loop: true once a backup was restored into `temporaryPath`.
+  bool RestoreOlderBackup(const std::string& temporaryPath);
+  void CopyRows(std::vector<std::unique_ptr<TInconsistency>>& list,
+                const std::string& temporaryPath);
+
+  TRecoveryContext& context_;
+  TConnection& target_;
+  TConnection& source_;
+  RestoreFunction restore_;
+};
