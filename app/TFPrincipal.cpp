@@ -410,8 +410,19 @@ void TFPrincipal::FormCreate() {
 }
 
 void TFPrincipal::PlaceOnScreen() {
+  FitOuterSize();
+  // A window manager adds its frame only after the window is mapped: measure
+  // again once it had the time to do so.
+  QTimer::singleShot(300, this, [this] { FitOuterSize(); });
+}
+
+void TFPrincipal::FitOuterSize() {
   const QSize frameExtra = frameGeometry().size() - geometry().size();
-  resize(kOuterWidth - frameExtra.width(), kOuterHeight - frameExtra.height());
+  const QSize client(kOuterWidth - frameExtra.width(), kOuterHeight - frameExtra.height());
+  if (size() == client) {
+    return;
+  }
+  resize(client);
   if (QScreen* where = screen()) {
     const QRect area = where->availableGeometry();
     move(area.center() - QPoint(kOuterWidth / 2, kOuterHeight / 2));

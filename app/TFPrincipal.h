@@ -109,6 +109,7 @@ class TFPrincipal : public QWidget {
     TLinkLabel* log = nullptr;
   };
 
+  void FitOuterSize();
   void CreateControls();
   void CreateStepRows();
   void SetTabOrder();
