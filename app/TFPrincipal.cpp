@@ -839,7 +839,7 @@ QStringList TFPrincipal::RowLog(int key) const {
   if (found != rowLogs_.end() && !found->second.isEmpty()) {
     return found->second;
   }
-  if ((key == 1 || key == 2) && key <= kStepCount) {
+  if (key == 1 || key == 2) {
     // Nothing was asked or written while the step ran: its result says why.
     const QString result = rows_[static_cast<std::size_t>(key - 1)].result->text();
     return result.isEmpty() ? QStringList() : QStringList{result};
