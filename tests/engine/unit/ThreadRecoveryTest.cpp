@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "engine/ERunAborted.h"
+#include "engine/TFirebirdSteps.h"
 #include "engine/TThreadRecovery.h"
 #include "support/ScriptedHost.h"
 #include "support/ScriptedSteps.h"
@@ -76,17 +77,12 @@ TEST(ThreadRecovery, RunsOnItsOwnThreadAndFinishesAfterTheClosingMessage) {
             "AskUser Information Ok O banco de dados estava em uso e não pôde ser validado.");
 }
 
-TEST(ThreadRecovery, DefaultRoutinesSayTheyAreNotAvailable) {
+TEST(ThreadRecovery, DefaultRoutinesAreTheFirebirdOnes) {
   ScriptedHost host;
-  host.Answer(MessageAnswer::Ok);
-  host.Answer(MessageAnswer::Ok);
-  {
-    TThreadRecovery run(host, "/srv/dados/empresa.fdb", "", TThreadRecovery::DefaultSteps());
-    ASSERT_TRUE(run.WaitFor(10s));
-  }
-  EXPECT_THAT(host.Questions(),
-              ElementsAre("A rotina acessoExclusivo() ainda não está disponível.",
-                          "O banco de dados estava em uso e não pôde ser validado."));
+  TRecoveryContext context(host, "/srv/dados/empresa.fdb", "");
+  const std::unique_ptr<IRecoverySteps> steps = TThreadRecovery::DefaultSteps()(context);
+  EXPECT_NE(dynamic_cast<TFirebirdSteps*>(steps.get()), nullptr);
+  EXPECT_TRUE(host.Transcript().empty());
 }
 
 TEST(ThreadRecovery, FrontEndGoneEndsTheRunWithoutFurtherCalls) {
