@@ -419,4 +419,23 @@ TEST_F(LevelOneRun, RoutinesJudgeTheServersAnswersAndReportItsFailures) {
   EXPECT_TRUE(ServerTools::WaitUntilReleased(db.Path()));
 }
 
+// A backup cut short restores through the service manager without any error
+// line: its output just stops. Such a restore is incomplete, not a success.
+TEST_F(LevelOneRun, RestoreOfATruncatedBackupFails) {
+  const FixtureDatabase db = MakeDatabase();
+  const std::string backup = folder_.File("EMPRESA.fbk");
+  ServerTools::Backup(db.Path(), backup);
+  const std::string truncated = folder_.File("CORTADO.fbk");
+  FileDamage::TruncatedCopy(backup, truncated, fs::file_size(backup) / 2);
+  ScriptedHost host;
+  host.RecordLogLines(false);
+  TRecoveryContext context(host, db.Path(), "");
+  TFirebirdSteps steps(context);
+
+  EXPECT_FALSE(steps.doRestore(truncated, folder_.File("CORTADO.FDB"), 8));
+  EXPECT_EQ(std::string::npos, context.RunLogText().find("gbak: ERROR"));
+  EXPECT_TRUE(steps.doRestore(backup, folder_.File("INTEIRO.FDB"), 8));
+  EXPECT_TRUE(host.Questions().empty()) << host.TranscriptText();
+}
+
 }  // namespace
