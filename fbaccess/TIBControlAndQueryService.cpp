@@ -36,8 +36,11 @@ std::string TIBControlAndQueryService::ReadOutputLine() {
   if (fbdetail::Api().isc_service_query(status, &Handle(), nullptr, 0, nullptr, sizeof request,
                                         request, static_cast<unsigned short>(buffer_.size()),
                                         buffer_.data()) != 0) {
+    // The text is taken before the detach, which may overwrite what the
+    // status vector points to.
+    const fbdetail::StatusError error = fbdetail::CaptureStatusError(status);
     DropAttachment();
-    fbdetail::RaiseStatusError(status);
+    fbdetail::RaiseStatusError(error);
   }
   std::string line;
   switch (fbdetail::ParseOutputLine(buffer_.data(), buffer_.size(), line)) {

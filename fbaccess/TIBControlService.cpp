@@ -16,7 +16,10 @@ void TIBControlService::ServiceStart() {
   if (fbdetail::Api().isc_service_start(status, &Handle(), nullptr,
                                         static_cast<unsigned short>(request.size()),
                                         request.data()) != 0) {
+    // The text is taken before the detach, which may overwrite what the
+    // status vector points to.
+    const fbdetail::StatusError error = fbdetail::CaptureStatusError(status);
     DropAttachment();
-    fbdetail::RaiseStatusError(status);
+    fbdetail::RaiseStatusError(error);
   }
 }

@@ -202,7 +202,10 @@ void TIBDatabase::CheckStatus(std::intptr_t result) {
 void TIBDatabase::RaiseStatusError() {
   // Capture the text before closing: the close makes client calls of its own
   // on the same status vector.
-  const fbdetail::StatusError error = fbdetail::CaptureStatusError(fbdetail::StatusVector());
+  RaiseStatusError(fbdetail::CaptureStatusError(fbdetail::StatusVector()));
+}
+
+void TIBDatabase::RaiseStatusError(const fbdetail::StatusError& error) {
   if (error.connectionLost) {
     ForceClose();
   }

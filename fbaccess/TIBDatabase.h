@@ -6,6 +6,9 @@
 
 class IIBDependent;
 class TIBTransaction;
+namespace fbdetail {
+struct StatusError;
+}
 
 // One attachment to a Firebird database through the bound client library.
 // Not copyable; used by one thread at a time. The transactions and statements
@@ -78,6 +81,9 @@ class TIBDatabase {
   // first. CheckStatus returns normally for results of 0 or below.
   void CheckStatus(std::intptr_t result);
   [[noreturn]] void RaiseStatusError();
+  // The same for an error captured before clean-up calls that would reuse
+  // the thread's status vector.
+  [[noreturn]] void RaiseStatusError(const fbdetail::StatusError& error);
 
  private:
   void DoClose(bool forced);

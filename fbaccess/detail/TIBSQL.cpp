@@ -123,8 +123,11 @@ void TIBSQL::OpenCursor() {
                                                params_.AsXSQLDA(), nullptr));
   cursorOpen_ = true;
   if (api.isc_dsql_set_cursor_name(sv, &handle_, cursorName_.c_str(), 0) > 0) {
+    // The text is taken before the clean-up call, which may overwrite what
+    // the status vector points to.
+    const StatusError error = CaptureStatusError(sv);
     CloseCursorQuietly();
-    database_->RaiseStatusError();
+    database_->RaiseStatusError(error);
   }
   eof_ = false;
   bof_ = true;
@@ -143,10 +146,11 @@ bool TIBSQL::Fetch() {
     return false;
   }
   if (st > 0) {
-    // The thread's vector keeps the error: the cursor is closed with a vector
-    // of its own.
+    // The text is taken first: closing the cursor is another client call,
+    // which may overwrite what the status vector points to.
+    const StatusError error = CaptureStatusError(sv);
     CloseCursorQuietly();
-    database_->RaiseStatusError();
+    database_->RaiseStatusError(error);
   }
   bof_ = false;
   ++fetched_;

@@ -262,6 +262,22 @@ TEST_F(QueryFake, FailingFetchClosesTheCursorAndRaises) {
   EXPECT_TRUE(q.Prepared());
 }
 
+TEST_F(QueryFake, FailingFetchKeepsItsOwnTextWhenClosingTheCursorFailsToo) {
+  SelectIdName();
+  FetchRows(5);
+  q.Open();
+  Fake().FailOn("isc_dsql_fetch", {{335544321}, {"arithmetic exception."}, -802});
+  Fake().FailOn("isc_dsql_free_statement", {{335544485}, {"invalid statement handle"}, -901});
+  try {
+    q.Next();
+    ADD_FAILURE() << "no error";
+  } catch (const EIBInterBaseError& error) {
+    EXPECT_EQ(std::string(error.what()), "arithmetic exception");
+    EXPECT_EQ(error.SqlCode(), -802);
+  }
+  EXPECT_FALSE(q.Active());
+}
+
 TEST_F(QueryFake, CloseIgnoresGoneStatementAndClosedCursor) {
   SelectIdName();
   for (const ISC_STATUS code : {335544485, 335544577}) {

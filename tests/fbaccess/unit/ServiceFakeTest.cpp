@@ -293,6 +293,37 @@ TEST_F(ServiceFake, FailedStartOrQueryDetachesAndRaisesTheServersText) {
   EXPECT_TRUE(DetachedAfter("isc_service_query"));
 }
 
+TEST_F(ServiceFake, FailedStartOrQueryKeepsItsTextWhenTheDetachFailsToo) {
+  TIBValidationService service;
+  Prepare(service);
+  service.SetDatabaseName(kDb);
+  service.SetOptions({TValidateOption::MendDB});
+  service.Attach();
+  Fake().FailOn("isc_service_start", {{335740952}, {"Summary of validation errors"}, -999});
+  Fake().FailOn("isc_service_detach", {{335544559}, {"invalid service handle"}, -902});
+  try {
+    service.ServiceStart();
+    ADD_FAILURE() << "start did not fail";
+  } catch (const EIBInterBaseError& error) {
+    EXPECT_EQ(std::string(error.what()), "Summary of validation errors");
+    EXPECT_EQ(error.SqlCode(), -999);
+  }
+  EXPECT_FALSE(service.Active());
+
+  service.Attach();
+  service.ServiceStart();
+  Fake().FailOn("isc_service_query", {{335544344}, {"I/O error."}, -902});
+  Fake().FailOn("isc_service_detach", {{335544559}, {"invalid service handle"}, -904});
+  try {
+    service.ReadOutputLine();
+    ADD_FAILURE() << "read did not fail";
+  } catch (const EIBInterBaseError& error) {
+    EXPECT_EQ(std::string(error.what()), "I/O error");
+    EXPECT_EQ(error.SqlCode(), -902);
+  }
+  EXPECT_FALSE(service.Active());
+}
+
 TEST_F(ServiceFake, FailedAttachOrDetachAndDestructionWhileAttached) {
   Fake().FailOn("isc_service_attach", {{335544472},
                                        {"Your user name and password are not defined. Ask your "
