@@ -9,4 +9,8 @@ class IIBDependent {
   virtual ~IIBDependent() = default;
   virtual void DatabaseClosing() = 0;
   virtual void TransactionEnding() = 0;
+  // The database or transaction object itself goes away: a dependent that
+  // outlives it must forget it, so that it never reaches it again.
+  virtual void DatabaseDestroyed() {}
+  virtual void TransactionDestroyed() {}
 };

@@ -26,6 +26,10 @@ TIBDatabase::TIBDatabase() {
 
 TIBDatabase::~TIBDatabase() {
   ForceClose();
+  const std::vector<IIBDependent*> dependents = dependents_;
+  for (IIBDependent* dependent : dependents) {
+    dependent->DatabaseDestroyed();
+  }
   const std::vector<TIBTransaction*> transactions = transactions_;
   for (TIBTransaction* transaction : transactions) {
     transaction->RemoveDatabase(this);

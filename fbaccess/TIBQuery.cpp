@@ -409,6 +409,18 @@ void TIBQuery::TransactionEnding() {
   Release();
 }
 
+void TIBQuery::DatabaseDestroyed() {
+  Release();
+  database_ = nullptr;
+  statement_->SetDatabase(nullptr);
+}
+
+void TIBQuery::TransactionDestroyed() {
+  Release();
+  transaction_ = nullptr;
+  statement_->SetTransaction(nullptr);
+}
+
 bool TField::IsNull() const {
   return query_->ColumnIsNull(column_);
 }

@@ -99,6 +99,10 @@ class TIBQuery : public IIBDependent {
   // ends: the query closes and drops its statement handle.
   void DatabaseClosing() override;
   void TransactionEnding() override;
+  // The database or transaction object is destroyed before the query: the
+  // query drops its statement and forgets it.
+  void DatabaseDestroyed() override;
+  void TransactionDestroyed() override;
 
   // For TField: the column of the current row (nullptr data when no row).
   bool ColumnIsNull(int column) const;

@@ -16,6 +16,10 @@ TIBTransaction::TIBTransaction() {
 
 TIBTransaction::~TIBTransaction() {
   EndForced(defaultAction_);
+  const std::vector<IIBDependent*> dependents = dependents_;
+  for (IIBDependent* dependent : dependents) {
+    dependent->TransactionDestroyed();
+  }
   const std::vector<TIBDatabase*> databases = databases_;
   for (TIBDatabase* database : databases) {
     database->RemoveTransaction(this);

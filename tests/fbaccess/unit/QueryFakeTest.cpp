@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -276,6 +277,30 @@ TEST_F(QueryFake, FailingFetchKeepsItsOwnTextWhenClosingTheCursorFailsToo) {
     EXPECT_EQ(error.SqlCode(), -802);
   }
   EXPECT_FALSE(q.Active());
+}
+
+// A query that outlives its database or its transaction forgets them when they
+// go, so that its own destruction touches neither.
+TEST_F(QueryFake, QueryOutlivesItsDatabaseAndTransaction) {
+  auto database = std::make_unique<TIBDatabase>();
+  auto transaction = std::make_unique<TIBTransaction>();
+  database->SetDatabaseName("localhost:/dados/T.FDB");
+  database->SetDefaultTransaction(transaction.get());
+  transaction->SetDefaultDatabase(database.get());
+  auto query = std::make_unique<TIBQuery>();
+  query->SetDatabase(database.get());
+  DescribeColumns({{SQL_LONG, 4, "ID"}, {SQL_VARYING, 10, "NAME"}});
+  FetchRows(3);
+  query->SQL().SetText("select ID, NAME from T");
+  query->Open();
+  transaction.reset();
+  EXPECT_EQ(query->Transaction(), nullptr);
+  EXPECT_FALSE(query->Active());
+  database.reset();
+  EXPECT_EQ(query->Database(), nullptr);
+  ExpectClientError([&] { query->Open(); }, 24, "Database não associada");
+  query.reset();
+  EXPECT_EQ(Fake().CallsTo("isc_detach_database").size(), 1u);
 }
 
 TEST_F(QueryFake, CloseIgnoresGoneStatementAndClosedCursor) {
