@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+#include "engine/SqlName.h"
+
 namespace {
 
 bool IsBlankOrControl(char c) {
@@ -88,7 +90,7 @@ std::string TInconsistency::WhereClause(int position) const {
       condition += " and ";
     }
     const std::string value = i < pieces.size() ? pieces[i] : std::string();
-    condition += KeyFields[i] + " = " + QuotedLiteral(value);
+    condition += SqlName(KeyFields[i]) + " = " + QuotedLiteral(value);
   }
   if (!condition.empty()) {
     condition = "where " + condition;

@@ -17,7 +17,8 @@ class TInconsistency {
 
   // The SQL condition that selects the parent row of MissingKeys[position]:
   // "where ID = '17' and SEQ = '2'". Each value is an SQL string literal with
-  // inner quotes doubled; a value the key text lacks is ''. Empty when there
+  // inner quotes doubled; a value the key text lacks is ''. Field names that
+  // are not plain upper-case identifiers are double-quoted. Empty when there
   // are no key fields. Throws std::out_of_range for a position not in the list.
   std::string WhereClause(int position) const;
 };

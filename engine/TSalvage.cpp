@@ -14,6 +14,14 @@ namespace {
 
 constexpr int kRecuperarDados = 8;
 
+// The parameter marker name of the column at `index`: the column's own name,
+// or for a name a marker cannot carry "_" and the position, which no plain
+// column name can equal (those begin with a letter), so no two markers of one
+// statement share a name and no column gets another column's value.
+std::string MarkerName(const std::string& column, std::size_t index) {
+  return ParamNameFor(column, "_" + std::to_string(index + 1));
+}
+
 bool SamePath(const std::string& a, const std::string& b) {
   return std::filesystem::path(a).lexically_normal() == std::filesystem::path(b).lexically_normal();
 }
@@ -41,8 +49,7 @@ std::vector<std::string> TSalvage::InsertLines(const std::string& table,
   }
   lines.push_back(") values (");
   for (std::size_t i = 0; i < columns.size(); ++i) {
-    lines.push_back(":" + ParamNameFor(columns[i], "P" + std::to_string(i + 1)) +
-                    (i + 1 < columns.size() ? ", " : ""));
+    lines.push_back(":" + MarkerName(columns[i], i) + (i + 1 < columns.size() ? ", " : ""));
   }
   lines.push_back(");");
   return lines;
@@ -116,8 +123,7 @@ void TSalvage::CopyRows(std::vector<std::unique_ptr<TInconsistency>>& list,
         insert.Prepare();
         for (int i = 0; i < select.FieldCount(); ++i) {
           const TField& field = select.Fields(i);
-          TParam& param =
-              insert.ParamNamed(ParamNameFor(field.Name(), "P" + std::to_string(i + 1)));
+          TParam& param = insert.ParamNamed(MarkerName(field.Name(), static_cast<std::size_t>(i)));
           // The column's own type, so that a NULL is sent as that type too.
           param.SetDataType(field.DataType());
           param.SetValue(field.IsNull() ? TValue() : field.Value());

@@ -84,6 +84,12 @@ TEST(KeyTextTest, JoinsValuesSoThatWhereClauseReadsThemBack) {
               record.WhereClause(0))
         << record.MissingKeys[0];
   }
+  // Field names the server keeps in mixed case or with blanks are quoted.
+  TInconsistency quoted;
+  quoted.KeyFields = {"Codigo", "DATA ENTREGA", "SEQ"};
+  quoted.MissingKeys = {"17;2024-01-02;3"};
+  EXPECT_EQ("where \"Codigo\" = '17' and \"DATA ENTREGA\" = '2024-01-02' and SEQ = '3'",
+            quoted.WhereClause(0));
 }
 
 TEST(KeyTextTest, LookupFormsOfSeveralFieldsDoNotRunTogether) {
@@ -165,8 +171,12 @@ TEST(SalvageTextsTest, InsertStatementHasOneLinePerColumnAndValue) {
   // Names the server keeps in mixed case or with blanks are quoted; their
   // parameters get names of their own.
   EXPECT_EQ((std::vector<std::string>{" insert into \"Clientes\"(", "ID, ", "\"Data Nasc\"",
-                                      ") values (", ":ID, ", ":P2", ");"}),
+                                      ") values (", ":ID, ", ":_2", ");"}),
             TSalvage::InsertLines("Clientes", {"ID", "Data Nasc"}));
+  // Markers never share a name, also with columns named like markers.
+  EXPECT_EQ((std::vector<std::string>{" insert into T(", "\"Nome\", ", "P1, ", "\"_2\"",
+                                      ") values (", ":_1, ", ":P1, ", ":_3", ");"}),
+            TSalvage::InsertLines("T", {"Nome", "P1", "_2"}));
   EXPECT_EQ("\"A\"\"B\"", SqlName("A\"B"));
   EXPECT_EQ("RDB$X_1", SqlName("RDB$X_1"));
 }
