@@ -430,7 +430,7 @@ void TFPrincipal::FitOuterSize() {
 }
 
 void TFPrincipal::closeEvent(QCloseEvent* event) {
-  // From now on the engine gets neutral answers at once instead of waiting.
+  // From now on every call of the engine ends its run at once instead of waiting.
   host_->Close();
   event->accept();
 }

@@ -5,6 +5,7 @@
 #include <QThread>
 
 #include "app/TFPrincipal.h"
+#include "engine/ERunAborted.h"
 
 TWindowHost::TWindowHost(TFPrincipal& window) : window_(window), gate_(std::make_shared<Gate>()) {}
 
@@ -25,7 +26,13 @@ bool TWindowHost::Closed() const {
   return gate_->closed;
 }
 
-bool TWindowHost::HandOver(std::function<void()> work) {
+void TWindowHost::HandOver(std::function<void()> work) {
+  if (!TryHandOver(std::move(work))) {
+    throw ERunAborted();
+  }
+}
+
+bool TWindowHost::TryHandOver(std::function<void()> work) {
   if (QThread::currentThread() == window_.thread()) {
     // Already on the UI thread (the engine's constructor, tests): no hand-over.
     if (Closed()) {
@@ -74,12 +81,9 @@ MessageAnswer TWindowHost::AskUser(const std::string& text, MessageKind kind,
                                    MessageButtons buttons) {
   TFPrincipal* window = &window_;
   auto answer = std::make_shared<MessageAnswer>(MessageAnswer::No);
-  const bool done = HandOver([window, answer, kind, buttons, text = QString::fromStdString(text)] {
+  HandOver([window, answer, kind, buttons, text = QString::fromStdString(text)] {
     *answer = window->AskUser(text, kind, buttons);
   });
-  if (!done) {
-    return buttons == MessageButtons::Ok ? MessageAnswer::Ok : MessageAnswer::No;
-  }
   return *answer;
 }
 
@@ -118,7 +122,6 @@ void TWindowHost::AskForBackupFile(std::string& backupPath) {
   // The work fills its own copy: the caller's string is written only when
   // the hand-over completed, never by the UI thread after a close.
   auto chosen = std::make_shared<QString>(QString::fromStdString(backupPath));
-  if (HandOver([window, chosen] { *chosen = window->AskForBackupFile(*chosen); })) {
-    backupPath = chosen->toStdString();
-  }
+  HandOver([window, chosen] { *chosen = window->AskForBackupFile(*chosen); });
+  backupPath = chosen->toStdString();
 }

@@ -13,8 +13,10 @@ class TFPrincipal;
 // Carries the engine's notifications to the window. Each call made on the
 // engine thread is posted to the UI thread and waits until the window has
 // carried it out. Once Close() has run (the window is closing or gone) every
-// pending and later call returns at once with a neutral answer, so the engine
-// thread can never wait on a window that will not answer.
+// pending and later call throws ERunAborted at once: the engine thread never
+// waits on a window that will not answer, and the run stops instead of going
+// on unseen with answers nobody gave (renaming the database, restoring, or
+// retrying a question's loop for ever).
 class TWindowHost : public IRecoveryHost {
  public:
   explicit TWindowHost(TFPrincipal& window);
@@ -27,7 +29,6 @@ class TWindowHost : public IRecoveryHost {
   bool Closed() const;
 
   void ReportStep(int key, int phase, int outcome, const std::string& text) override;
-  // After Close(): No for Yes/No questions, OK for OK-only boxes.
   MessageAnswer AskUser(const std::string& text, MessageKind kind, MessageButtons buttons) override;
   void ClearLog() override;
   void WriteLog(const std::string& text, int index) override;
@@ -35,7 +36,7 @@ class TWindowHost : public IRecoveryHost {
   void BeginRunDisplay() override;
   void EndRunDisplay() override;
   void SetLevelRowsEnabled(bool enabled, int level) override;
-  // After Close(): backupPath is left unchanged.
+  // backupPath is changed only when the hand-over was carried out.
   void AskForBackupFile(std::string& backupPath) override;
 
  private:
@@ -46,9 +47,11 @@ class TWindowHost : public IRecoveryHost {
     bool closed = false;
   };
 
-  // Runs `work` on the UI thread and waits for it; false when the window
-  // closed before the work was done (then its result must not be used).
-  bool HandOver(std::function<void()> work);
+  // Runs `work` on the UI thread and waits for it; throws ERunAborted when
+  // the window closed before the work was done.
+  void HandOver(std::function<void()> work);
+  // The same, answering false instead of throwing.
+  bool TryHandOver(std::function<void()> work);
 
   TFPrincipal& window_;
   std::shared_ptr<Gate> gate_;

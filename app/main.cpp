@@ -16,9 +16,9 @@ int main(int argc, char** argv) {
     FPrincipal.show();
     FPrincipal.PlaceOnScreen();
     exitCode = QApplication::exec();
-    // The window closed. A run still in progress gets neutral answers from
-    // now on and ends by itself, unless its thread is blocked in a server
-    // call: then joining it would hang, so the process ends at once without
+    // The window closed. A run still in progress ends at its next call to
+    // the window, unless its thread is blocked in a server call that writes
+    // nothing: then joining it would hang, so the process ends without
     // running destructors (the server keeps or drops the half-done
     // operation as it would for any client that disconnects).
     if (!FPrincipal.EndRunOnExit(std::chrono::seconds(3))) {

@@ -14,6 +14,7 @@
 
 #include "GuiTestSupport.h"
 #include "app/TWindowHost.h"
+#include "engine/ERunAborted.h"
 
 namespace {
 
@@ -80,32 +81,37 @@ TEST(HostBridgeTest, AskForBackupFileAsksThenPicks) {
   EXPECT_EQ(path, "");
 }
 
-TEST(HostBridgeTest, AfterTheWindowClosedEveryCallReturnsAtOnce) {
+TEST(HostBridgeTest, AfterTheWindowClosedEveryCallEndsTheRunAtOnce) {
   ScriptedWindow w;
   TWindowHost& host = w.Window().Host();
   w.Window().show();
 
   // A call already posted but not yet served when the window closes.
   std::atomic<bool> returned{false};
-  MessageAnswer pending = MessageAnswer::Yes;
+  std::atomic<bool> aborted{false};
   std::thread engine([&] {
-    pending = host.AskUser("Continua?", MessageKind::Information, MessageButtons::YesNo);
+    try {
+      host.AskUser("Continua?", MessageKind::Information, MessageButtons::YesNo);
+    } catch (const ERunAborted&) {
+      aborted = true;
+    }
     returned = true;
   });
   QThread::msleep(50);  // the UI thread serves nothing meanwhile
   EXPECT_FALSE(returned);
   w.Window().close();
   engine.join();  // would hang if the call still waited for the UI thread
-  EXPECT_EQ(pending, MessageAnswer::No);
+  EXPECT_TRUE(aborted);
 
-  // Later calls do not wait either, and give neutral answers.
+  // Later calls do not wait either: none gives an answer nobody chose.
   std::string path = "/srv/velho.fbk";
   std::thread later([&] {
-    EXPECT_EQ(host.AskUser("Fim", MessageKind::Information, MessageButtons::Ok), MessageAnswer::Ok);
-    EXPECT_EQ(host.AskUser("?", MessageKind::Error, MessageButtons::YesNo), MessageAnswer::No);
-    host.ReportStep(1, 1, 0, "");
-    host.EndRunDisplay();
-    host.AskForBackupFile(path);
+    EXPECT_THROW(host.AskUser("Fim", MessageKind::Information, MessageButtons::Ok), ERunAborted);
+    EXPECT_THROW(host.AskUser("?", MessageKind::Error, MessageButtons::YesNo), ERunAborted);
+    EXPECT_THROW(host.ReportStep(1, 1, 0, ""), ERunAborted);
+    EXPECT_THROW(host.WriteLog("linha", -1), ERunAborted);
+    EXPECT_THROW(host.EndRunDisplay(), ERunAborted);
+    EXPECT_THROW(host.AskForBackupFile(path), ERunAborted);
   });
   later.join();
   EXPECT_EQ(path, "/srv/velho.fbk");
@@ -276,7 +282,7 @@ TEST_F(RunTest, EngineThatCannotBeCreatedEndsTheRunDisplayWithAnErrorBox) {
   EXPECT_FALSE(window.findChild<QPushButton*>("btnCancelar")->isEnabled());
 }
 
-TEST_F(RunTest, ClosingTheWindowDuringARunLetsTheEngineEndWithoutTheUi) {
+TEST_F(RunTest, ClosingTheWindowDuringARunStopsTheRunBeforeItsNextStep) {
   std::atomic<bool> copied{false};
   w_.ScriptSteps([&](ScriptedSteps& steps) {
     steps.Script("acessoExclusivo", ScriptedSteps::Action([](TRecoveryContext& context) {
@@ -286,7 +292,7 @@ TEST_F(RunTest, ClosingTheWindowDuringARunLetsTheEngineEndWithoutTheUi) {
                  }));
     steps.Script("doCopy", [&](TRecoveryContext&) {
       copied = true;
-      return false;  // then "Continua assim mesmo?" is answered No by the closed window
+      return true;
     });
   });
   w_.Window().show();
@@ -294,10 +300,35 @@ TEST_F(RunTest, ClosingTheWindowDuringARunLetsTheEngineEndWithoutTheUi) {
   w_.OnBox([this](const ShownBox&) { w_.Window().close(); });
   w_.AnswerBoxes({MessageAnswer::Yes});
   Start();
-  ASSERT_TRUE(WaitUntil([&] { return copied.load(); }));
-  // From here on the UI thread serves nothing; the run must still end.
+  ASSERT_TRUE(WaitUntil([&] { return !w_.Boxes().empty(); }));
+  // From here on the UI thread serves nothing; the run must still end, and no
+  // later step may run unseen.
   EXPECT_TRUE(w_.Window().EndRunOnExit(std::chrono::seconds(5)));
+  EXPECT_FALSE(copied);
   EXPECT_EQ(w_.Boxes().size(), 1u);
+}
+
+TEST_F(RunTest, ClosingTheWindowEndsARoutineThatAsksUntilItIsAnsweredYes) {
+  // Like the salvage that restores the same older backup again while the
+  // user answers No: without a window, nobody can ever answer Yes.
+  std::atomic<int> asked{0};
+  w_.ScriptSteps([&](ScriptedSteps& steps) {
+    steps.Script("acessoExclusivo", ScriptedSteps::Action([&](TRecoveryContext& context) {
+                   while (context.AskUser("Deseja informar outro arquivo para restaurar?",
+                                          MessageKind::Confirmation,
+                                          MessageButtons::YesNo) != MessageAnswer::Yes) {
+                     ++asked;
+                   }
+                   return true;
+                 }));
+  });
+  w_.Window().show();
+  w_.OnBox([this](const ShownBox&) { w_.Window().close(); });
+  w_.AnswerBoxes({MessageAnswer::No});
+  Start();
+  ASSERT_TRUE(WaitUntil([&] { return !w_.Boxes().empty(); }));
+  EXPECT_TRUE(w_.Window().EndRunOnExit(std::chrono::seconds(5)));
+  EXPECT_EQ(asked.load(), 0);
 }
 
 }  // namespace
