@@ -3,6 +3,7 @@
 // the orphan search listing the lost parents and the salvage bringing them
 // back from an older backup.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
@@ -91,6 +92,24 @@ class DamagedDatabase {
   // The damaged page still reads as zeros in `file`: it is the corrupt
   // original (steps 1 to 4 write to the database's header and pointer pages,
   // so its bytes do not stay those the user gave).
+  // True when `file` has the pages the damaged database had before the run,
+  // the server's bookkeeping aside (the header page, type 1, and transaction
+  // inventory pages, type 3, change on every attach and transaction).
+  bool HasTheDamagedContent(const std::string& file) const {
+    const std::string bytes = ReadFile(file);
+    const std::size_t page = FileDamage::kPageSize;
+    if (bytes.size() != corruptBytes_.size() || bytes.size() % page != 0) {
+      return false;
+    }
+    for (std::size_t at = 0; at < bytes.size(); at += page) {
+      if (corruptBytes_[at] != 1 && corruptBytes_[at] != 3 &&
+          bytes.compare(at, page, corruptBytes_, at, page) != 0) {
+        return false;
+      }
+    }
+    return true;
+  }
+
   bool HoldsTheZeroedPage(const std::string& file) const {
     const std::string bytes = ReadFile(file);
     const std::size_t at = std::size_t(damage_.pageNumber) * FileDamage::kPageSize;
@@ -141,7 +160,15 @@ class FullRepair : public LevelTwoRun, public ::testing::WithParamInterface<Samp
 TEST_P(FullRepair, BringsBackEveryLostParentAChildNeeds) {
   const DamagedDatabase damaged(folder_, GetParam());
   ASSERT_FALSE(damaged.ReferencedLost().empty());
+  if (GetParam() == SampleSchema::Kind::TextKey) {
+    // Among the parents to bring back is one whose key holds a single quote.
+    EXPECT_TRUE(std::any_of(damaged.ReferencedLost().begin(), damaged.ReferencedLost().end(),
+                            [](const std::string& key) { return key.find('\'') != key.npos; }));
+  }
   const std::string database = damaged.Db().Path();
+
+  struct stat original {};
+  ASSERT_EQ(0, ::stat(database.c_str(), &original));
 
   ScriptedHost host;
   host.Answer(MessageAnswer::Ok, kRepaired);
@@ -197,7 +224,12 @@ TEST_P(FullRepair, BringsBackEveryLostParentAChildNeeds) {
   // its bytes as the user gave them are those of the working copy), the copy
   // and the temporary database.
   EXPECT_TRUE(damaged.HoldsTheZeroedPage(folder_.File("EMPRESA-OLD.FDB")));
-  EXPECT_TRUE(damaged.HoldsTheZeroedPage(folder_.File("EMPRESA (Copia).FDB")));
+  EXPECT_TRUE(damaged.HasTheDamagedContent(folder_.File("EMPRESA (Copia).FDB")));
+  // Set aside by a rename: the very file the user gave, not a copy of it.
+  struct stat setAside {};
+  ASSERT_EQ(0, ::stat(folder_.File("EMPRESA-OLD.FDB").c_str(), &setAside));
+  EXPECT_EQ(original.st_dev, setAside.st_dev);
+  EXPECT_EQ(original.st_ino, setAside.st_ino);
   EXPECT_TRUE(fs::exists(folder_.File("EMPRESA-TEMP.FDB")));
   EXPECT_EQ(0u, host.UnusedAnswers());
 }
