@@ -89,9 +89,6 @@ class DamagedDatabase {
     corruptBytes_ = ReadFile(db_.Path());
   }
 
-  // The damaged page still reads as zeros in `file`: it is the corrupt
-  // original (steps 1 to 4 write to the database's header and pointer pages,
-  // so its bytes do not stay those the user gave).
   // True when `file` has the pages the damaged database had before the run,
   // the server's bookkeeping aside (the header page, type 1, and transaction
   // inventory pages, type 3, change on every attach and transaction).
@@ -110,6 +107,9 @@ class DamagedDatabase {
     return true;
   }
 
+  // The damaged page still reads as zeros in `file`: it is the corrupt
+  // original (steps 1 to 4 write to the database's header and pointer pages,
+  // so its bytes do not stay those the user gave).
   bool HoldsTheZeroedPage(const std::string& file) const {
     const std::string bytes = ReadFile(file);
     const std::size_t at = std::size_t(damage_.pageNumber) * FileDamage::kPageSize;
