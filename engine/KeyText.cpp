@@ -1,5 +1,7 @@
 #include "engine/KeyText.h"
 
+#include "engine/TextUtil.h"
+
 namespace {
 
 bool IsBlankOrControl(char c) {
@@ -13,18 +15,6 @@ bool NeedsQuotes(const std::string& value) {
   }
   return value.find(';') != std::string::npos || value.front() == '"' ||
          IsBlankOrControl(value.front()) || IsBlankOrControl(value.back());
-}
-
-std::string Quoted(const std::string& value) {
-  std::string text = "\"";
-  for (const char c : value) {
-    text += c;
-    if (c == '"') {
-      text += '"';
-    }
-  }
-  text += '"';
-  return text;
 }
 
 }  // namespace
@@ -44,7 +34,7 @@ std::string KeyText(const std::vector<std::string>& values) {
     if (i > 0) {
       text += ';';
     }
-    text += NeedsQuotes(values[i]) ? Quoted(values[i]) : values[i];
+    text += NeedsQuotes(values[i]) ? QuotedText(values[i], '"') : values[i];
   }
   return text;
 }

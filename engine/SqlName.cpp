@@ -1,5 +1,7 @@
 #include "engine/SqlName.h"
 
+#include "engine/TextUtil.h"
+
 namespace {
 
 bool IsRegularIdentifier(const std::string& name) {
@@ -21,15 +23,7 @@ std::string SqlName(const std::string& name) {
   if (IsRegularIdentifier(name)) {
     return name;
   }
-  std::string quoted = "\"";
-  for (const char c : name) {
-    quoted += c;
-    if (c == '"') {
-      quoted += '"';
-    }
-  }
-  quoted += '"';
-  return quoted;
+  return QuotedText(name, '"');
 }
 
 std::string ParamNameFor(const std::string& name, const std::string& fallback) {

@@ -3,6 +3,7 @@
 #include <cstddef>
 
 #include "engine/SqlName.h"
+#include "engine/TextUtil.h"
 
 namespace {
 
@@ -66,19 +67,6 @@ std::vector<std::string> SplitKeyText(const std::string& keyText) {
   return pieces;
 }
 
-// An SQL string literal: the value in single quotes, inner quotes doubled.
-std::string QuotedLiteral(const std::string& value) {
-  std::string literal = "'";
-  for (char c : value) {
-    literal += c;
-    if (c == '\'') {
-      literal += '\'';
-    }
-  }
-  literal += '\'';
-  return literal;
-}
-
 }  // namespace
 
 std::string TInconsistency::WhereClause(int position) const {
@@ -90,7 +78,7 @@ std::string TInconsistency::WhereClause(int position) const {
       condition += " and ";
     }
     const std::string value = i < pieces.size() ? pieces[i] : std::string();
-    condition += SqlName(KeyFields[i]) + " = " + QuotedLiteral(value);
+    condition += SqlName(KeyFields[i]) + " = " + QuotedText(value, '\'');
   }
   if (!condition.empty()) {
     condition = "where " + condition;

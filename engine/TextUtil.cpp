@@ -58,3 +58,15 @@ std::string percentText(long long position, long long count) {
   }
   return std::to_string(position * 100 / count) + "%";
 }
+
+std::string QuotedText(const std::string& text, char quote) {
+  std::string quoted(1, quote);
+  for (const char c : text) {
+    quoted += c;
+    if (c == quote) {
+      quoted += quote;
+    }
+  }
+  quoted += quote;
+  return quoted;
+}

@@ -18,6 +18,10 @@ std::size_t FindIgnoringCase(const std::string& text, const std::string& what,
 // `text` without its leading and trailing characters of code 32 or less.
 std::string TrimText(const std::string& text);
 
+// `text` between two `quote` characters, each `quote` inside it doubled: an SQL
+// string literal with '\'', a quoted identifier or key value with '"'.
+std::string QuotedText(const std::string& text, char quote);
+
 // The whole percentage position * 100 / count, cut towards zero, followed by
 // "%"; the empty text when count is 0.
 std::string percentText(long long position, long long count);
