@@ -191,15 +191,15 @@ TEST(FixtureFactsTest, ZeroedParentPageBreaksRestoreOnChildForeignKeys) {
   EXPECT_EQ(1u,
             LinesContaining(bad.output, "gbak: ERROR:expected backup description record").size());
 
-  // A truncated backup, restored through the service manager, stops without
-  // any error line and with exit code 0; only the missing closing line
-  // "finishing, closing, and going home" tells it apart.
+  // A truncated backup, restored through the service manager, mostly stops
+  // without any error line and with exit code 0; now and then the service
+  // connection breaks instead ("Error reading data from the connection").
+  // Either way only the missing closing line "finishing, closing, and going
+  // home" tells it apart reliably.
   const auto backupSize = std::filesystem::file_size(folder.File("OLD.FBK"));
   FileDamage::TruncatedCopy(folder.File("OLD.FBK"), folder.File("CUT.FBK"), backupSize / 2);
   const ToolResult cut = ServerTools::Restore(folder.File("CUT.FBK"), folder.File("CUT.FDB"));
   Print("restore of a truncated backup", cut);
-  EXPECT_EQ(0, cut.exitCode);
-  EXPECT_TRUE(LinesContaining(cut.output, "gbak: ERROR").empty());
   EXPECT_TRUE(LinesContaining(cut.output, "finishing, closing, and going home").empty());
   EXPECT_EQ(1u, LinesContaining(restore.output, "finishing, closing, and going home").size());
 }

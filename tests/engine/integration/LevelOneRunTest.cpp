@@ -419,8 +419,10 @@ TEST_F(LevelOneRun, RoutinesJudgeTheServersAnswersAndReportItsFailures) {
   EXPECT_TRUE(ServerTools::WaitUntilReleased(db.Path()));
 }
 
-// A backup cut short restores through the service manager without any error
-// line: its output just stops. Such a restore is incomplete, not a success.
+// A backup cut short mostly restores through the service manager without any
+// error line: its output just stops (now and then the server breaks the
+// connection instead, which the routine reports in its error box). Either way
+// the restore is incomplete, not a success.
 TEST_F(LevelOneRun, RestoreOfATruncatedBackupFails) {
   const FixtureDatabase db = MakeDatabase();
   const std::string backup = folder_.File("EMPRESA.fbk");
@@ -432,10 +434,13 @@ TEST_F(LevelOneRun, RestoreOfATruncatedBackupFails) {
   TRecoveryContext context(host, db.Path(), "");
   TFirebirdSteps steps(context);
 
+  host.Answer(MessageAnswer::Ok, "doRestore() -> Excetion: ");  // only if the connection breaks
   EXPECT_FALSE(steps.doRestore(truncated, folder_.File("CORTADO.FDB"), 8));
   EXPECT_EQ(std::string::npos, context.RunLogText().find("gbak: ERROR"));
+  const std::size_t questionsAfterTruncated = host.Questions().size();
+  EXPECT_LE(questionsAfterTruncated, 1u) << host.TranscriptText();
   EXPECT_TRUE(steps.doRestore(backup, folder_.File("INTEIRO.FDB"), 8));
-  EXPECT_TRUE(host.Questions().empty()) << host.TranscriptText();
+  EXPECT_EQ(questionsAfterTruncated, host.Questions().size()) << host.TranscriptText();
 }
 
 }  // namespace
