@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "FakeClient.h"
+#include "ServiceBytes.h"
 #include "fbaccess/ClientLibrary.h"
 #include "fbaccess/EIBClientError.h"
 #include "fbaccess/EIBInterBaseError.h"
@@ -24,27 +25,6 @@ const std::string kFbk = "/dados/EMPRESA 07-12-2026 10-30.fbk";
 const std::string kBusy = "Não posso executar essa operação -- Serviço é fixo ";
 const std::string kIdle = "Não posso executar essa operação -- Serviço não é fixo";
 const std::string kBadStart = "Paramêtros iniciais não encontrados ou incorretos";
-
-std::string Text(int code, const std::string& text) {
-  return Bytes({code, static_cast<int>(text.size() & 0xFF), static_cast<int>(text.size() >> 8)}) +
-         text;
-}
-
-std::string Number(int code, std::uint32_t value) {
-  return Bytes({code, static_cast<int>(value & 0xFF), static_cast<int>((value >> 8) & 0xFF),
-                static_cast<int>((value >> 16) & 0xFF), static_cast<int>(value >> 24)});
-}
-
-template <typename F>
-void ExpectClientError(F call, int index, const std::string& message) {
-  try {
-    call();
-    ADD_FAILURE() << "expected client error " << index << " " << message;
-  } catch (const EIBClientError& error) {
-    EXPECT_EQ(error.SqlCode(), index);
-    EXPECT_EQ(std::string(error.what()), message);
-  }
-}
 
 void Prepare(TIBCustomService& service) {
   service.SetServerName("localhost");

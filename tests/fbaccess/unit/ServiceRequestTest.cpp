@@ -6,42 +6,13 @@
 #include <initializer_list>
 #include <string>
 
+#include "ServiceBytes.h"
 #include "fbaccess/EIBClientError.h"
 #include "fbaccess/detail/ServiceBuffers.h"
 
 namespace {
 
 using namespace fbdetail;
-
-std::string Bytes(std::initializer_list<int> values) {
-  std::string bytes;
-  for (int value : values) {
-    bytes.push_back(static_cast<char>(value));
-  }
-  return bytes;
-}
-
-// code, 16-bit little-endian length, text
-std::string Text(int code, const std::string& text) {
-  return Bytes({code, static_cast<int>(text.size() & 0xFF), static_cast<int>(text.size() >> 8)}) +
-         text;
-}
-
-std::string Number(int code, std::uint32_t value) {
-  return Bytes({code, static_cast<int>(value & 0xFF), static_cast<int>((value >> 8) & 0xFF),
-                static_cast<int>((value >> 16) & 0xFF), static_cast<int>(value >> 24)});
-}
-
-template <typename F>
-void ExpectClientError(F call, int index, const std::string& message) {
-  try {
-    call();
-    ADD_FAILURE() << "expected client error " << index;
-  } catch (const EIBClientError& error) {
-    EXPECT_EQ(error.SqlCode(), index);
-    EXPECT_EQ(std::string(error.what()), message);
-  }
-}
 
 const std::string kDb = "/dados/EMPRESA.FDB";
 const std::string kFbk = "/dados/EMPRESA 07-12-2026 10-30.fbk";
