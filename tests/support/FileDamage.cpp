@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 #include "support/ServerTools.h"
@@ -163,6 +164,24 @@ void FileDamage::Overwrite(const std::string& file, uint64_t offset, uint64_t le
   if (!io) {
     throw std::runtime_error("cannot overwrite bytes of " + file);
   }
+}
+
+std::string FileDamage::ReadWhole(const std::string& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool FileDamage::SamePagesApartFromBookkeeping(const std::string& a, const std::string& b) {
+  if (a.size() != b.size() || a.size() % kPageSize != 0 || a.empty()) {
+    return false;
+  }
+  for (std::size_t offset = 0; offset < a.size(); offset += kPageSize) {
+    const char type = a[offset];
+    if (type != 1 && type != 3 && a.compare(offset, kPageSize, b, offset, kPageSize) != 0) {
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace testsupport

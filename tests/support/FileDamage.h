@@ -47,6 +47,12 @@ class FileDamage {
   // "gbak: ERROR:expected backup description record". (A truncated backup
   // is no substitute: that restore stops silently with no error line.)
   static void CorruptedBackupCopy(const std::string& source, const std::string& target);
+  // The whole content of a file ("" when it cannot be read).
+  static std::string ReadWhole(const std::string& file);
+  // True when two database images have the same size and the same pages, the
+  // server's bookkeeping aside: it rewrites the header page (type 1) and the
+  // transaction inventory pages (type 3) on every attach and transaction.
+  static bool SamePagesApartFromBookkeeping(const std::string& a, const std::string& b);
   // Overwrites `length` bytes of a file at `offset` with `value`.
   static void Overwrite(const std::string& file, uint64_t offset, uint64_t length,
                         unsigned char value);

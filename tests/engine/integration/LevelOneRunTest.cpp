@@ -39,11 +39,6 @@ const char* const kHealthyMessage = "O banco de dados informado não possui erro
 const char* const kInUseMessage = "O banco de dados estava em uso e não pôde ser validado.";
 const char* const kNotValidatedMessage = "O banco de dados ainda não foi validade.";
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 std::string Joined(const std::vector<std::string>& lines) {
   std::string text;
   for (const std::string& line : lines)
@@ -64,24 +59,6 @@ std::vector<std::string> FolderEntries(const std::string& folder) {
     names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
-}
-
-// True when two database images have the same size and the same pages, the
-// server's bookkeeping aside: it rewrites the header page (type 1) and the
-// transaction inventory pages (type 3) on every attach and transaction, so the
-// original moves on from its copy as soon as the run attaches it again.
-bool SameDatabaseContent(const std::string& a, const std::string& b) {
-  const std::size_t page = FileDamage::kPageSize;
-  if (a.size() != b.size() || a.size() % page != 0 || a.empty())
-    return false;
-  for (std::size_t offset = 0; offset < a.size(); offset += page) {
-    const char type = a[offset];
-    if (type == 1 || type == 3)
-      continue;
-    if (a.compare(offset, page, b, offset, page) != 0)
-      return false;
-  }
-  return true;
 }
 
 // The text after a prefix in the first transcript line that starts with it.
@@ -116,7 +93,7 @@ class LevelOneRun : public ::testing::Test {
 
 TEST_F(LevelOneRun, HealthyDatabaseHasNoErrorsAndKeepsAnEqualWorkingCopy) {
   const FixtureDatabase db = MakeDatabase();
-  const std::string before = ReadFile(db.Path());
+  const std::string before = FileDamage::ReadWhole(db.Path());
   ScriptedHost host;
   host.Answer(MessageAnswer::Ok, kHealthyMessage);
   Run(host, db.Path(), TThreadRecovery::DefaultSteps());
@@ -133,7 +110,8 @@ TEST_F(LevelOneRun, HealthyDatabaseHasNoErrorsAndKeepsAnEqualWorkingCopy) {
   EXPECT_EQ(1u, host.Questions().size()) << host.TranscriptText();
 
   // The copy is whole, and no temporary file was left beside it.
-  EXPECT_TRUE(SameDatabaseContent(before, ReadFile(folder_.File("EMPRESA (Copia).FDB"))));
+  EXPECT_TRUE(FileDamage::SamePagesApartFromBookkeeping(
+      before, FileDamage::ReadWhole(folder_.File("EMPRESA (Copia).FDB"))));
   EXPECT_EQ((std::vector<std::string>{"EMPRESA (Copia).FDB", "EMPRESA.FDB"}),
             FolderEntries(folder_.Path()));
   // The validation's output was filed as step 3's log.
@@ -145,7 +123,7 @@ TEST_F(LevelOneRun, DamageInAStandaloneTableIsRepairedByLevelOne) {
   const FixtureDatabase db = MakeDatabase();
   const auto damage = FileDamage::ZeroDataPage(db, "AVULSOS", "ID", 1);
   ASSERT_FALSE(damage.lostKeys.empty());
-  const std::string damaged = ReadFile(db.Path());
+  const std::string damaged = FileDamage::ReadWhole(db.Path());
 
   ScriptedHost host;
   host.Answer(MessageAnswer::Ok, "O banco de dados foi corrigido com sucesso.");
@@ -185,8 +163,10 @@ TEST_F(LevelOneRun, DamageInAStandaloneTableIsRepairedByLevelOne) {
   // The run never replaced the chosen file; the copy keeps it as it was
   // before the mend, zeroed page included.
   EXPECT_TRUE(fs::exists(db.Path()));
-  EXPECT_FALSE(SameDatabaseContent(damaged, ReadFile(db.Path())));
-  EXPECT_TRUE(SameDatabaseContent(damaged, ReadFile(folder_.File("EMPRESA (Copia).FDB"))));
+  EXPECT_FALSE(
+      FileDamage::SamePagesApartFromBookkeeping(damaged, FileDamage::ReadWhole(db.Path())));
+  EXPECT_TRUE(FileDamage::SamePagesApartFromBookkeeping(
+      damaged, FileDamage::ReadWhole(folder_.File("EMPRESA (Copia).FDB"))));
 }
 
 // Holds a second attachment to the database, as another program would.
@@ -287,17 +267,17 @@ TEST_F(LevelOneRun, ExistingWorkingCopyIsReplacedOnlyWhenTheUserAgrees) {
       << refusing.TranscriptText();
   EXPECT_TRUE(refusing.Calls("ReportStep 3").empty());
   EXPECT_EQ(kNotValidatedMessage, ClosingMessage(refusing));
-  EXPECT_EQ("copia antiga", ReadFile(copyPath));
+  EXPECT_EQ("copia antiga", FileDamage::ReadWhole(copyPath));
 
   // Yes: the copy is replaced by the whole database and the run goes on.
   ScriptedHost agreeing;
   agreeing.Answer(MessageAnswer::Yes, "Arquivo já existe.");
   agreeing.Answer(MessageAnswer::Ok, kHealthyMessage);
-  const std::string before = ReadFile(db.Path());
+  const std::string before = FileDamage::ReadWhole(db.Path());
   Run(agreeing, db.Path());
   EXPECT_TRUE(Has(agreeing.Calls("ReportStep"), "ReportStep 2 2 10 Cópia em: EMPRESA (Copia).FDB"))
       << agreeing.TranscriptText();
-  EXPECT_TRUE(SameDatabaseContent(before, ReadFile(copyPath)));
+  EXPECT_TRUE(FileDamage::SamePagesApartFromBookkeeping(before, FileDamage::ReadWhole(copyPath)));
   EXPECT_EQ(kHealthyMessage, ClosingMessage(agreeing));
 }
 

@@ -40,11 +40,6 @@ const char* const kNoBackup = "Nenhum backup encontrado. O que fazer agora?";
 const char* const kCorruptBackup = "O backup informado está corrompido.";
 const char* const kAskBackup = "Deseja informar um arquivo do backup (.FBK)?";
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 bool Has(const std::vector<std::string>& lines, const std::string& line) {
   return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
@@ -86,32 +81,21 @@ class DamagedDatabase {
     }
     damage_ = FileDamage::ZeroDataPage(db_, "CLIENTES", schema_.KeyExpression(), 5);
     referencedLost_ = schema_.ReferencedAmong(db_, damage_.lostKeys);
-    corruptBytes_ = ReadFile(db_.Path());
+    corruptBytes_ = FileDamage::ReadWhole(db_.Path());
   }
 
   // True when `file` has the pages the damaged database had before the run,
   // the server's bookkeeping aside (the header page, type 1, and transaction
   // inventory pages, type 3, change on every attach and transaction).
   bool HasTheDamagedContent(const std::string& file) const {
-    const std::string bytes = ReadFile(file);
-    const std::size_t page = FileDamage::kPageSize;
-    if (bytes.size() != corruptBytes_.size() || bytes.size() % page != 0) {
-      return false;
-    }
-    for (std::size_t at = 0; at < bytes.size(); at += page) {
-      if (corruptBytes_[at] != 1 && corruptBytes_[at] != 3 &&
-          bytes.compare(at, page, corruptBytes_, at, page) != 0) {
-        return false;
-      }
-    }
-    return true;
+    return FileDamage::SamePagesApartFromBookkeeping(corruptBytes_, FileDamage::ReadWhole(file));
   }
 
   // The damaged page still reads as zeros in `file`: it is the corrupt
   // original (steps 1 to 4 write to the database's header and pointer pages,
   // so its bytes do not stay those the user gave).
   bool HoldsTheZeroedPage(const std::string& file) const {
-    const std::string bytes = ReadFile(file);
+    const std::string bytes = FileDamage::ReadWhole(file);
     const std::size_t at = std::size_t(damage_.pageNumber) * FileDamage::kPageSize;
     return bytes.size() == corruptBytes_.size() &&
            bytes.compare(at, FileDamage::kPageSize, std::string(FileDamage::kPageSize, '\0')) == 0;
