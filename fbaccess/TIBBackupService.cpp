@@ -4,5 +4,5 @@
 
 std::string TIBBackupService::BuildStartRequest() const {
   return fbdetail::BuildBackupRequest(databaseName_, backupFile_, options_, Verbose(),
-                                      blockingFactor_);
+                                      blockingFactor_, skipData_);
 }

@@ -19,6 +19,11 @@ class TIBBackupService : public TIBBackupRestoreService {
   void SetBlockingFactor(int blockingFactor) { blockingFactor_ = blockingFactor; }
   const TBackupOptions& Options() const { return options_; }
   void SetOptions(const TBackupOptions& options) { options_ = options; }
+  // Tables whose rows the backup leaves out (their definitions stay): a
+  // SIMILAR TO pattern the server matches against each whole table name,
+  // ignoring letter case. Empty (the default) backs up every row.
+  const std::string& SkipData() const { return skipData_; }
+  void SetSkipData(const std::string& pattern) { skipData_ = pattern; }
 
  protected:
   std::string BuildStartRequest() const override;
@@ -28,4 +33,5 @@ class TIBBackupService : public TIBBackupRestoreService {
   std::vector<std::string> backupFile_;
   int blockingFactor_ = 0;
   TBackupOptions options_;
+  std::string skipData_;
 };

@@ -185,7 +185,8 @@ std::string BuildRepairRequest(const std::string& databaseName, const TValidateO
 
 std::string BuildBackupRequest(const std::string& databaseName,
                                const std::vector<std::string>& backupFiles,
-                               const TBackupOptions& options, bool verbose, int blockingFactor) {
+                               const TBackupOptions& options, bool verbose, int blockingFactor,
+                               const std::string& skipDataPattern) {
   if (databaseName.empty()) {
     throw EIBClientError(94, kBadStartParams);
   }
@@ -199,6 +200,7 @@ std::string BuildBackupRequest(const std::string& databaseName,
     AppendNumberItem(request, isc_spb_bkp_factor, static_cast<std::uint32_t>(blockingFactor));
   }
   AppendFileItems(request, backupFiles, isc_spb_bkp_file, isc_spb_bkp_length);
+  AppendTextItem(request, isc_spb_bkp_skip_data, skipDataPattern);
   return request;
 }
 

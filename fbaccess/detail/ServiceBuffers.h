@@ -32,11 +32,14 @@ void AppendNumberItem(std::string& request, std::uint8_t code, std::uint32_t val
 void AppendFileItems(std::string& request, const std::vector<std::string>& lines,
                      std::uint8_t nameCode, std::uint8_t lengthCode);
 
-// Start requests of the service actions.
+// Start requests of the service actions. A backup's `skipDataPattern` (a
+// SIMILAR TO pattern matched against table names, letter case ignored) names
+// the tables whose rows are left out; empty sends no such item.
 std::string BuildRepairRequest(const std::string& databaseName, const TValidateOptions& options);
 std::string BuildBackupRequest(const std::string& databaseName,
                                const std::vector<std::string>& backupFiles,
-                               const TBackupOptions& options, bool verbose, int blockingFactor);
+                               const TBackupOptions& options, bool verbose, int blockingFactor,
+                               const std::string& skipDataPattern = std::string());
 std::string BuildRestoreRequest(const std::vector<std::string>& databaseNames,
                                 const std::vector<std::string>& backupFiles,
                                 const TRestoreOptions& options, bool verbose, int pageSize,

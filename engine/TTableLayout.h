@@ -1,0 +1,88 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "engine/TConnection.h"
+#include "fbaccess/TFieldType.h"
+#include "fbaccess/TValue.h"
+
+// What copying rows of one table needs to know about it, read from the
+// system tables: the columns a row can be copied through (stored ones only:
+// a COMPUTED BY column refuses values), its primary key and the foreign keys
+// that refer back to the table itself. Also the statements and the insert
+// order built from it, shared by every copy of rows between databases.
+class TTableLayout {
+ public:
+  // A foreign key of the table to a key of the same table: the referring
+  // columns and, in the same order, the columns they refer to.
+  struct TSelfReference {
+    std::string Constraint;
+    std::vector<std::string> Columns;
+    std::vector<std::string> Referenced;
+  };
+
+  // One self-reference over a set of rows: for each row, the text of the key
+  // it is referred to by and the text of the key it refers to ("" for none).
+  struct TLinks {
+    std::vector<std::string> Keys;
+    std::vector<std::string> Parents;
+  };
+
+  // Reads the layout of `table` through `connection`, which must be attached.
+  static TTableLayout Read(TConnection& connection, const std::string& table);
+
+  const std::string& Table() const { return table_; }
+  // Stored columns the access layer carries, in the table's column order.
+  const std::vector<std::string>& Columns() const { return columns_; }
+  // Stored array columns: the access layer reads no array, so these are left
+  // out of the copy (they stay NULL in copied rows).
+  const std::vector<std::string>& ArrayColumns() const { return arrayColumns_; }
+  const std::vector<std::string>& PrimaryKey() const { return primaryKey_; }
+  const std::vector<TSelfReference>& SelfReferences() const { return selfReferences_; }
+
+  // "COL1, COL2, ..." of Columns(), each as a statement needs it.
+  std::string SelectList() const;
+  // Position of a column in Columns(); Columns().size() when absent.
+  std::size_t IndexOf(const std::string& column) const;
+  // The insert of one row of Columns() with a parameter per column.
+  std::vector<std::string> InsertLines() const { return InsertLines(table_, columns_); }
+
+  static std::vector<std::string> InsertLines(const std::string& table,
+                                              const std::vector<std::string>& columns);
+  // The parameter marker of the column at `index`: the column's own name, or
+  // for a name a marker cannot carry "_" and the position, which no plain
+  // column name can equal (those begin with a letter).
+  static std::string MarkerName(const std::string& column, std::size_t index);
+
+  // The current row of `select` as values, one per field.
+  static void ReadRow(const TIBQuery& select, std::vector<TValue>& values);
+  // The types of the select's fields, in order.
+  static std::vector<TFieldType> FieldTypes(const TIBQuery& select);
+  // Gives the insert (prepared from InsertLines with the columns the values
+  // were read from) the values of a row, each with its field's type, so that
+  // a NULL goes with its column's type too.
+  static void BindRow(TIBQuery& insert, const std::vector<std::string>& columns,
+                      const std::vector<TFieldType>& types, const std::vector<TValue>& values);
+
+  // The text of the values at `positions` for matching keys: "" when one of
+  // them is NULL (the server checks no reference with a NULL part); text
+  // values without trailing blanks, which the server does not compare.
+  static std::string KeyOf(const std::vector<TValue>& values,
+                           const std::vector<std::size_t>& positions);
+  // For rows read through Columns(): the links of every self-reference.
+  std::vector<TLinks> LinksOf(const std::vector<std::vector<TValue>>& rows) const;
+
+  // An order of `rows` rows in which every row comes after the rows it refers
+  // to through `links`; rows referring to rows outside the set keep their
+  // place, and rows in a cycle come last in their original order.
+  static std::vector<std::size_t> ParentsFirst(std::size_t rows, const std::vector<TLinks>& links);
+
+ private:
+  std::string table_;
+  std::vector<std::string> columns_;
+  std::vector<std::string> arrayColumns_;
+  std::vector<std::string> primaryKey_;
+  std::vector<TSelfReference> selfReferences_;
+};

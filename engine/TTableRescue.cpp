@@ -1,0 +1,434 @@
+#include "engine/TTableRescue.h"
+
+#include <exception>
+#include <limits>
+#include <memory>
+#include <unordered_map>
+#include <utility>
+
+#include "engine/ERunAborted.h"
+#include "engine/KeyText.h"
+#include "engine/SqlName.h"
+#include "engine/TAttachment.h"
+#include "engine/TKeySet.h"
+
+namespace {
+
+// The first line of a server message, for the run log.
+std::string FirstLine(const std::string& message) {
+  return message.substr(0, message.find_first_of("\r\n"));
+}
+
+// A whole row as one text, NULL told apart from every value, so that rows of
+// a table without a key can be matched.
+std::string RowText(const std::vector<TValue>& values) {
+  std::string text;
+  for (const TValue& value : values) {
+    if (value.IsNull()) {
+      text += '\x01';
+    } else {
+      text += '\x02';
+      AppendLookupValue(text, value.AsString(), true);
+    }
+  }
+  return text;
+}
+
+std::string IntegerKey(long long key) {
+  std::string text;
+  AppendLookupValue(text, std::to_string(key), true);
+  return text;
+}
+
+void Quietly(TIBQuery& query) {
+  try {
+    query.Close();
+  } catch (...) {
+    // the statement goes with its attachment anyway
+  }
+}
+
+}  // namespace
+
+// The work on one table: the insert statement, the keys (or rows) the target
+// holds, the rows that could not be inserted yet and the counts.
+class TTableRescue::TRun {
+ public:
+  TRun(TRecoveryContext& context, TConnection& damaged, TConnection& target, TConnection* older,
+       TTableLayout layout)
+      : context_(context), damaged_(damaged), older_(older), layout_(std::move(layout)) {
+    for (const std::string& column : layout_.PrimaryKey()) {
+      keyPositions_.push_back(layout_.IndexOf(column));
+      if (keyPositions_.back() == layout_.Columns().size()) {
+        keyPositions_.clear();  // a key column the copy cannot carry: matched as whole rows
+        break;
+      }
+    }
+    insert_.SetDatabase(&target.Database());
+    insert_.SQL().Assign(layout_.InsertLines());
+    insert_.Prepare();
+    LoadTargetRows(target);
+  }
+
+  void ReadDamaged();
+  void FillFromOlder();
+  void RetryDeferred();
+  TCounts Counts();
+
+ private:
+  struct TDeferred {
+    std::vector<TValue> values;
+    bool fromDamaged;
+    std::string error;
+  };
+
+  bool Keyed() const { return !keyPositions_.empty(); }
+  std::string Identity(const std::vector<TValue>& values) const {
+    return Keyed() ? TTableLayout::KeyOf(values, keyPositions_) : RowText(values);
+  }
+  // True when the row is not in the target yet (and is counted in now).
+  bool Claim(const std::vector<TValue>& values);
+  bool TryInsert(const std::vector<TValue>& values, std::string& error);
+  void Insert(const std::vector<TValue>& values, bool fromDamaged);
+  void LoadTargetRows(TConnection& target);
+  // Reads rows of the open select to its end or to its first error; the
+  // last key read goes to `lastKey`. False when a read failed.
+  bool Drain(TIBQuery& select, std::size_t keyPosition, long long& lastKey, int& rows,
+             std::string& error);
+  void ReadByKeyRanges(std::size_t keyPosition, TFieldType keyType);
+  void ReadInStorageOrder();
+  void NoteUnreadable(const std::string& error);
+
+  TRecoveryContext& context_;
+  TConnection& damaged_;
+  TConnection* older_;
+  TTableLayout layout_;
+  std::vector<std::size_t> keyPositions_;
+  TIBQuery insert_;
+  std::vector<TFieldType> types_;
+  TKeySet keys_;                                     // keyed tables
+  std::unordered_map<std::string, long long> rows_;  // tables matched as whole rows
+  std::vector<TDeferred> deferred_;
+  std::vector<std::string> failedKeys_;
+  TCounts counts_;
+  std::string firstReadError_;
+};
+
+void TTableRescue::TRun::LoadTargetRows(TConnection& target) {
+  TIBQuery select;
+  select.SetDatabase(&target.Database());
+  select.SQL().SetText("select " + layout_.SelectList() + " from " + SqlName(layout_.Table()));
+  select.Open();
+  std::vector<TValue> values;
+  while (!select.AtEnd()) {
+    TTableLayout::ReadRow(select, values);
+    Claim(values);
+    select.Next();
+  }
+  select.Close();
+}
+
+bool TTableRescue::TRun::Claim(const std::vector<TValue>& values) {
+  const std::string identity = Identity(values);
+  if (Keyed()) {
+    return keys_.Insert(identity);
+  }
+  // Rows without a key: each copy of a row in the target stands for one row.
+  ++rows_[identity];
+  return true;
+}
+
+bool TTableRescue::TRun::TryInsert(const std::vector<TValue>& values, std::string& error) {
+  try {
+    TTableLayout::BindRow(insert_, layout_.Columns(), types_, values);
+    insert_.ExecQuery();
+    return true;
+  } catch (const ERunAborted&) {
+    throw;
+  } catch (const std::exception& e) {
+    error = FirstLine(e.what());
+    return false;
+  }
+}
+
+void TTableRescue::TRun::Insert(const std::vector<TValue>& values, bool fromDamaged) {
+  std::string error;
+  if (TryInsert(values, error)) {
+    ++(fromDamaged ? counts_.FromDamaged : counts_.FromOlderBackup);
+  } else {
+    // Most often a row of a table that refers to itself whose parent comes
+    // later; tried again at the end.
+    deferred_.push_back({values, fromDamaged, error});
+  }
+}
+
+void TTableRescue::TRun::RetryDeferred() {
+  bool progress = true;
+  while (progress && !deferred_.empty()) {
+    progress = false;
+    std::vector<TDeferred> still;
+    for (TDeferred& row : deferred_) {
+      if (TryInsert(row.values, row.error)) {
+        ++(row.fromDamaged ? counts_.FromDamaged : counts_.FromOlderBackup);
+        progress = true;
+      } else {
+        still.push_back(std::move(row));
+      }
+    }
+    deferred_ = std::move(still);
+  }
+  for (const TDeferred& row : deferred_) {
+    context_.WriteLog("  Registro não inserido em " + layout_.Table() + ": " + row.error);
+  }
+  counts_.Lost += static_cast<long long>(deferred_.size());
+  deferred_.clear();
+}
+
+void TTableRescue::TRun::NoteUnreadable(const std::string& error) {
+  if (firstReadError_.empty()) {
+    firstReadError_ = error;
+  }
+}
+
+bool TTableRescue::TRun::Drain(TIBQuery& select, std::size_t keyPosition, long long& lastKey,
+                               int& rows, std::string& error) {
+  std::vector<TValue> values;
+  try {
+    select.Open();
+    if (types_.empty()) {
+      types_ = TTableLayout::FieldTypes(select);
+    }
+    while (!select.AtEnd()) {
+      TTableLayout::ReadRow(select, values);
+      if (keyPosition < values.size()) {
+        lastKey = values[keyPosition].AsInt64();
+      }
+      ++rows;
+      if (Claim(values)) {
+        Insert(values, true);
+      }
+      select.Next();
+    }
+    select.Close();
+    return true;
+  } catch (const ERunAborted&) {
+    throw;
+  } catch (const std::exception& e) {
+    error = FirstLine(e.what());
+    Quietly(select);
+    return false;
+  }
+}
+
+void TTableRescue::TRun::ReadByKeyRanges(std::size_t keyPosition, TFieldType keyType) {
+  long long lowest = std::numeric_limits<long long>::min();
+  long long highest = std::numeric_limits<long long>::max();
+  if (keyType == TFieldType::Integer) {
+    lowest = std::numeric_limits<std::int32_t>::min();
+    highest = std::numeric_limits<std::int32_t>::max();
+  } else if (keyType == TFieldType::Smallint) {
+    lowest = std::numeric_limits<std::int16_t>::min();
+    highest = std::numeric_limits<std::int16_t>::max();
+  }
+  const std::string key = SqlName(layout_.PrimaryKey().front());
+  TIBQuery select;
+  select.SetDatabase(&damaged_.Database());
+  select.SQL().SetText("select first " + std::to_string(kBatchRows) + " " + layout_.SelectList() +
+                       " from " + SqlName(layout_.Table()) + " where " + key + " >= :LO and " +
+                       key + " <= :HI order by " + key);
+  select.Prepare();
+
+  // Ranges still to read, the lowest last so that it is read first.
+  std::vector<std::pair<long long, long long>> ranges{{lowest, highest}};
+  int failures = 0;
+  while (!ranges.empty()) {
+    auto [from, to] = ranges.back();
+    ranges.pop_back();
+    for (;;) {
+      select.ParamNamed("LO").SetValue(TValue(from));
+      select.ParamNamed("HI").SetValue(TValue(to));
+      long long last = from;
+      int rows = 0;
+      std::string error;
+      if (Drain(select, keyPosition, last, rows, error)) {
+        if (rows < kBatchRows || last == to) {
+          break;  // the range is read
+        }
+        from = last + 1;
+        continue;
+      }
+      NoteUnreadable(error);
+      // The rows before the error are in; the failure lies after them.
+      if (rows > 0) {
+        if (last == to) {
+          break;
+        }
+        from = last + 1;
+      }
+      if (++failures > kMaxFailedReads) {
+        counts_.LostKnown = false;  // the rest of this range stays unread
+        ranges.clear();
+        break;
+      }
+      if (from == to) {
+        failedKeys_.push_back(IntegerKey(from));  // the lookup found a row it cannot read
+        break;
+      }
+      const long long middle =
+          from +
+          static_cast<long long>(
+              (static_cast<unsigned long long>(to) - static_cast<unsigned long long>(from)) / 2);
+      ranges.emplace_back(middle + 1, to);
+      ranges.emplace_back(from, middle);
+      break;
+    }
+  }
+}
+
+void TTableRescue::TRun::ReadInStorageOrder() {
+  TIBQuery select;
+  select.SetDatabase(&damaged_.Database());
+  select.SQL().SetText("select " + layout_.SelectList() + " from " + SqlName(layout_.Table()));
+  long long last = 0;
+  int rows = 0;
+  std::string error;
+  if (!Drain(select, layout_.Columns().size(), last, rows, error)) {
+    NoteUnreadable(error);
+    counts_.LostKnown = false;  // nothing tells how many rows came after the error
+  }
+}
+
+void TTableRescue::TRun::ReadDamaged() {
+  try {
+    TIBQuery probe;
+    probe.SetDatabase(&damaged_.Database());
+    probe.SQL().SetText("select " + layout_.SelectList() + " from " + SqlName(layout_.Table()));
+    probe.Prepare();  // a destroyed pointer page already fails here, for any statement
+    types_ = TTableLayout::FieldTypes(probe);
+  } catch (const ERunAborted&) {
+    throw;
+  } catch (const std::exception& e) {
+    NoteUnreadable(FirstLine(e.what()));
+    counts_.LostKnown = false;
+    return;
+  }
+  if (keyPositions_.size() == 1) {
+    const TFieldType type = types_[keyPositions_.front()];
+    if (type == TFieldType::Smallint || type == TFieldType::Integer ||
+        type == TFieldType::LargeInt) {
+      try {
+        ReadByKeyRanges(keyPositions_.front(), type);
+        return;
+      } catch (const ERunAborted&) {
+        throw;
+      } catch (const std::exception& e) {
+        NoteUnreadable(FirstLine(e.what()));
+        counts_.LostKnown = false;
+        return;
+      }
+    }
+  }
+  ReadInStorageOrder();
+}
+
+void TTableRescue::TRun::FillFromOlder() {
+  if (older_ == nullptr) {
+    return;
+  }
+  TIBQuery select;
+  select.SetDatabase(&older_->Database());
+  select.SQL().SetText("select " + layout_.SelectList() + " from " + SqlName(layout_.Table()));
+  select.Open();
+  if (types_.empty()) {
+    types_ = TTableLayout::FieldTypes(select);
+  }
+  // Only the missing rows are kept, and inserted parents first.
+  std::vector<std::vector<TValue>> missing;
+  std::vector<TValue> values;
+  while (!select.AtEnd()) {
+    TTableLayout::ReadRow(select, values);
+    if (Keyed()) {
+      if (keys_.Insert(Identity(values))) {
+        missing.push_back(values);
+      }
+    } else {
+      auto held = rows_.find(RowText(values));
+      if (held != rows_.end() && held->second > 0) {
+        --held->second;
+      } else {
+        missing.push_back(values);
+      }
+    }
+    select.Next();
+  }
+  select.Close();
+  for (const std::size_t row :
+       TTableLayout::ParentsFirst(missing.size(), layout_.LinksOf(missing))) {
+    Insert(missing[row], false);
+  }
+}
+
+TTableRescue::TCounts TTableRescue::TRun::Counts() {
+  for (const std::string& key : failedKeys_) {
+    // Not given by the older backup either: the key is still free.
+    if (!keys_.Contains(key)) {
+      ++counts_.Lost;
+    }
+  }
+  if (!firstReadError_.empty()) {
+    context_.WriteLog("  Leitura de " + layout_.Table() +
+                      " no banco danificado: " + firstReadError_);
+  }
+  if (!layout_.ArrayColumns().empty()) {
+    std::string names;
+    for (const std::string& column : layout_.ArrayColumns()) {
+      names += (names.empty() ? "" : ", ") + column;
+    }
+    context_.WriteLog("  Colunas matriz de " + layout_.Table() + " não copiadas: " + names);
+  }
+  return counts_;
+}
+
+TTableRescue::TTableRescue(TRecoveryContext& context, TConnection& damaged, TConnection& target,
+                           TConnection* older)
+    : context_(context), damaged_(damaged), target_(target), older_(older) {}
+
+TTableRescue::TCounts TTableRescue::Rescue(const std::string& table) {
+  TAttachment targetAttachment(target_);
+  TAttachment damagedAttachment(damaged_);
+  std::unique_ptr<TAttachment> olderAttachment;
+  if (older_ != nullptr) {
+    olderAttachment = std::make_unique<TAttachment>(*older_);
+  }
+  TCounts counts;
+  try {
+    TRun run(context_, damaged_, target_, older_, TTableLayout::Read(target_, table));
+    run.ReadDamaged();
+    run.FillFromOlder();
+    run.RetryDeferred();
+    counts = run.Counts();
+    target_.Transaction().Commit();
+  } catch (...) {
+    if (target_.Transaction().Active()) {
+      target_.Transaction().Rollback();
+    }
+    throw;
+  }
+  for (TConnection* read : {&damaged_, older_}) {
+    if (read != nullptr && read->Transaction().Active()) {
+      read->Transaction().Rollback();  // nothing was written there
+    }
+  }
+  context_.WriteLog(LogLine(table, counts));
+  return counts;
+}
+
+std::string TTableRescue::LogLine(const std::string& table, const TCounts& counts) {
+  return "Tabela " + table + ": " + std::to_string(counts.FromDamaged) +
+         " registros lidos do banco danificado, " + std::to_string(counts.FromOlderBackup) +
+         " do backup anterior, " +
+         (counts.LostKnown ? std::to_string(counts.Lost) + " perdidos."
+                           : "perdidos: " + std::to_string(counts.Lost) +
+                                 " conhecidos; parte da tabela não pôde ser lida, o total "
+                                 "perdido não é conhecido.");
+}

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/TConnection.h"
+#include "engine/TRecoveryContext.h"
+#include "engine/TTableLayout.h"
+
+// Rebuilds the rows of one table in the restored database from the two
+// sources left: first every row the damaged database still gives, then the
+// rows still missing that the older backup has. Meant for tables whose rows
+// the backup had to skip (they were restored empty).
+//
+// The damaged database is read in primary-key order, in ranges; a range that
+// fails is split around the error until only single keys that cannot be read
+// are left (those rows exist: the key lookup found them). A table whose key
+// is not one integer column, or that has no primary key, is read in storage
+// order up to its first error. Rows are inserted with parameters, in one
+// transaction per table, with the target's constraints as they are.
+class TTableRescue {
+ public:
+  struct TCounts {
+    long long FromDamaged = 0;
+    long long FromOlderBackup = 0;
+    // Rows known to exist in the damaged database that neither source gave
+    // (read errors of single keys, and rows read that could not be inserted).
+    long long Lost = 0;
+    // False when part of the damaged table could not be read at all, so that
+    // how many rows it held there is not known.
+    bool LostKnown = true;
+  };
+
+  // The connections name their databases already and are attached here when
+  // they are not; `older` (the older backup restored) may be null.
+  TTableRescue(TRecoveryContext& context, TConnection& damaged, TConnection& target,
+               TConnection* older);
+
+  // Rebuilds `table` and writes its line in the run log. Errors of the
+  // damaged database are part of the work; any other failure rolls the
+  // table's transaction back and is thrown.
+  TCounts Rescue(const std::string& table);
+
+  // The run log line of a table.
+  static std::string LogLine(const std::string& table, const TCounts& counts);
+
+  // Failed reads allowed per table before the narrowing gives up.
+  static constexpr int kMaxFailedReads = 4096;
+  // Rows read per statement from the damaged database.
+  static constexpr int kBatchRows = 10000;
+
+ private:
+  class TRun;
+
+  TRecoveryContext& context_;
+  TConnection& damaged_;
+  TConnection& target_;
+  TConnection* older_;
+};
