@@ -1,0 +1,156 @@
+#include "cli/TCliRun.h"
+
+#include <signal.h>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <system_error>
+
+#include "cli/TExitStatus.h"
+#include "cli/TJsonSummary.h"
+#include "cli/TSignalWatcher.h"
+#include "engine/ERunAborted.h"
+#include "engine/TCredentialSource.h"
+#include "engine/TRunInputs.h"
+#include "engine/TThreadRecovery.h"
+
+namespace {
+
+TConsoleHost::Settings HostSettings(const TCliOptions& options) {
+  TConsoleHost::Settings settings;
+  settings.verbose = options.Verbose();
+  settings.answers = TAnswerBook(options.Answers(), options.AnswerForAll());
+  settings.backupOnDemand = options.BackupOnDemand();
+  return settings;
+}
+
+bool IsRegularFile(const std::string& path) {
+  std::error_code error;
+  return std::filesystem::is_regular_file(path, error);
+}
+
+}  // namespace
+
+TCliRun::TCliRun(const TCliOptions& options)
+    : options_(options), host_(console_, HostSettings(options)) {}
+
+std::string TCliRun::InputProblem() const {
+  const std::string problem = TRunInputs::Problem(options_.Database());
+  if (!problem.empty()) {
+    return problem + "\r" + options_.Database();
+  }
+  // The window picks files that exist; a typed path may not.
+  if (!options_.OlderBackup().empty() && !IsRegularFile(options_.OlderBackup())) {
+    return "O backup informado não existe: " + options_.OlderBackup();
+  }
+  if (!options_.BackupOnDemand().empty() && !IsRegularFile(options_.BackupOnDemand())) {
+    return "O backup de --backup-on-demand não existe: " + options_.BackupOnDemand();
+  }
+  return {};
+}
+
+void TCliRun::CancelRequested() {
+  host_.NotifyCancelled();
+  std::lock_guard<std::mutex> lock(runMutex_);
+  if (run_ != nullptr) {
+    run_->Cancel();
+  }
+  console_.Error(
+      "Cancelando: a execução para no próximo ponto seguro e desfaz o que estiver "
+      "pela metade.");
+}
+
+int TCliRun::Execute() {
+  if (const std::string problem = InputProblem(); !problem.empty()) {
+    console_.Error(std::string(TCliOptions::kProgram) + ": " + problem);
+    return TExitStatus::kUsage;
+  }
+  std::unique_ptr<TJsonSummary> summary;
+  TCredentials credentials;
+  try {
+    if (!options_.JsonFile().empty()) {
+      summary = std::make_unique<TJsonSummary>(options_.JsonFile());
+    }
+    credentials = TCredentialSource::Resolve(options_.User(), options_.PasswordFile());
+  } catch (const std::exception& error) {
+    console_.Error(std::string(TCliOptions::kProgram) + ": " + error.what());
+    return TExitStatus::kUsage;
+  }
+
+  // A closed pipe on the output must not kill the program in the middle of
+  // a run: the write fails and the run goes on to its end.
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGPIPE, &ignore, nullptr);
+  const TSignalWatcher watcher(
+      [this] { CancelRequested(); },
+      [this] { console_.Error("Cancelamento já em andamento; aguarde a limpeza."); });
+
+  const std::string database = TRunInputs::ResolvedDatabasePath(options_.Database());
+  TJsonSummary::Contents contents;
+  contents.database = database;
+  contents.olderBackup = options_.OlderBackup();
+  if (options_.Verbose()) {
+    console_.Line("Conectando como \"" + credentials.User() + "\" (" + credentials.Source() + ")");
+  }
+
+  bool start = true;
+  if (options_.OlderBackup().empty()) {
+    try {
+      start = host_.AskUser(TRunInputs::MissingBackupQuestion()) == MessageAnswer::Yes;
+      contents.verdict = RunVerdict::Cancelled;
+      contents.closingMessage = "Nenhum backup antigo informado: a execução não começou.";
+    } catch (const ERunAborted& abort) {
+      start = false;
+      contents.verdict = abort.Reason() == AbortReason::Unanswered ? RunVerdict::Unanswered
+                                                                   : RunVerdict::Cancelled;
+      contents.closingMessage =
+          abort.Reason() == AbortReason::Unanswered ? abort.Detail() : "A execução foi cancelada.";
+    }
+    if (!start) {
+      console_.Line("\r" + contents.closingMessage + "\rNada foi alterado.");
+    }
+  }
+
+  if (start) {
+    contents.started = true;
+    std::unique_ptr<TThreadRecovery> run;
+    {
+      std::lock_guard<std::mutex> lock(runMutex_);
+      run = std::make_unique<TThreadRecovery>(host_, database, options_.OlderBackup(),
+                                              TThreadRecovery::DefaultSteps(), credentials);
+      run_ = run.get();
+      if (host_.Cancelled()) {
+        run->Cancel();
+      }
+    }
+    while (!run->WaitFor(std::chrono::milliseconds(500))) {
+    }
+    {
+      std::lock_guard<std::mutex> lock(runMutex_);
+      run_ = nullptr;
+    }
+    contents.verdict = run->Verdict();
+    contents.closingMessage = run->ClosingText();
+    contents.filesMade = run->FilesMade();
+    if (!host_.ClosingShown()) {
+      // The run ended without its closing message (a failure of this
+      // program's own output): the text still comes last.
+      console_.Line("\r" + (contents.closingMessage.empty()
+                                ? std::string("A execução terminou sem mensagem final.")
+                                : contents.closingMessage));
+    }
+  }
+  contents.steps = host_.Steps();
+  contents.exitStatus = TExitStatus::For(contents.verdict);
+  if (summary) {
+    try {
+      summary->Write(contents);
+    } catch (const std::exception& error) {
+      console_.Error(std::string(TCliOptions::kProgram) + ": " + error.what());
+    }
+  }
+  return contents.exitStatus;
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "cli/TConsoleHost.h"
+#include "engine/RunTypes.h"
+
+// The --json file. Its name is taken (the file created empty, never an
+// existing one) before the run starts, so that a name in use or a folder
+// that cannot be written stops the program before it changes anything; the
+// summary is written into it at the end.
+class TJsonSummary {
+ public:
+  struct Contents {
+    std::string database;
+    std::string olderBackup;
+    RunVerdict verdict = RunVerdict::NotValidated;
+    bool started = false;  // false: the run ended before its first step
+    int exitStatus = 0;
+    std::string closingMessage;
+    std::vector<std::string> filesMade;
+    std::vector<TConsoleHost::StepRecord> steps;
+  };
+
+  // Throws std::runtime_error with the reason when the file cannot be made.
+  explicit TJsonSummary(std::string path);
+  ~TJsonSummary();
+  TJsonSummary(const TJsonSummary&) = delete;
+  TJsonSummary& operator=(const TJsonSummary&) = delete;
+
+  const std::string& Path() const { return path_; }
+  // Throws std::runtime_error when the text cannot be written.
+  void Write(const Contents& contents);
+
+  static std::string Compose(const Contents& contents);
+  static const char* VerdictName(RunVerdict verdict);
+  static const char* OutcomeName(StepPhase phase, StepOutcome outcome);
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+};

@@ -1,0 +1,19 @@
+// tessarine-cli: the repair of a corrupt Firebird database from a terminal or
+// a script (see --help).
+#include <clocale>
+#include <optional>
+
+#include "cli/TCliOptions.h"
+#include "cli/TCliRun.h"
+
+int main(int argc, char** argv) {
+  // The user's locale for the terminal's character handling; the program's
+  // own texts are Portuguese in every locale.
+  std::setlocale(LC_CTYPE, "");
+  TCliOptions options;
+  if (const std::optional<int> status = options.Parse(argc, argv)) {
+    return *status;
+  }
+  TCliRun run(options);
+  return run.Execute();
+}
