@@ -1,5 +1,8 @@
 #include "app/TFPrincipal.h"
 
+#include "engine/TCredentialSource.h"
+#include "engine/TRunInputs.h"
+
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFileDialog>
@@ -21,6 +24,7 @@
 #include <QTimer>
 
 #include "app/TLinkLabel.h"
+#include "app/TLoginDialog.h"
 #include "app/TMessageDialog.h"
 #include "app/TWindowHost.h"
 
@@ -508,41 +512,26 @@ void TFPrincipal::ResetRunDisplay() {
 
 void TFPrincipal::Executar() {
   const QString databasePath = eBancoCorrompido->text();
-  if (databasePath.isEmpty()) {
-    ShowMessage(QStringLiteral("Nenhum banco de dados informado."), MessageKind::Error,
-                MessageButtons::Ok);
-    return;
-  }
-  if (!QFileInfo(databasePath).isFile()) {
-    ShowMessage(QStringLiteral("O banco de dados informado não existe neste computador."),
-                MessageKind::Error, MessageButtons::Ok);
-    return;
-  }
-  // Every derived file name replaces the ".fdb" ending; without it the run
-  // would copy, back up or restore onto the database file itself.
-  if (!QFileInfo(databasePath).fileName().endsWith(QStringLiteral(".fdb"), Qt::CaseInsensitive)) {
-    ShowMessage(QStringLiteral("O arquivo informado não é um banco de dados Firebird (.FDB)."),
-                MessageKind::Error, MessageButtons::Ok);
+  const std::string problem = TRunInputs::Problem(databasePath.toStdString());
+  if (!problem.empty()) {
+    ShowMessage(QString::fromStdString(problem), MessageKind::Error, MessageButtons::Ok);
     return;
   }
   const QString backupPath = eUltimoBackup->text();
   if (backupPath.isEmpty()) {
-    const MessageAnswer answer = ShowMessage(
-        QStringLiteral(
-            "Nenhum backup do banco de dados foi informado.\rSe necessário, este backup será útil "
-            "durante a passagem pelo nível 2 em tentativas de recuperar dados perdidos do banco "
-            "corrompido.\rTambém será possível informar o arquivo do backup do banco de dados "
-            "mais adiante, durante o processo do nível 2.\rDeseja continuar assim mesmo?"),
-        MessageKind::Error, MessageButtons::YesNo);
-    if (answer == MessageAnswer::No) {
+    const Question question = TRunInputs::MissingBackupQuestion();
+    if (ShowMessage(QString::fromStdString(question.text), question.kind, question.buttons) ==
+        MessageAnswer::No) {
       return;
     }
   }
   ReleaseFinishedEngine();
   BeginRunDisplay();
   try {
-    engine_ = std::make_unique<TThreadRecovery>(*host_, databasePath.toStdString(),
-                                                backupPath.toStdString(), stepsFactory_);
+    // Read again for every run: the operator may have fixed the source.
+    const TCredentials credentials = TCredentialSource::Resolve(std::nullopt, std::nullopt);
+    engine_ = std::make_unique<TThreadRecovery>(
+        *host_, databasePath.toStdString(), backupPath.toStdString(), stepsFactory_, credentials);
   } catch (const std::exception& error) {
     // The engine's components could not be created (for example the client
     // library is missing): no run starts.
@@ -817,13 +806,17 @@ MessageAnswer TFPrincipal::AskUser(const QString& text, MessageKind kind, Messag
   return ShowMessage(text, kind, buttons);
 }
 
-QString TFPrincipal::AskForBackupFile(const QString& backupPath) {
-  if (ShowMessage(QStringLiteral("Deseja escolher um arquivo?"), MessageKind::Confirmation,
-                  MessageButtons::YesNo) != MessageAnswer::Yes) {
-    return backupPath;
-  }
-  // The picker starts from an empty path: a cancelled picker leaves none.
+QString TFPrincipal::ChooseBackupFile(const QString& folder) {
+  (void)folder;
   return openFile_(QStringLiteral("Firebird Backup (*.fbk)"));
+}
+
+std::optional<TCredentials> TFPrincipal::AskCredentials(const QString& user,
+                                                        const QString& reason) {
+  if (credentialsDialog_) {
+    return credentialsDialog_(user, reason);
+  }
+  return TLoginDialog::Ask(this, user, reason);
 }
 
 QStringList TFPrincipal::SavedStepLog(int key) const {

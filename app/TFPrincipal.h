@@ -39,6 +39,9 @@ class TFPrincipal : public QWidget {
   // Shows a file picker with one filter; returns the chosen path, empty when cancelled.
   using FilePickerFunction = std::function<QString(const QString& filter)>;
   using ClockFunction = std::function<QDateTime()>;
+  // Asks for another login after a refusal; nothing when the user gave up.
+  using CredentialsFunction =
+      std::function<std::optional<TCredentials>(const QString& user, const QString& reason)>;
 
   static constexpr int kStepCount = 11;
   static constexpr int kOuterWidth = 945;
@@ -52,6 +55,9 @@ class TFPrincipal : public QWidget {
   void SetOpenFilePicker(FilePickerFunction function) { openFile_ = std::move(function); }
   void SetSaveFilePicker(FilePickerFunction function) { saveFile_ = std::move(function); }
   void SetClock(ClockFunction function) { clock_ = std::move(function); }
+  void SetCredentialsDialog(CredentialsFunction function) {
+    credentialsDialog_ = std::move(function);
+  }
 
   // Handlers.
   void FormCreate();
@@ -78,7 +84,11 @@ class TFPrincipal : public QWidget {
   void logChange();
   MessageAnswer AskUser(const QString& text, MessageKind kind, MessageButtons buttons);
   // "Deseja escolher um arquivo?" and the backup picker; returns the new path.
-  QString AskForBackupFile(const QString& backupPath);
+  // The older-backup picker of a run, opened in `folder`; empty when none
+  // was picked.
+  QString ChooseBackupFile(const QString& folder);
+  // The server refused the login: asks for another user and password.
+  std::optional<TCredentials> AskCredentials(const QString& user, const QString& reason);
 
   // The saved log of a step key (empty for keys without one).
   QStringList SavedStepLog(int key) const;
@@ -129,6 +139,7 @@ class TFPrincipal : public QWidget {
   FilePickerFunction openFile_;
   FilePickerFunction saveFile_;
   ClockFunction clock_;
+  CredentialsFunction credentialsDialog_;
 
   // Controls (named as their objectName).
   QLabel* lbTitulo = nullptr;

@@ -70,18 +70,19 @@ bool TWindowHost::TryHandOver(std::function<void()> work) {
   return *done;
 }
 
-void TWindowHost::ReportStep(int key, int phase, int outcome, const std::string& text) {
+void TWindowHost::ReportStep(StepKey key, StepPhase phase, StepOutcome outcome,
+                             const std::string& text) {
   TFPrincipal* window = &window_;
   HandOver([window, key, phase, outcome, text = QString::fromStdString(text)] {
-    window->ReportStep(key, phase, outcome, text);
+    window->ReportStep(StepNumber(key), static_cast<int>(phase), static_cast<int>(outcome), text);
   });
 }
 
-MessageAnswer TWindowHost::AskUser(const std::string& text, MessageKind kind,
-                                   MessageButtons buttons) {
+MessageAnswer TWindowHost::AskUser(const Question& question) {
   TFPrincipal* window = &window_;
   auto answer = std::make_shared<MessageAnswer>(MessageAnswer::No);
-  HandOver([window, answer, kind, buttons, text = QString::fromStdString(text)] {
+  HandOver([window, answer, kind = question.kind, buttons = question.buttons,
+            text = QString::fromStdString(question.text)] {
     *answer = window->AskUser(text, kind, buttons);
   });
   return *answer;
@@ -97,9 +98,9 @@ void TWindowHost::WriteLog(const std::string& text, int index) {
   HandOver([window, index, text = QString::fromStdString(text)] { window->WriteLog(text, index); });
 }
 
-void TWindowHost::SnapshotStepLog(int key) {
+void TWindowHost::SnapshotStepLog(StepKey key) {
   TFPrincipal* window = &window_;
-  HandOver([window, key] { window->SnapshotStepLog(key); });
+  HandOver([window, key] { window->SnapshotStepLog(StepNumber(key)); });
 }
 
 void TWindowHost::BeginRunDisplay() {
@@ -117,11 +118,26 @@ void TWindowHost::SetLevelRowsEnabled(bool enabled, int level) {
   HandOver([window, enabled, level] { window->SetLevelRowsEnabled(enabled, level); });
 }
 
-void TWindowHost::AskForBackupFile(std::string& backupPath) {
+std::optional<std::string> TWindowHost::ChooseBackupFile(const std::string& folder) {
   TFPrincipal* window = &window_;
-  // The work fills its own copy: the caller's string is written only when
-  // the hand-over completed, never by the UI thread after a close.
-  auto chosen = std::make_shared<QString>(QString::fromStdString(backupPath));
-  HandOver([window, chosen] { *chosen = window->AskForBackupFile(*chosen); });
-  backupPath = chosen->toStdString();
+  // The work fills its own copy: nothing the UI thread does after a close
+  // reaches the engine.
+  auto chosen = std::make_shared<QString>();
+  HandOver([window, chosen, folder = QString::fromStdString(folder)] {
+    *chosen = window->ChooseBackupFile(folder);
+  });
+  if (chosen->isEmpty()) {
+    return std::nullopt;
+  }
+  return chosen->toStdString();
+}
+
+std::optional<TCredentials> TWindowHost::AskCredentials(const std::string& user,
+                                                        const std::string& reason) {
+  TFPrincipal* window = &window_;
+  auto typed = std::make_shared<std::optional<TCredentials>>();
+  HandOver(
+      [window, typed, user = QString::fromStdString(user),
+       reason = QString::fromStdString(reason)] { *typed = window->AskCredentials(user, reason); });
+  return *typed;
 }

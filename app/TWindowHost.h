@@ -28,16 +28,18 @@ class TWindowHost : public IRecoveryHost {
   void Close();
   bool Closed() const;
 
-  void ReportStep(int key, int phase, int outcome, const std::string& text) override;
-  MessageAnswer AskUser(const std::string& text, MessageKind kind, MessageButtons buttons) override;
+  void ReportStep(StepKey key, StepPhase phase, StepOutcome outcome,
+                  const std::string& text) override;
+  MessageAnswer AskUser(const Question& question) override;
   void ClearLog() override;
   void WriteLog(const std::string& text, int index) override;
-  void SnapshotStepLog(int key) override;
+  void SnapshotStepLog(StepKey key) override;
   void BeginRunDisplay() override;
   void EndRunDisplay() override;
   void SetLevelRowsEnabled(bool enabled, int level) override;
-  // backupPath is changed only when the hand-over was carried out.
-  void AskForBackupFile(std::string& backupPath) override;
+  std::optional<std::string> ChooseBackupFile(const std::string& folder) override;
+  std::optional<TCredentials> AskCredentials(const std::string& user,
+                                             const std::string& reason) override;
 
  private:
   // Shared with the posted work, which may outlive the waiting call.

@@ -30,18 +30,21 @@ constexpr int kChildRowsEach = 500000;
 // A front end that shows nothing and answers OK.
 class SilentHost : public IRecoveryHost {
  public:
-  void ReportStep(int, int, int, const std::string&) override {}
-  MessageAnswer AskUser(const std::string& text, MessageKind, MessageButtons) override {
-    std::cerr << "question: " << text << "\n";
+  void ReportStep(StepKey, StepPhase, StepOutcome, const std::string&) override {}
+  MessageAnswer AskUser(const Question& question) override {
+    std::cerr << "question: " << question.text << "\n";
     return MessageAnswer::Ok;
   }
   void ClearLog() override {}
   void WriteLog(const std::string&, int) override {}
-  void SnapshotStepLog(int) override {}
+  void SnapshotStepLog(StepKey) override {}
   void BeginRunDisplay() override {}
   void EndRunDisplay() override {}
   void SetLevelRowsEnabled(bool, int) override {}
-  void AskForBackupFile(std::string&) override {}
+  std::optional<std::string> ChooseBackupFile(const std::string&) override { return {}; }
+  std::optional<TCredentials> AskCredentials(const std::string&, const std::string&) override {
+    return {};
+  }
 };
 
 // Runs a shell command line; throws when it fails.

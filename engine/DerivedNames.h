@@ -1,28 +1,50 @@
 #pragma once
 
 #include <ctime>
+#include <functional>
 #include <string>
+#include <vector>
 
-// Names of the files a run writes next to the database, formed from the
-// database path exactly as the user chose it. The extensions ".FDB" and ".FBK"
-// are found in any letter case (the file system tells case apart, so the path
-// itself is never changed); the texts put in their place are fixed.
+// Names of the files a run writes next to the database. Only the file name
+// changes, never a folder: every name is the database path without its
+// ".fdb" ending (any letter case) followed by a fixed text. `number` chooses
+// the variant when a name is taken: 1 is the plain name, 2 and on add
+// "-<number>" before the extension ("-OLD.FDB", "-OLD-2.FDB").
 
-// The working copy: first ".FDB" -> " (Copia).FDB".
-std::string CopyPathFor(const std::string& databasePath);
+// The database path without its ".fdb" ending; the whole path when it has none.
+std::string DatabaseStem(const std::string& databasePath);
 
-// The backup: every ".FDB" -> " dd-mm-yyyy hh-nn.fbk", from the local time `when`.
+// The working copy: " (Copia).FDB".
+std::string CopyPathFor(const std::string& databasePath, int number = 1);
+
+// The run's own names share one stem: " dd-mm-yyyy hh-nn" from the local time
+// `when`; the backup is the stem with ".fbk", the level-1 restored database
+// the stem with ".FDB", the report the stem with ".txt", the level-2 backup
+// the stem with " NIVEL02.fbk".
+std::string RunStemFor(const std::string& databasePath, const std::tm& when, int number = 1);
 std::string BackupFilePathFor(const std::string& databasePath, const std::tm& when);
 
-// The level-1 restored database: first ".FBK" of the backup path -> ".FDB".
+// The level-1 restored database: the backup path's ".fbk" ending made ".FDB".
 std::string RestoredPathFor(const std::string& backupFilePath);
 
-// Where the corrupt database is set aside: first ".FDB" -> "-OLD.FDB" for
-// number 1, "-OLD-<number>.FDB" for number 2 and on.
+// Where the corrupt database is set aside: "-OLD.FDB".
 std::string OldPathFor(const std::string& databasePath, int number = 1);
 
-// The temporary database restored from an older backup: first ".FDB" -> "-TEMP.FDB".
-std::string TemporaryPathFor(const std::string& databasePath);
+// The temporary database restored from an older backup: "-TEMP.FDB".
+std::string TemporaryPathFor(const std::string& databasePath, int number = 1);
+
+// The final restore, before it takes the database's name: "-NOVO.FDB".
+std::string NewDatabasePathFor(const std::string& databasePath, int number = 1);
 
 // The name part of a path: the text after its last "/".
 std::string NamePart(const std::string& path);
+
+// Highest variant number tried before a name counts as not available.
+constexpr int kMaxVariant = 999;
+
+// True when nothing (no file, folder or link, even a dangling one) has that name.
+bool PathIsFree(const std::string& path);
+
+// The first variant number whose names are all free, or 0 when none up to
+// kMaxVariant is.
+int FirstFreeVariant(const std::function<std::vector<std::string>(int)>& namesFor);

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/RunTypes.h"
 #include "engine/TInconsistency.h"
 
 // The step routines the recovery run calls. Each answers yes or no and shows
@@ -11,11 +12,20 @@
 // real routines talk to the Firebird server; tests script them.
 class IRecoverySteps {
  public:
+  // What the exclusive-access check found.
+  enum class Access {
+    Granted,         // nobody else is attached
+    OthersAttached,  // others are attached and the user gave up
+    Unverified,      // the check itself failed and the user chose to go on
+  };
+
   virtual ~IRecoverySteps() = default;
 
-  // Step 1: no other attachment, or the user chose to go on anyway.
-  virtual bool acessoExclusivo() = 0;
-  // Step 2: the working copy was written.
+  // Step 1. A database that cannot be attached at all throws the access
+  // layer's exception, for the run to tell why.
+  virtual Access acessoExclusivo() = 0;
+  // Step 2: the working copy was written whole under `target`, which was free
+  // (nothing is ever replaced).
   virtual bool doCopy(const std::string& source, const std::string& target) = 0;
   // Steps 3 and 11: the validation found no errors.
   virtual bool doValidate(const std::string& databasePath) = 0;
@@ -23,16 +33,25 @@ class IRecoverySteps {
   virtual bool doMend() = 0;
   // Steps 5 and 9: the backup completed. `key` chooses the saved step log.
   virtual bool doBackup(const std::string& databasePath, const std::string& backupFile,
-                        int key) = 0;
-  // Steps 6 and 10 (and the older backup in step 8): no error in the output.
+                        StepKey key) = 0;
+  // Steps 6 and 10 (and the older backup in step 8): the restore read the
+  // whole backup without an error line. Never replaces an existing file.
   virtual bool doRestore(const std::string& backupFile, const std::string& databasePath,
-                         int key) = 0;
-  // Before step 7: brings the restored database out of single-user
-  // maintenance; a database already online counts as success.
+                         StepKey key) = 0;
+  // Brings a restored database out of single-user maintenance; a database
+  // already online counts as success.
   virtual bool bringOnline(const std::string& databasePath) = 0;
+  // Attaches and detaches: the database opens.
+  virtual bool canAttach(const std::string& databasePath) = 0;
+  // The other attachments of the database, one per line; empty when there
+  // are none. Throws when the server cannot tell.
+  virtual std::string otherAttachments(const std::string& databasePath) = 0;
   // Step 7, once per violation line: the broken relationship, or nothing.
   virtual std::unique_ptr<TInconsistency> checkInconsistencies(const std::string& restoredPath,
                                                                const std::string& line) = 0;
   // Step 8: every record got at least one parent row back.
   virtual bool doCopyDataFromOldBackup(std::vector<std::unique_ptr<TInconsistency>>& list) = 0;
+  // The temporary database step 8 restored the older backup into; empty when
+  // it made none.
+  virtual std::string temporaryDatabase() const = 0;
 };

@@ -2,16 +2,22 @@
 
 #include <string>
 
+#include "engine/TCredentials.h"
 #include "fbaccess/TIBDatabase.h"
 #include "fbaccess/TIBQuery.h"
 #include "fbaccess/TIBTransaction.h"
 
 // One database connection of the engine: a database, its own transaction and
-// a query, wired to each other and logging in as sysdba without a prompt. No
-// database is named until SetDatabasePath.
+// a query, wired to each other and logging in without a prompt with the
+// credentials it was given. No database is named until SetDatabasePath.
 class TConnection {
  public:
+  // Logs in with the built-in development account.
   TConnection();
+  // Logs in with `credentials`, read at every SetDatabasePath, so a change of
+  // the object (the operator typed another password) holds from then on. The
+  // object must outlive the connection.
+  explicit TConnection(const TCredentials& credentials);
   TConnection(const TConnection&) = delete;
   TConnection& operator=(const TConnection&) = delete;
 
@@ -24,6 +30,8 @@ class TConnection {
   void SetDatabasePath(const std::string& path);
 
  private:
+  TCredentials builtIn_;
+  const TCredentials& credentials_;
   // Declared in this order so the query goes first and the database last.
   TIBDatabase database_;
   TIBTransaction transaction_;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/ERunAborted.h"
+#include "engine/SafeRename.h"
 #include "fbaccess/EIBInterBaseError.h"
 
 namespace {
@@ -22,8 +23,6 @@ namespace {
 constexpr long kValidationSummary = 335740952;
 
 const char* const kServerName = "localhost";
-const char* const kUserParam = "user_name=sysdba";
-const char* const kPasswordParam = "password=lumenrock";
 
 // The server's answer when a database to bring online is online already.
 const char* const kAlreadyOnline = "Target shutdown mode is invalid";
@@ -35,7 +34,7 @@ const char* const kRestoreFinished = "finishing, closing, and going home";
 // Server name, protocol, account and login prompt of every service request.
 // A service left attached by an interrupted operation is detached first,
 // since none of these may change while attached.
-void PrepareService(TIBCustomService& service) {
+void PrepareService(TIBCustomService& service, const TCredentials& credentials) {
   if (service.Active()) {
     service.Detach();
   }
@@ -43,8 +42,11 @@ void PrepareService(TIBCustomService& service) {
   service.SetProtocol(TCP);
   service.SetLoginPrompt(false);
   service.ClearParams();
-  service.AddParam(kUserParam);
-  service.AddParam(kPasswordParam);
+  service.AddParam("user_name=" + credentials.User());
+  service.AddParam("password=" + credentials.Password());
+  if (!credentials.Role().empty()) {
+    service.AddParam("sql_role_name=" + credentials.Role());
+  }
 }
 
 // Detaches a service when the routine leaves, whatever happens.
@@ -165,10 +167,11 @@ class TemporaryFile {
   bool kept_ = false;
 };
 
-// Copies `source` to `target`, replacing it. The bytes go to a temporary file
-// in the target's folder that takes the target's name only once it is
-// complete and as long as the source, so a failed copy never leaves a partial
-// file under the target's name. Throws std::runtime_error with the reason.
+// Copies `source` to `target`, which must be free. The bytes go to a
+// temporary file in the target's folder that takes the target's name only
+// once it is complete and as long as the source, so a failed copy never leaves
+// a partial file under the target's name, and a file that took the name in
+// the meantime is never replaced. Throws std::runtime_error with the reason.
 void CopyWholeFile(const std::string& source, const std::string& target) {
   FileHandle in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
   if (in.Get() < 0) {
@@ -223,8 +226,9 @@ void CopyWholeFile(const std::string& source, const std::string& target) {
   if (::fsync(out.Get()) != 0 || !out.Close()) {
     throw std::runtime_error(SystemError("Não foi possível gravar", partial.Path(), errno));
   }
-  if (std::rename(partial.Path().c_str(), target.c_str()) != 0) {
-    throw std::runtime_error(SystemError("Não foi possível renomear para", target, errno));
+  const int error = RenameWithoutReplacing(partial.Path(), target);
+  if (error != 0) {
+    throw std::runtime_error(SystemError("Não foi possível renomear para", target, error));
   }
   partial.Keep();
 }
@@ -235,7 +239,10 @@ const char* const TFirebirdSteps::kMonitoringQuery =
     " select   mon$attachment_id, mon$remote_address, mon$remote_process from   "
     "mon$attachments  where    mon$attachment_id <> current_connection and mon$system_flag = 0";
 
-TFirebirdSteps::TFirebirdSteps(TRecoveryContext& context) : context_(context) {
+TFirebirdSteps::TFirebirdSteps(TRecoveryContext& context)
+    : context_(context),
+      targetConnection_(context.Credentials()),
+      sourceConnection_(context.Credentials()) {
   // Every service reaches the server over TCP at localhost; the routines set
   // the rest per operation.
   for (TIBCustomService* service : std::initializer_list<TIBCustomService*>{
@@ -252,13 +259,40 @@ std::unique_ptr<IRecoverySteps> TFirebirdSteps::Create(TRecoveryContext& context
 }
 
 void TFirebirdSteps::ReportException(const std::string& prefix, const std::exception& error) {
-  context_.AskUser(prefix + error.what(), MessageKind::Error, MessageButtons::Ok);
+  context_.Tell(prefix + error.what(), MessageKind::Error);
 }
 
-bool TFirebirdSteps::acessoExclusivo() {
-  bool result = false;
-  TIBDatabase& database = targetConnection_.Database();
+std::string TFirebirdSteps::ListOtherAttachments() {
   TIBQuery& query = targetConnection_.Query();
+  query.SQL().SetText(kMonitoringQuery);
+  query.Open();
+  std::string list;
+  while (!query.AtEnd()) {
+    if (!list.empty()) {
+      list += "\r";
+    }
+    list += query.FieldNamed("mon$remote_address").AsString() + " [" +
+            query.FieldNamed("mon$remote_process").AsString() + "]";
+    query.Next();
+  }
+  query.Close();
+  // The server keeps one snapshot of the monitoring tables per transaction:
+  // end it, so the next look sees attachments that have gone since.
+  if (targetConnection_.Transaction().Active()) {
+    targetConnection_.Transaction().Commit();
+  }
+  return list;
+}
+
+std::string TFirebirdSteps::otherAttachments(const std::string& databasePath) {
+  targetConnection_.SetDatabasePath(databasePath);
+  targetConnection_.Database().Open();
+  DatabaseCloser closer(targetConnection_.Database());
+  return ListOtherAttachments();
+}
+
+IRecoverySteps::Access TFirebirdSteps::acessoExclusivo() {
+  TIBDatabase& database = targetConnection_.Database();
 
   // Not handled here: a database that cannot be attached leaves the routine.
   targetConnection_.SetDatabasePath(context_.DatabasePath());
@@ -266,39 +300,18 @@ bool TFirebirdSteps::acessoExclusivo() {
   DatabaseCloser closer(database);
 
   try {
-    bool retry = true;
-    while (!result && retry) {
-      query.SQL().SetText(kMonitoringQuery);
-      query.Open();
-      std::string list;
-      while (!query.AtEnd()) {
-        if (!list.empty()) {
-          list += "\r";
-        }
-        list += query.FieldNamed("mon$remote_address").AsString() + " [" +
-                query.FieldNamed("mon$remote_process").AsString() + "]";
-        query.Next();
-      }
-      query.Close();
-      // The server keeps one snapshot of the monitoring tables per
-      // transaction: end it, so the next pass sees attachments that have
-      // gone in the meantime.
-      if (targetConnection_.Transaction().Active()) {
-        targetConnection_.Transaction().Commit();
-      }
-
+    for (;;) {
+      const std::string list = ListOtherAttachments();
       if (list.empty()) {
-        result = true;
-      } else {
-        retry = context_.AskUser(
-                    "Existem conexões ativas que impedem a continuidade do "
-                    "processo.\r" +
-                        list + "\r\r" + "Deseja tentar novamente?",
-                    MessageKind::Confirmation, MessageButtons::YesNo) == MessageAnswer::Yes;
+        return Access::Granted;
+      }
+      if (context_.Ask(QuestionId::RetryActiveConnections,
+                       "Existem conexões ativas que impedem a continuidade do processo.\r" + list +
+                           "\r\r" + "Deseja tentar novamente?",
+                       MessageKind::Confirmation) != MessageAnswer::Yes) {
+        return Access::OthersAttached;
       }
     }
-  } catch (const ERunAborted&) {
-    throw;
   } catch (const std::exception& error) {
     const std::string text =
         std::string("acessoExclusivo() -> Excetion: \r") + error.what() + "\r\r" +
@@ -306,36 +319,25 @@ bool TFirebirdSteps::acessoExclusivo() {
         "É possível continuar, desde que seja interrompido todo acesso ao banco de dados pelo "
         "sistema, serviços e outras possíveis conexões ativas." +
         "\r" + "Deseja continuar assim mesmo?";
-    result =
-        context_.AskUser(text, MessageKind::Error, MessageButtons::YesNo) == MessageAnswer::Yes;
+    // Going on unchecked is the operator's choice, never the default.
+    return context_.Ask(QuestionId::ContinueUnverifiedAccess, text, MessageKind::Error,
+                        MessageAnswer::No) == MessageAnswer::Yes
+               ? Access::Unverified
+               : Access::OthersAttached;
   }
-  return result;
 }
 
 bool TFirebirdSteps::doCopy(const std::string& source, const std::string& target) {
-  bool result = false;
   try {
-    bool overwrite = true;
-    struct stat info {};
-    if (::stat(target.c_str(), &info) == 0) {
-      overwrite =
-          context_.AskUser("Arquivo já existe.\rDeseja sobrescrever o arquivo existente?",
-                           MessageKind::Confirmation, MessageButtons::YesNo) == MessageAnswer::Yes;
-    }
-    if (overwrite) {
-      CopyWholeFile(source, target);
-      result = true;
-    }
-  } catch (const ERunAborted&) {
-    throw;
+    CopyWholeFile(source, target);
+    return true;
   } catch (const std::exception& error) {
     ReportException("doCopy() -> Excetion: ", error);
-    result = false;
   }
-  return result;
+  return false;
 }
 
-void TFirebirdSteps::RunRepairAction(int key) {
+void TFirebirdSteps::RunRepairAction(StepKey key) {
   bool cleared = false;
   try {
     validationService_.ServiceStart();
@@ -363,15 +365,13 @@ bool TFirebirdSteps::doValidate(const std::string& databasePath) {
   bool result = false;
   try {
     ServiceDetacher detacher(validationService_);
-    PrepareService(validationService_);
+    PrepareService(validationService_, context_.Credentials());
     validationService_.SetDatabaseName(databasePath);
     validationService_.SetActive(true);
     validationService_.SetOptions({TValidateOption::ValidateDB, TValidateOption::ValidateFull});
-    RunRepairAction(3);
+    RunRepairAction(StepKey::ValidarDados);
     const std::string text = context_.RunLogText();
     result = IsBlank(text) || Contains(text, "no errors found");
-  } catch (const ERunAborted&) {
-    throw;
   } catch (const std::exception& error) {
     ReportException("doValidate() -> Excetion: ", error);
   }
@@ -385,11 +385,9 @@ bool TFirebirdSteps::doMend() {
     ServiceDetacher detacher(validationService_);
     validationService_.SetActive(true);
     validationService_.SetOptions({TValidateOption::MendDB});
-    RunRepairAction(4);
+    RunRepairAction(StepKey::PrepararBackup);
     const std::string text = context_.RunLogText();
     result = IsBlank(text) || Contains(text, "Summary of validation errors");
-  } catch (const ERunAborted&) {
-    throw;
   } catch (const std::exception& error) {
     ReportException("doMend() -> Excetion: ", error);
   }
@@ -405,11 +403,11 @@ void TFirebirdSteps::ReadServiceOutput(TIBControlAndQueryService& service) {
 }
 
 bool TFirebirdSteps::doBackup(const std::string& databasePath, const std::string& backupFile,
-                              int key) {
+                              StepKey key) {
   bool result = false;
   try {
     {
-      PrepareService(backupService_);
+      PrepareService(backupService_, context_.Credentials());
       backupService_.SetActive(true);
       ServiceDetacher detacher(backupService_);
       backupService_.SetVerbose(true);
@@ -420,8 +418,6 @@ bool TFirebirdSteps::doBackup(const std::string& databasePath, const std::string
       context_.SnapshotStepLog(key);
     }
     result = Contains(context_.RunLogText(), "closing file, committing, and finishing");
-  } catch (const ERunAborted&) {
-    throw;
   } catch (const std::exception& error) {
     ReportException("doBackup() -> Excetion: ", error);
   }
@@ -429,18 +425,19 @@ bool TFirebirdSteps::doBackup(const std::string& databasePath, const std::string
 }
 
 bool TFirebirdSteps::doRestore(const std::string& backupFile, const std::string& databasePath,
-                               int key) {
+                               StepKey key) {
   bool result = false;
   try {
     {
-      PrepareService(restoreService_);
+      PrepareService(restoreService_, context_.Credentials());
       restoreService_.SetActive(true);
       ServiceDetacher detacher(restoreService_);
       restoreService_.SetVerbose(true);
-      restoreService_.SetOptions({TRestoreOption::OneRelationAtATime, TRestoreOption::Replace,
-                                  TRestoreOption::CreateNewDB});
+      // Never Replace: a file that took the name meanwhile makes the restore
+      // fail instead of being overwritten. The page size is the backup's own:
+      // a smaller one can make long index keys fail.
+      restoreService_.SetOptions({TRestoreOption::OneRelationAtATime, TRestoreOption::CreateNewDB});
       restoreService_.SetPageBuffers(3000);
-      restoreService_.SetPageSize(4096);
       restoreService_.SetDatabaseName({databasePath});
       restoreService_.SetBackupFile({backupFile});
       ReadServiceOutput(restoreService_);
@@ -448,8 +445,6 @@ bool TFirebirdSteps::doRestore(const std::string& backupFile, const std::string&
     }
     const std::string output = context_.RunLogText();
     result = !Contains(output, "gbak: ERROR") && Contains(output, kRestoreFinished);
-  } catch (const ERunAborted&) {
-    throw;
   } catch (const std::exception& error) {
     ReportException("doRestore() -> Excetion: ", error);
   }
@@ -459,18 +454,29 @@ bool TFirebirdSteps::doRestore(const std::string& backupFile, const std::string&
 bool TFirebirdSteps::bringOnline(const std::string& databasePath) {
   try {
     ServiceDetacher detacher(configService_);
-    PrepareService(configService_);
+    PrepareService(configService_, context_.Credentials());
     configService_.SetDatabaseName(databasePath);
     configService_.SetActive(true);
     configService_.BringDatabaseOnline();
     return true;
-  } catch (const ERunAborted&) {
-    throw;
   } catch (const std::exception& error) {
     if (Contains(error.what(), kAlreadyOnline)) {
       return true;
     }
     ReportException("checkInconsistencies() -> Excetion: ", error);
+  }
+  return false;
+}
+
+bool TFirebirdSteps::canAttach(const std::string& databasePath) {
+  try {
+    targetConnection_.SetDatabasePath(databasePath);
+    targetConnection_.Database().Open();
+    targetConnection_.Database().Close();
+    return true;
+  } catch (const std::exception& error) {
+    targetConnection_.Database().ForceClose();
+    ReportException("canAttach() -> Excetion: ", error);
   }
   return false;
 }
@@ -487,4 +493,8 @@ std::unique_ptr<TInconsistency> TFirebirdSteps::checkInconsistencies(
 
 bool TFirebirdSteps::doCopyDataFromOldBackup(std::vector<std::unique_ptr<TInconsistency>>& list) {
   return salvage_.doCopyDataFromOldBackup(list);
+}
+
+std::string TFirebirdSteps::temporaryDatabase() const {
+  return salvage_.TemporaryDatabase();
 }

@@ -29,16 +29,21 @@ class TFirebirdSteps : public IRecoverySteps {
   // Suits TThreadRecovery's factory of step routines.
   static std::unique_ptr<IRecoverySteps> Create(TRecoveryContext& context);
 
-  bool acessoExclusivo() override;
+  Access acessoExclusivo() override;
   bool doCopy(const std::string& source, const std::string& target) override;
   bool doValidate(const std::string& databasePath) override;
   bool doMend() override;
-  bool doBackup(const std::string& databasePath, const std::string& backupFile, int key) override;
-  bool doRestore(const std::string& backupFile, const std::string& databasePath, int key) override;
+  bool doBackup(const std::string& databasePath, const std::string& backupFile,
+                StepKey key) override;
+  bool doRestore(const std::string& backupFile, const std::string& databasePath,
+                 StepKey key) override;
   bool bringOnline(const std::string& databasePath) override;
+  bool canAttach(const std::string& databasePath) override;
+  std::string otherAttachments(const std::string& databasePath) override;
   std::unique_ptr<TInconsistency> checkInconsistencies(const std::string& restoredPath,
                                                        const std::string& line) override;
   bool doCopyDataFromOldBackup(std::vector<std::unique_ptr<TInconsistency>>& list) override;
+  std::string temporaryDatabase() const override;
 
   TRecoveryContext& Context() { return context_; }
   TConnection& TargetConnection() { return targetConnection_; }
@@ -56,7 +61,9 @@ class TFirebirdSteps : public IRecoverySteps {
   // the output into it and files it under `key`. Firebird 3 answers a repair
   // that found errors with a summary status instead of output lines; that
   // status is written to the log as the output.
-  void RunRepairAction(int key);
+  void RunRepairAction(StepKey key);
+  // The other attachments of the database targetConnection_ has open.
+  std::string ListOtherAttachments();
   // Streams the output of a started backup or restore into the emptied log.
   void ReadServiceOutput(TIBControlAndQueryService& service);
   // Shows an exception of a routine in the error box that starts with `prefix`.
@@ -72,7 +79,7 @@ class TFirebirdSteps : public IRecoverySteps {
   // Level 2: steps 7 and 8 over the two connections above.
   TOrphanSearch orphanSearch_{context_, targetConnection_};
   TSalvage salvage_{context_, targetConnection_, sourceConnection_,
-                    [this](const std::string& backup, const std::string& db, int key) {
+                    [this](const std::string& backup, const std::string& db, StepKey key) {
                       return doRestore(backup, db, key);
                     }};
 };

@@ -242,7 +242,7 @@ void TOrphanSearch::SearchChild(const TChildReference& child, std::size_t positi
     } catch (...) {
       // the statement is dropped with the attachment anyway
     }
-    context_.AskUser(std::string("checkInconsistencies() -> Excetion: ") + e.what(),
-                     MessageKind::Error, MessageButtons::Ok);
+    context_.Tell(std::string("checkInconsistencies() -> Excetion: ") + e.what(),
+                  MessageKind::Error);
   }
 }

@@ -1,6 +1,9 @@
 #include "engine/TRecoveryContext.h"
 
+#include <filesystem>
 #include <utility>
+
+#include "engine/ERunAborted.h"
 
 TRecoveryContext::TRecoveryContext(IRecoveryHost& host, std::string databasePath,
                                    std::string backupPath)
@@ -15,12 +18,20 @@ std::string TRecoveryContext::RunLogText() const {
   return text;
 }
 
+void TRecoveryContext::ThrowIfCancelled() const {
+  if (cancelRequested_ && cancelThrows_) {
+    throw ERunAborted(AbortReason::Cancelled);
+  }
+}
+
 void TRecoveryContext::ClearLog() {
+  ThrowIfCancelled();
   runLog_.clear();
   host_.ClearLog();
 }
 
 void TRecoveryContext::WriteLog(const std::string& text, int index) {
+  ThrowIfCancelled();
   if (index < 0) {
     runLog_.push_back(text);
   } else if (static_cast<std::size_t>(index) < runLog_.size()) {
@@ -31,15 +42,37 @@ void TRecoveryContext::WriteLog(const std::string& text, int index) {
   host_.WriteLog(text, index);
 }
 
-void TRecoveryContext::SnapshotStepLog(int key) { host_.SnapshotStepLog(key); }
+void TRecoveryContext::SnapshotStepLog(StepKey key) {
+  ThrowIfCancelled();
+  host_.SnapshotStepLog(key);
+}
 
-void TRecoveryContext::ReportStep(int key, int phase, int outcome, const std::string& text) {
+void TRecoveryContext::ReportStep(StepKey key, StepPhase phase, StepOutcome outcome,
+                                  const std::string& text) {
+  ThrowIfCancelled();
   host_.ReportStep(key, phase, outcome, text);
 }
 
-MessageAnswer TRecoveryContext::AskUser(const std::string& text, MessageKind kind,
-                                        MessageButtons buttons) {
-  return host_.AskUser(text, kind, buttons);
+MessageAnswer TRecoveryContext::AskUser(const Question& question) {
+  ThrowIfCancelled();
+  return host_.AskUser(question);
 }
 
-void TRecoveryContext::AskForBackupFile() { host_.AskForBackupFile(backupPath_); }
+MessageAnswer TRecoveryContext::Ask(QuestionId id, const std::string& text, MessageKind kind,
+                                    MessageAnswer defaultAnswer) {
+  return AskUser(Question{id, text, kind, MessageButtons::YesNo, defaultAnswer});
+}
+
+void TRecoveryContext::Tell(const std::string& text, MessageKind kind) {
+  AskUser(Question{QuestionId::Notice, text, kind, MessageButtons::Ok, MessageAnswer::Ok});
+}
+
+void TRecoveryContext::AskForBackupFile() {
+  if (Ask(QuestionId::ChooseBackupFile, "Deseja escolher um arquivo?", MessageKind::Confirmation) !=
+      MessageAnswer::Yes) {
+    return;
+  }
+  ThrowIfCancelled();
+  const std::string folder = std::filesystem::path(databasePath_).parent_path().string();
+  backupPath_ = host_.ChooseBackupFile(folder).value_or(std::string());
+}

@@ -1,13 +1,16 @@
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <vector>
 
 #include "engine/IRecoveryHost.h"
 
-// What one run shares with its step routines: the front end, the two paths
-// and the run log. The log methods change the engine's own copy of the lines
-// first and then hand the same change to the front end.
+// What one run shares with its step routines: the front end, the two paths,
+// the run log and the operator's cancel. The log methods change the engine's
+// own copy of the lines first and then hand the same change to the front end.
+// Every hand-over first looks at the cancel: once asked for, it throws
+// ERunAborted(Cancelled) instead, so the run stops at its next call.
 class TRecoveryContext {
  public:
   TRecoveryContext(IRecoveryHost& host, std::string databasePath, std::string backupPath);
@@ -17,6 +20,10 @@ class TRecoveryContext {
   const std::string& BackupPath() const { return backupPath_; }
   void SetBackupPath(const std::string& path) { backupPath_ = path; }
 
+  // The login of every connection and service request of the run.
+  const TCredentials& Credentials() const { return credentials_; }
+  void SetCredentials(const TCredentials& credentials) { credentials_ = credentials; }
+
   const std::vector<std::string>& RunLog() const { return runLog_; }
   // The run log's lines, each followed by a line break.
   std::string RunLogText() const;
@@ -24,15 +31,34 @@ class TRecoveryContext {
   void ClearLog();
   // index < 0 appends; index >= 0 replaces that line (only existing lines).
   void WriteLog(const std::string& text, int index = -1);
-  void SnapshotStepLog(int key);
-  void ReportStep(int key, int phase, int outcome, const std::string& text);
-  MessageAnswer AskUser(const std::string& text, MessageKind kind, MessageButtons buttons);
-  // Lets the user pick another older backup; changes BackupPath().
+  void SnapshotStepLog(StepKey key);
+  void ReportStep(StepKey key, StepPhase phase, StepOutcome outcome, const std::string& text);
+  // A question with Sim and Não.
+  MessageAnswer Ask(QuestionId id, const std::string& text, MessageKind kind,
+                    MessageAnswer defaultAnswer = MessageAnswer::Yes);
+  // A notice with OK only.
+  void Tell(const std::string& text, MessageKind kind);
+  MessageAnswer AskUser(const Question& question);
+  // Asks "Deseja escolher um arquivo?" and, on Yes, lets the user pick an
+  // older backup; the file picked, or none, becomes BackupPath(). On No the
+  // path stays.
   void AskForBackupFile();
+
+  // Safe from any thread: the front end asks the run to stop.
+  void RequestCancel() { cancelRequested_ = true; }
+  bool CancelRequested() const { return cancelRequested_; }
+  // Throws ERunAborted(Cancelled) when a cancel was asked for and the run has
+  // not yet begun to clean up.
+  void ThrowIfCancelled() const;
+  // The run is cleaning up after a stop: calls go through again.
+  void StopThrowingOnCancel() { cancelThrows_ = false; }
 
  private:
   IRecoveryHost& host_;
   std::string databasePath_;
   std::string backupPath_;
   std::vector<std::string> runLog_;
+  TCredentials credentials_ = TCredentials::BuiltIn();
+  std::atomic<bool> cancelRequested_{false};
+  std::atomic<bool> cancelThrows_{true};
 };

@@ -1,61 +1,41 @@
 #include "engine/TRecoveryRun.h"
 
-#include <fcntl.h>
-
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <system_error>
+#include <exception>
 
 #include "engine/DerivedNames.h"
 #include "engine/ERunAborted.h"
+#include "engine/SafeRename.h"
 #include "engine/ViolationLines.h"
+#include "fbaccess/EIBInterBaseError.h"
 
 namespace {
 
-// Step keys, in run order.
-enum StepKey {
-  kAcessoExclusivo = 1,
-  kCriarCopia,
-  kValidarDados,
-  kPrepararBackup,
-  kFazerBackupNivel01,
-  kRestaurarBancoNivel01,
-  kProcurarOrfaos,
-  kRecuperarDados,
-  kFazerBackupNivel02,
-  kRestaurarBancoNivel02,
-  kValidacaoFinal
-};
+// Refusals of the login before the run gives up.
+constexpr int kLoginAttempts = 3;
 
-constexpr int kSuccess = 10;
-constexpr int kFailure = 20;
+// Server codes of a failed attach that have a reason of their own.
+constexpr long kLoginRefused = 335544472;     // isc_login
+constexpr long kNotADatabase = 335544323;     // isc_bad_db_format
+constexpr long kUnsupportedOds = 335544379;   // isc_wrong_ods
+constexpr long kDatabaseCorrupt = 335544335;  // isc_db_corrupt
+constexpr long kBadPageType = 335544332;      // isc_bug_check ("internal error")
 
-// Highest number tried for the set-aside name before giving up.
-constexpr int kMaxOldNumber = 999;
+constexpr char kErrorMark[] = "gbak: ERROR:";
+constexpr char kForeignKeyViolation[] = "violation of FOREIGN KEY";
+// The last words of every restore that read its backup to the end.
+constexpr char kRestoreFinished[] = "finishing, closing, and going home";
 
-bool SamePath(const std::string& a, const std::string& b) {
-  return std::filesystem::path(a).lexically_normal() == std::filesystem::path(b).lexically_normal();
+bool Contains(const std::string& text, const char* phrase) {
+  return text.find(phrase) != std::string::npos;
 }
 
-// Renames `from` to `to` unless `to` exists. Returns 0, or the errno value;
-// EEXIST when `to` is taken.
-int RenameWithoutReplacing(const std::string& from, const std::string& to) {
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
-    return 0;
-  }
-  const int error = errno;
-  if (error != EINVAL && error != ENOSYS) {
-    return error;
-  }
-  // The file system cannot refuse to replace on its own: check first.
-  std::error_code ignored;
-  if (std::filesystem::exists(std::filesystem::symlink_status(to, ignored))) {
-    return EEXIST;
-  }
-  return std::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+// Starts with "gbak: ERROR:" and a blank: a detail of the error line before.
+bool IsErrorDetail(const std::string& line, std::size_t mark) {
+  const std::size_t after = mark + std::strlen(kErrorMark);
+  return after < line.size() && (line[after] == ' ' || line[after] == '\t');
 }
 
 }  // namespace
@@ -72,65 +52,158 @@ TRecoveryRun::LocalClock TRecoveryRun::SystemClock() {
 TRecoveryRun::TRecoveryRun(TRecoveryContext& context, IRecoverySteps& steps, LocalClock clock)
     : context_(context), steps_(steps), clock_(std::move(clock)) {}
 
-std::string TRecoveryRun::ClosingMessage(int verdict, const std::string& databasePath,
-                                         const std::string& restoredPath) {
+std::string TRecoveryRun::ClosingMessage(RunVerdict verdict, const std::string& corruptPath,
+                                         const std::string& correctedPath) {
   switch (verdict) {
-    case 1:
+    case RunVerdict::InUse:
       return "O banco de dados estava em uso e não pôde ser validado.";
-    case 2:
+    case RunVerdict::NoErrors:
       return "O banco de dados informado não possui erros.";
-    case 3:
+    case RunVerdict::StillCorrupt:
       return "O banco de dados continua corrompido.";
-    case 4:
-      return "O banco de dados foi corrigido com sucesso.\r\rBanco corrompido: " + databasePath +
-             "\r" + "Banco corrigido: " + restoredPath;
-    default:
-      return "O banco de dados ainda não foi validade.";
+    case RunVerdict::Repaired:
+      return "O banco de dados foi corrigido com sucesso.\r\rBanco corrompido: " + corruptPath +
+             "\r" + "Banco corrigido: " + correctedPath;
+    case RunVerdict::Cancelled:
+      return "A execução foi cancelada.";
+    case RunVerdict::LoginRefused:
+      return "O servidor recusou o login.";
+    case RunVerdict::NotADatabase:
+      return "O arquivo informado não é um banco de dados que o servidor consiga abrir.";
+    case RunVerdict::Unanswered:
+      return "A execução parou numa pergunta que ficou sem resposta.";
+    case RunVerdict::NotValidated:
+      break;
   }
+  return "O banco de dados ainda não foi validade.";
+}
+
+bool TRecoveryRun::FailedOnForeignKeysOnly(const std::vector<std::string>& restoreLog) {
+  bool foreignKeys = false;
+  bool finished = false;
+  bool lastErrorWasForeignKey = false;
+  for (const std::string& line : restoreLog) {
+    finished = finished || Contains(line, kRestoreFinished);
+    const std::size_t mark = line.find(kErrorMark);
+    if (mark == std::string::npos) {
+      continue;
+    }
+    if (IsErrorDetail(line, mark)) {
+      if (!lastErrorWasForeignKey) {
+        return false;
+      }
+      continue;
+    }
+    lastErrorWasForeignKey = Contains(line, kForeignKeyViolation);
+    if (!lastErrorWasForeignKey) {
+      return false;
+    }
+    foreignKeys = true;
+  }
+  return foreignKeys && finished;
 }
 
 void TRecoveryRun::Execute() {
   try {
     Run();
-  } catch (const ERunAborted&) {
+  } catch (const ERunAborted& abort) {
     aborted_ = true;
+    EndAborted(abort);
+  }
+}
+
+void TRecoveryRun::EndAborted(const ERunAborted& abort) {
+  context_.StopThrowingOnCancel();
+  // A swap cut in the middle puts the original back first.
+  if (!swapped_ && !oldPath_.empty() && PathIsFree(context_.DatabasePath())) {
+    RenameWithoutReplacing(oldPath_, context_.DatabasePath());
+    oldPath_.clear();
+  }
+  if (abort.Reason() == AbortReason::FrontEndClosed) {
+    return;  // nobody can be shown anything any more
+  }
+  verdict_ =
+      abort.Reason() == AbortReason::Cancelled ? RunVerdict::Cancelled : RunVerdict::Unanswered;
+  if (abort.Reason() == AbortReason::Unanswered) {
+    reason_ = abort.Detail();
+  }
+  closingText_ = ComposeClosingText();
+  try {
+    if (stepOpen_) {
+      Finished(currentStep_, StepOutcome::Cancelled,
+               verdict_ == RunVerdict::Cancelled ? "Cancelado" : "Sem resposta");
+    }
+    context_.Host().EndRunDisplay();
+    context_.Tell(closingText_, MessageKind::Information);
+  } catch (const ERunAborted&) {
+    // The front end went away meanwhile: nothing more to show.
   }
 }
 
 void TRecoveryRun::Run() {
   context_.Host().BeginRunDisplay();
-  AcessoExclusivo();
-  if (continueFlag_)
+  if (AcessoExclusivo() && ChooseRunNames()) {
     CriarCopia();
-  if (continueFlag_)
-    ValidarDados();
-  if (continueFlag_)
-    PrepararBackup();
-  if (continueFlag_)
-    FazerBackupNivel01();
-  if (continueFlag_)
-    RestaurarBancoNivel01();
-  if (continueFlag_)
-    ProcurarOrfaos();
-  if (continueFlag_)
-    RecuperarDados();
-  if (continueFlag_)
-    FazerBackupNivel02();
-  if (continueFlag_)
-    RestaurarBancoNivel02();
-  if (continueFlag_)
-    ValidacaoFinal();
+    if (continueFlag_)
+      ValidarDados();
+    if (continueFlag_)
+      PrepararBackup();
+    if (continueFlag_)
+      FazerBackupNivel01();
+    if (continueFlag_)
+      RestaurarBancoNivel01();
+    if (continueFlag_)
+      ProcurarOrfaos();
+    if (continueFlag_)
+      RecuperarDados();
+    if (continueFlag_)
+      FazerBackupNivel02();
+    if (continueFlag_)
+      RestaurarBancoNivel02();
+    if (continueFlag_)
+      ValidacaoFinal();
+  }
+  closingText_ = ComposeClosingText();
   context_.Host().EndRunDisplay();
-  context_.AskUser(ClosingMessage(runVerdict_, context_.DatabasePath(), restoredPath_),
-                   MessageKind::Information, MessageButtons::Ok);
+  context_.AskUser(Question{QuestionId::ClosingMessage, closingText_, MessageKind::Information,
+                            MessageButtons::Ok, MessageAnswer::Ok});
 }
 
-void TRecoveryRun::Running(int key) {
-  context_.ReportStep(key, 1, 0, "");
+std::string TRecoveryRun::ComposeClosingText() const {
+  const bool levelTwo = swapped_;
+  std::string text = ClosingMessage(verdict_, levelTwo ? oldPath_ : context_.DatabasePath(),
+                                    levelTwo ? context_.DatabasePath() : restoredPath_);
+  if (!reason_.empty()) {
+    text += "\r\r" + reason_;
+  }
+  // A run that did not end well says where everything is.
+  if (!filesMade_.empty() && verdict_ != RunVerdict::Repaired && verdict_ != RunVerdict::NoErrors) {
+    text += "\r\rO banco de dados informado continua em: " + context_.DatabasePath();
+    text += "\rArquivos criados nesta execução:";
+    for (const std::string& file : filesMade_) {
+      text += "\r" + file;
+    }
+  }
+  return text;
 }
 
-void TRecoveryRun::Finished(int key, int outcome, const std::string& text) {
-  context_.ReportStep(key, 2, outcome, text);
+void TRecoveryRun::Running(StepKey key) {
+  currentStep_ = key;
+  stepOpen_ = true;
+  context_.ReportStep(key, StepPhase::Running, StepOutcome::None, "");
+}
+
+void TRecoveryRun::Finished(StepKey key, StepOutcome outcome, const std::string& text) {
+  stepOpen_ = false;
+  context_.ReportStep(key, StepPhase::Finished, outcome, text);
+}
+
+void TRecoveryRun::StopWith(RunVerdict verdict, const std::string& reason) {
+  verdict_ = verdict;
+  if (!reason.empty()) {
+    reason_ = reason;
+  }
+  Stop();
 }
 
 template <typename Result, typename Call>
@@ -138,246 +211,356 @@ Result TRecoveryRun::Guarded(const char* prefix, Result failed, Call call) {
   std::string message;
   try {
     return call();
-  } catch (const ERunAborted&) {
-    throw;
   } catch (const std::exception& e) {
     message = e.what();
-  } catch (...) {
-    message = "erro desconhecido";
   }
-  context_.AskUser(prefix + message, MessageKind::Error, MessageButtons::Ok);
+  context_.Tell(prefix + message, MessageKind::Error);
   return failed;
 }
 
-bool TRecoveryRun::IsSafeTarget(const std::string& path) {
-  if (SamePath(path, context_.DatabasePath())) {
-    context_.AskUser("O arquivo informado não é um banco de dados Firebird (.FDB).",
-                     MessageKind::Error, MessageButtons::Ok);
-    return false;
+bool TRecoveryRun::AcessoExclusivo() {
+  Running(StepKey::AcessoExclusivo);
+  const std::string failure = "Não foi possível obter acesso exlusivo.";
+  for (int attempt = 1;; ++attempt) {
+    try {
+      switch (steps_.acessoExclusivo()) {
+        case IRecoverySteps::Access::Granted:
+          Finished(StepKey::AcessoExclusivo, StepOutcome::Success, "Acesso obtido.");
+          return true;
+        case IRecoverySteps::Access::Unverified:
+          Finished(StepKey::AcessoExclusivo, StepOutcome::Failure,
+                   "Acesso não verificado; continuado pelo operador.");
+          return true;
+        case IRecoverySteps::Access::OthersAttached:
+          Finished(StepKey::AcessoExclusivo, StepOutcome::Failure, failure);
+          StopWith(RunVerdict::InUse);
+          return false;
+      }
+    } catch (const EIBInterBaseError& error) {
+      const long code = error.EngineCode();
+      if (code == kLoginRefused) {
+        const std::string user = context_.Credentials().User();
+        std::optional<TCredentials> typed;
+        if (attempt < kLoginAttempts) {
+          typed = context_.Host().AskCredentials(user, error.what());
+        }
+        if (typed) {
+          context_.SetCredentials(*typed);
+          continue;
+        }
+        Finished(StepKey::AcessoExclusivo, StepOutcome::Failure, "Login recusado.");
+        StopWith(RunVerdict::LoginRefused, "O servidor recusou o login do usuário \"" + user +
+                                               "\" (tentativas: " + std::to_string(attempt) +
+                                               ").\r" + error.what());
+        return false;
+      }
+      Finished(StepKey::AcessoExclusivo, StepOutcome::Failure,
+               "Não foi possível abrir o banco de dados.");
+      if (code == kNotADatabase || code == kUnsupportedOds) {
+        StopWith(RunVerdict::NotADatabase,
+                 "O arquivo \"" + context_.DatabasePath() +
+                     "\" não é um banco de dados Firebird desta versão.\r" + error.what());
+      } else if (code == kDatabaseCorrupt || code == kBadPageType) {
+        StopWith(RunVerdict::StillCorrupt,
+                 "O servidor não consegue abrir o banco: o cabeçalho ou o inventário de "
+                 "transações está danificado.\r" +
+                     std::string(error.what()));
+      } else {
+        StopWith(RunVerdict::NotValidated,
+                 "O servidor não conseguiu abrir o banco de dados.\r" + std::string(error.what()));
+      }
+      return false;
+    } catch (const std::exception& error) {
+      context_.Tell(std::string("acessoExclusivo() -> Excetion: \r") + error.what(),
+                    MessageKind::Error);
+      Finished(StepKey::AcessoExclusivo, StepOutcome::Failure, failure);
+      StopWith(
+          RunVerdict::NotValidated,
+          "Não foi possível verificar o acesso ao banco de dados.\r" + std::string(error.what()));
+      return false;
+    }
   }
-  if (!context_.BackupPath().empty() && SamePath(path, context_.BackupPath())) {
-    context_.AskUser("O arquivo \"" + path + "\" é o backup informado e não será sobrescrito.",
-                     MessageKind::Error, MessageButtons::Ok);
-    return false;
-  }
-  return true;
 }
 
-void TRecoveryRun::AcessoExclusivo() {
-  Running(kAcessoExclusivo);
-  if (Guarded("acessoExclusivo() -> Excetion: \r", false,
-              [&] { return steps_.acessoExclusivo(); })) {
-    Finished(kAcessoExclusivo, kSuccess, "Acesso obtido.");
-  } else {
-    Finished(kAcessoExclusivo, kFailure, "Não foi possível obter acesso exlusivo.");
-    runVerdict_ = 1;
-    Stop();
+bool TRecoveryRun::ChooseRunNames() {
+  const std::string& database = context_.DatabasePath();
+  const std::tm when = clock_();
+  const int number = FirstFreeVariant([&](int n) {
+    const std::string stem = RunStemFor(database, when, n);
+    return std::vector<std::string>{stem + ".fbk", stem + ".FDB", stem + ".txt",
+                                    stem + " NIVEL02.fbk"};
+  });
+  if (number == 0) {
+    StopWith(RunVerdict::NotValidated,
+             "Todos os nomes para os arquivos desta execução já estão em uso.");
+    return false;
   }
+  runStem_ = RunStemFor(database, when, number);
+  backupFilePath_ = runStem_ + ".fbk";
+  restoredPath_ = RestoredPathFor(backupFilePath_);
+  levelTwoBackupPath_ = runStem_ + " NIVEL02.fbk";
+  return true;
 }
 
 void TRecoveryRun::CriarCopia() {
   const std::string failure = "Não foi possível realizar a cópia de segurança.";
-  copyPath_ = CopyPathFor(context_.DatabasePath());
-  Running(kCriarCopia);
-  if (!IsSafeTarget(copyPath_)) {
-    // Every later name would be just as wrong: go no further.
-    Finished(kCriarCopia, kFailure, failure);
-    Stop();
+  Running(StepKey::CriarCopia);
+  const std::string& database = context_.DatabasePath();
+  const int number =
+      FirstFreeVariant([&](int n) { return std::vector<std::string>{CopyPathFor(database, n)}; });
+  copyPath_ = number == 0 ? std::string() : CopyPathFor(database, number);
+  if (!copyPath_.empty() && Guarded("doCopy() -> Excetion: ", false,
+                                    [&] { return steps_.doCopy(database, copyPath_); })) {
+    Made(copyPath_);
+    Finished(StepKey::CriarCopia, StepOutcome::Success, "Cópia em: " + NamePart(copyPath_));
     return;
   }
-  if (Guarded("doCopy() -> Excetion: ", false,
-              [&] { return steps_.doCopy(context_.DatabasePath(), copyPath_); })) {
-    Finished(kCriarCopia, kSuccess, "Cópia em: " + NamePart(copyPath_));
-    return;
-  }
-  Finished(kCriarCopia, kFailure, failure);
-  if (context_.AskUser(failure + "\rContinua assim mesmo?", MessageKind::Information,
-                       MessageButtons::YesNo) != MessageAnswer::Yes) {
-    Stop();
-  }
+  Finished(StepKey::CriarCopia, StepOutcome::Failure, failure);
+  // The validation and the mend change the database in place: never without
+  // a whole copy beside it.
+  StopWith(RunVerdict::NotValidated,
+           copyPath_.empty() ? "Todos os nomes para a cópia de segurança já estão em uso."
+                             : "Sem uma cópia de segurança o banco de dados não foi alterado.");
 }
 
 void TRecoveryRun::ValidarDados() {
-  Running(kValidarDados);
+  Running(StepKey::ValidarDados);
   if (Guarded("doValidate() -> Excetion: ", false,
               [&] { return steps_.doValidate(context_.DatabasePath()); })) {
-    Finished(kValidarDados, kSuccess, "Banco não possui erros.");
-    context_.ReportStep(kPrepararBackup, 0, 0, "");
-    context_.ReportStep(kFazerBackupNivel01, 0, 0, "");
-    context_.ReportStep(kRestaurarBancoNivel01, 0, 0, "");
-    runVerdict_ = 2;
-    Stop();
+    Finished(StepKey::ValidarDados, StepOutcome::Success, "Banco não possui erros.");
+    for (StepKey key :
+         {StepKey::PrepararBackup, StepKey::FazerBackupNivel01, StepKey::RestaurarBancoNivel01}) {
+      context_.ReportStep(key, StepPhase::NotApplicable, StepOutcome::None, "");
+    }
+    StopWith(RunVerdict::NoErrors);
   } else {
-    Finished(kValidarDados, kFailure, "Erros encontrados");
+    Finished(StepKey::ValidarDados, StepOutcome::Failure, "Erros encontrados");
   }
 }
 
 void TRecoveryRun::PrepararBackup() {
-  Running(kPrepararBackup);
+  Running(StepKey::PrepararBackup);
   if (Guarded("doMend() -> Excetion: ", false, [&] { return steps_.doMend(); })) {
-    Finished(kPrepararBackup, kSuccess, "Preparado para o backup");
+    Finished(StepKey::PrepararBackup, StepOutcome::Success, "Preparado para o backup");
   } else {
-    Finished(kPrepararBackup, kFailure, "Não foi possível preparar para o backup");
+    Finished(StepKey::PrepararBackup, StepOutcome::Failure,
+             "Não foi possível preparar para o backup");
     Stop();
   }
 }
 
 void TRecoveryRun::FazerBackupNivel01() {
-  backupFilePath_ = BackupFilePathFor(context_.DatabasePath(), clock_());
-  Running(kFazerBackupNivel01);
-  if (IsSafeTarget(backupFilePath_) && Guarded("doBackup() -> Excetion: ", false, [&] {
-        return steps_.doBackup(context_.DatabasePath(), backupFilePath_, kFazerBackupNivel01);
+  Running(StepKey::FazerBackupNivel01);
+  const bool free = PathIsFree(backupFilePath_);
+  if (free && Guarded("doBackup() -> Excetion: ", false, [&] {
+        return steps_.doBackup(context_.DatabasePath(), backupFilePath_,
+                               StepKey::FazerBackupNivel01);
       })) {
-    Finished(kFazerBackupNivel01, kSuccess, "Backup em: " + NamePart(backupFilePath_));
-  } else {
-    Finished(kFazerBackupNivel01, kFailure, "Erro durante o backup");
-    Stop();
+    Made(backupFilePath_);
+    Finished(StepKey::FazerBackupNivel01, StepOutcome::Success,
+             "Backup em: " + NamePart(backupFilePath_));
+    return;
   }
+  if (free && !PathIsFree(backupFilePath_)) {
+    Made(backupFilePath_);  // the failed backup left a part behind
+  }
+  Finished(StepKey::FazerBackupNivel01, StepOutcome::Failure, "Erro durante o backup");
+  Stop();
 }
 
 void TRecoveryRun::RestaurarBancoNivel01() {
-  restoredPath_ = RestoredPathFor(backupFilePath_);
-  Running(kRestaurarBancoNivel01);
-  if (SamePath(restoredPath_, backupFilePath_) || !IsSafeTarget(restoredPath_)) {
-    // Nothing was restored, so there is nothing for level 2 to analyse.
-    Finished(kRestaurarBancoNivel01, kFailure, "Restaurado, mas com erro.");
-    Stop();
+  Running(StepKey::RestaurarBancoNivel01);
+  const bool free = PathIsFree(restoredPath_);
+  const bool restored =
+      free && Guarded("doRestore() -> Excetion: ", false, [&] {
+        return steps_.doRestore(backupFilePath_, restoredPath_, StepKey::RestaurarBancoNivel01);
+      });
+  if (free && !PathIsFree(restoredPath_)) {
+    Made(restoredPath_);
+  }
+  if (restored) {
+    Finished(StepKey::RestaurarBancoNivel01, StepOutcome::Success,
+             "Restaurado em: " + NamePart(restoredPath_));
+    StopWith(RunVerdict::Repaired);
     return;
   }
-  if (Guarded("doRestore() -> Excetion: ", false, [&] {
-        return steps_.doRestore(backupFilePath_, restoredPath_, kRestaurarBancoNivel01);
-      })) {
-    Finished(kRestaurarBancoNivel01, kSuccess, "Restaurado em: " + NamePart(restoredPath_));
-    runVerdict_ = 4;
-    Stop();
-  } else {
-    Finished(kRestaurarBancoNivel01, kFailure, "Restaurado, mas com erro.");
+  Finished(StepKey::RestaurarBancoNivel01, StepOutcome::Failure, "Restaurado, mas com erro.");
+  // Level 2 mends missing parent rows and nothing else: any other failure
+  // (no space, I/O, metadata, a backup read only in part) ends the run here.
+  if (!free || !FailedOnForeignKeysOnly(context_.RunLog())) {
+    std::string errors;
+    for (const std::string& line : context_.RunLog()) {
+      if (Contains(line, kErrorMark)) {
+        errors += "\r" + line;
+      }
+    }
+    StopWith(RunVerdict::StillCorrupt,
+             "A restauração falhou por um motivo que o nível 2 não corrige." +
+                 (errors.empty() ? std::string("\rA restauração não chegou ao fim.") : errors));
   }
 }
 
 void TRecoveryRun::ProcurarOrfaos() {
   context_.Host().SetLevelRowsEnabled(true, 2);
-  Running(kProcurarOrfaos);
+  Running(StepKey::ProcurarOrfaos);
   // Read the violations before anything else can touch the restore's output.
   constraintLines_ = getForeignKeyErrors(context_.RunLog());
+  verdict_ = RunVerdict::StillCorrupt;
 
   // The failed restore leaves its database in maintenance; nothing can read it
   // until it is brought online.
   if (!Guarded("bringOnline() -> Excetion: ", false,
                [&] { return steps_.bringOnline(restoredPath_); })) {
-    Finished(kProcurarOrfaos, kFailure, "Não foi possível analisar o banco restaurado.");
-    runVerdict_ = 3;
+    Finished(StepKey::ProcurarOrfaos, StepOutcome::Failure,
+             "Não foi possível analisar o banco restaurado.");
     Stop();
     return;
   }
-
-  if (!constraintLines_.empty()) {
-    inconsistencyList_ = std::make_unique<std::vector<std::unique_ptr<TInconsistency>>>();
-    for (const std::string& line : constraintLines_) {
-      std::unique_ptr<TInconsistency> record =
-          Guarded("checkInconsistencies() -> Excetion: ", std::unique_ptr<TInconsistency>(),
-                  [&] { return steps_.checkInconsistencies(restoredPath_, line); });
-      if (record) {
-        inconsistencyList_->push_back(std::move(record));
-      }
+  for (const std::string& line : constraintLines_) {
+    std::unique_ptr<TInconsistency> record =
+        Guarded("checkInconsistencies() -> Excetion: ", std::unique_ptr<TInconsistency>(),
+                [&] { return steps_.checkInconsistencies(restoredPath_, line); });
+    if (record) {
+      inconsistencies_.push_back(std::move(record));
     }
   }
-  // A restore that failed means the database is not sound, found or not.
-  runVerdict_ = 3;
-  if (inconsistencyList_ && !inconsistencyList_->empty()) {
-    Finished(kProcurarOrfaos, kSuccess, "Inconsistências encontradas.");
+  if (!inconsistencies_.empty()) {
+    Finished(StepKey::ProcurarOrfaos, StepOutcome::Success, "Inconsistências encontradas.");
   } else {
-    Finished(kProcurarOrfaos, kFailure, "Nenhuma inconsistência encontrada.");
+    Finished(StepKey::ProcurarOrfaos, StepOutcome::Failure, "Nenhuma inconsistência encontrada.");
+    Stop();
   }
 }
 
 void TRecoveryRun::RecuperarDados() {
-  if (!inconsistencyList_) {
-    return;  // no violation line: passed over, the run goes on
+  Running(StepKey::RecuperarDados);
+  const bool copied = Guarded("doCopyDataFromOldBackup() -> Excetion: ", false,
+                              [&] { return steps_.doCopyDataFromOldBackup(inconsistencies_); });
+  const std::string temporary = steps_.temporaryDatabase();
+  if (!temporary.empty() && !PathIsFree(temporary)) {
+    Made(temporary);
   }
-  if (inconsistencyList_->empty()) {
-    Stop();
-    return;
-  }
-  Running(kRecuperarDados);
-  if (Guarded("doCopyDataFromOldBackup() -> Excetion: ", false,
-              [&] { return steps_.doCopyDataFromOldBackup(*inconsistencyList_); })) {
-    Finished(kRecuperarDados, kSuccess, "Dados encontrados");
+  if (copied) {
+    Finished(StepKey::RecuperarDados, StepOutcome::Success, "Dados encontrados");
   } else {
-    Finished(kRecuperarDados, kFailure, "Não foi possível recuperar os dados necessários");
-    runVerdict_ = 3;
-    Stop();
+    Finished(StepKey::RecuperarDados, StepOutcome::Failure,
+             "Não foi possível recuperar os dados necessários");
+    StopWith(RunVerdict::StillCorrupt);
   }
 }
 
 void TRecoveryRun::FazerBackupNivel02() {
-  Running(kFazerBackupNivel02);
-  if (Guarded("doBackup() -> Excetion: ", false, [&] {
-        return steps_.doBackup(restoredPath_, backupFilePath_, kFazerBackupNivel02);
-      })) {
-    Finished(kFazerBackupNivel02, kSuccess, "Backup em: " + NamePart(backupFilePath_));
+  Running(StepKey::FazerBackupNivel02);
+  const bool free = PathIsFree(levelTwoBackupPath_);
+  const bool done =
+      free && Guarded("doBackup() -> Excetion: ", false, [&] {
+        return steps_.doBackup(restoredPath_, levelTwoBackupPath_, StepKey::FazerBackupNivel02);
+      });
+  if (free && !PathIsFree(levelTwoBackupPath_)) {
+    Made(levelTwoBackupPath_);
+  }
+  if (done) {
+    Finished(StepKey::FazerBackupNivel02, StepOutcome::Success,
+             "Backup em: " + NamePart(levelTwoBackupPath_));
   } else {
-    Finished(kFazerBackupNivel02, kFailure, "Erro durante o backup");
+    Finished(StepKey::FazerBackupNivel02, StepOutcome::Failure, "Erro durante o backup");
     Stop();
   }
-}
-
-bool TRecoveryRun::SetCorruptFileAside() {
-  const std::string& database = context_.DatabasePath();
-  std::string reason;
-  for (int number = 1; number <= kMaxOldNumber; ++number) {
-    oldPath_ = OldPathFor(database, number);
-    if (SamePath(oldPath_, database)) {
-      reason = "O arquivo informado não é um banco de dados Firebird (.FDB).";
-      break;
-    }
-    const int error = RenameWithoutReplacing(database, oldPath_);
-    if (error == 0) {
-      return true;
-    }
-    if (error != EEXIST && error != ENOTEMPTY) {
-      reason = std::strerror(error);
-      break;
-    }
-    reason = "Todos os nomes para o banco corrompido já estão em uso.";
-  }
-  context_.AskUser("Não foi possível renomear o banco corrompido.\r" + database + " -> " +
-                       oldPath_ + "\r" + reason,
-                   MessageKind::Error, MessageButtons::Ok);
-  return false;
 }
 
 void TRecoveryRun::RestaurarBancoNivel02() {
-  // The restore replaces whatever stands at the database's name, so the corrupt
-  // file must be out of the way first.
-  if (!SetCorruptFileAside()) {
-    Finished(kRestaurarBancoNivel02, kFailure, "Não foi possível renomear o banco corrompido.");
-    runVerdict_ = 3;
-    Stop();
+  Running(StepKey::RestaurarBancoNivel02);
+  const std::string& database = context_.DatabasePath();
+  const int number = FirstFreeVariant(
+      [&](int n) { return std::vector<std::string>{NewDatabasePathFor(database, n)}; });
+  if (number == 0) {
+    Finished(StepKey::RestaurarBancoNivel02, StepOutcome::Failure, "Restaurado, mas com erro.");
+    StopWith(RunVerdict::StillCorrupt, "Todos os nomes para o banco restaurado já estão em uso.");
     return;
   }
-  restoredPath_ = context_.DatabasePath();
-  Running(kRestaurarBancoNivel02);
-  if (Guarded("doRestore() -> Excetion: ", false, [&] {
-        return steps_.doRestore(backupFilePath_, context_.DatabasePath(), kRestaurarBancoNivel02);
-      })) {
-    Finished(kRestaurarBancoNivel02, kSuccess,
-             "Restaurado em: " + NamePart(context_.DatabasePath()));
-    runVerdict_ = 4;
-  } else {
-    Finished(kRestaurarBancoNivel02, kFailure, "Restaurado, mas com erro.");
-    Stop();
+  newDatabasePath_ = NewDatabasePathFor(database, number);
+  // The restore lands on a name of its own; the database's own name changes
+  // hands only once the result is whole, online and opens.
+  const bool restored = Guarded("doRestore() -> Excetion: ", false, [&] {
+    return steps_.doRestore(levelTwoBackupPath_, newDatabasePath_, StepKey::RestaurarBancoNivel02);
+  });
+  if (!PathIsFree(newDatabasePath_)) {
+    Made(newDatabasePath_);
   }
+  if (!restored ||
+      !Guarded("bringOnline() -> Excetion: ", false,
+               [&] { return steps_.bringOnline(newDatabasePath_); }) ||
+      !steps_.canAttach(newDatabasePath_)) {
+    Finished(StepKey::RestaurarBancoNivel02, StepOutcome::Failure, "Restaurado, mas com erro.");
+    StopWith(RunVerdict::StillCorrupt);
+    return;
+  }
+  if (!SwapInRestoredDatabase()) {
+    Finished(StepKey::RestaurarBancoNivel02, StepOutcome::Failure,
+             "Não foi possível renomear o banco corrompido.");
+    StopWith(RunVerdict::StillCorrupt);
+    return;
+  }
+  Finished(StepKey::RestaurarBancoNivel02, StepOutcome::Success,
+           "Restaurado em: " + NamePart(database));
+  verdict_ = RunVerdict::Repaired;
+}
+
+bool TRecoveryRun::SwapInRestoredDatabase() {
+  const std::string& database = context_.DatabasePath();
+  // Someone who attached since step 1 would go on writing into the file set
+  // aside: look again right before the names change.
+  std::string others;
+  try {
+    others = steps_.otherAttachments(database);
+  } catch (const std::exception& error) {
+    others = error.what();
+  }
+  if (!others.empty()) {
+    context_.Tell(
+        "O banco de dados não foi substituído: há outras conexões ou não foi possível "
+        "verificá-las.\r" +
+            others + "\r\rO banco restaurado ficou em: " + newDatabasePath_,
+        MessageKind::Error);
+    return false;
+  }
+  const int number =
+      FirstFreeVariant([&](int n) { return std::vector<std::string>{OldPathFor(database, n)}; });
+  std::string reason = "Todos os nomes para o banco corrompido já estão em uso.";
+  if (number != 0) {
+    oldPath_ = OldPathFor(database, number);
+    const int error = RenameWithoutReplacing(database, oldPath_);
+    if (error == 0) {
+      const int second = RenameWithoutReplacing(newDatabasePath_, database);
+      if (second == 0) {
+        swapped_ = true;
+        std::erase(filesMade_, newDatabasePath_);
+        Made(oldPath_);
+        return true;
+      }
+      // Put the original back where it was.
+      RenameWithoutReplacing(oldPath_, database);
+      reason =
+          NamePart(newDatabasePath_) + " -> " + NamePart(database) + ": " + std::strerror(second);
+    } else {
+      reason = std::strerror(error);
+    }
+  }
+  context_.Tell("Não foi possível renomear o banco corrompido.\r" + database + " -> " +
+                    (oldPath_.empty() ? OldPathFor(database) : oldPath_) + "\r" + reason,
+                MessageKind::Error);
+  oldPath_.clear();
+  return false;
 }
 
 void TRecoveryRun::ValidacaoFinal() {
-  Running(kValidacaoFinal);
+  Running(StepKey::ValidacaoFinal);
   if (Guarded("doValidate() -> Excetion: ", false,
               [&] { return steps_.doValidate(context_.DatabasePath()); })) {
-    Finished(kValidacaoFinal, kSuccess, "Banco não possui erros.");
-    runVerdict_ = 4;
+    Finished(StepKey::ValidacaoFinal, StepOutcome::Success, "Banco não possui erros.");
+    verdict_ = RunVerdict::Repaired;
   } else {
-    Finished(kValidacaoFinal, kFailure, "Erros encontrados");
-    runVerdict_ = 3;
+    Finished(StepKey::ValidacaoFinal, StepOutcome::Failure, "Erros encontrados");
+    verdict_ = RunVerdict::StillCorrupt;
   }
 }

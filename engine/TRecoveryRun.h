@@ -7,41 +7,59 @@
 #include <vector>
 
 #include "engine/IRecoverySteps.h"
+#include "engine/RunTypes.h"
 #include "engine/TInconsistency.h"
 #include "engine/TRecoveryContext.h"
 
+class ERunAborted;
+
 // One repair of one database, steps 1 to 11, on the calling thread: decides
 // after every step routine whether to go on, reports each step's row, and ends
-// with EndRunDisplay and the closing message of its verdict. TThreadRecovery
-// runs it on a thread of its own.
+// with EndRunDisplay and the closing message of its verdict.
+//
+// What it never does: replace or delete a file it did not make in this run
+// (every name is checked free first, and renames never replace); go on to
+// level 2 unless the level-1 restore failed on foreign keys alone; leave the
+// database's own path without the database that was there, unless a fully
+// restored, online and attachable database has taken its place.
 class TRecoveryRun {
  public:
-  // The local time used to name the backup file.
+  // The local time used to name the run's files.
   using LocalClock = std::function<std::tm()>;
   static LocalClock SystemClock();
 
   TRecoveryRun(TRecoveryContext& context, IRecoverySteps& steps, LocalClock clock = SystemClock());
 
-  // The whole run. Ends early, without further calls to the front end, when
-  // the front end throws ERunAborted.
+  // The whole run. A front end that throws ERunAborted ends it early; unless
+  // the front end is gone, the cut step and the closing message still show.
   void Execute();
 
   // Results, readable once Execute has returned.
-  int RunVerdict() const { return runVerdict_; }
+  RunVerdict Verdict() const { return verdict_; }
   bool Aborted() const { return aborted_; }
+  const std::string& ClosingText() const { return closingText_; }
   const std::string& CopyPath() const { return copyPath_; }
   const std::string& BackupFilePath() const { return backupFilePath_; }
   const std::string& RestoredPath() const { return restoredPath_; }
   const std::string& OldPath() const { return oldPath_; }
   const std::vector<std::string>& ConstraintLines() const { return constraintLines_; }
+  // Every file this run made, in the order it made them, under the name each
+  // has at the end.
+  const std::vector<std::string>& FilesMade() const { return filesMade_; }
 
-  // The closing message shown for a verdict; the verdict-4 text names both paths.
-  static std::string ClosingMessage(int verdict, const std::string& databasePath,
-                                    const std::string& restoredPath);
+  // The closing text of the five plain verdicts; the verdict-4 text names
+  // the corrupt and the corrected database.
+  static std::string ClosingMessage(RunVerdict verdict, const std::string& corruptPath,
+                                    const std::string& correctedPath);
+
+  // True when every error line of a restore's output belongs to a foreign-key
+  // violation and the restore otherwise read the backup to its end: the only
+  // failure level 2 can mend.
+  static bool FailedOnForeignKeysOnly(const std::vector<std::string>& restoreLog);
 
  private:
   void Run();
-  void AcessoExclusivo();
+  bool AcessoExclusivo();
   void CriarCopia();
   void ValidarDados();
   void PrepararBackup();
@@ -53,16 +71,20 @@ class TRecoveryRun {
   void RestaurarBancoNivel02();
   void ValidacaoFinal();
 
-  void Running(int key);
-  void Finished(int key, int outcome, const std::string& text);
+  void Running(StepKey key);
+  void Finished(StepKey key, StepOutcome outcome, const std::string& text);
   void Stop() { continueFlag_ = false; }
-  // A derived name the run may write to: neither the database under repair nor
-  // the user's older backup. Otherwise tells the user and answers no.
-  bool IsSafeTarget(const std::string& path);
-  // Moves the database aside to the first free "-OLD" name; fills oldPath_.
-  bool SetCorruptFileAside();
-  // Calls a step routine; an exception escaping it is shown with the routine's
-  // prefix and turned into `failed`.
+  void StopWith(RunVerdict verdict, const std::string& reason = {});
+  // After a cancel or an unanswerable question: marks the cut step and
+  // undoes a half-done swap of names.
+  void EndAborted(const ERunAborted& abort);
+  // Names the run's files: the first variant whose names are all free.
+  bool ChooseRunNames();
+  void Made(const std::string& path) { filesMade_.push_back(path); }
+  // Swaps the restored database in under the database's own name, the
+  // original moving to the first free "-OLD" name; undone on any failure.
+  bool SwapInRestoredDatabase();
+  std::string ComposeClosingText() const;
   template <typename Result, typename Call>
   Result Guarded(const char* prefix, Result failed, Call call);
 
@@ -71,13 +93,21 @@ class TRecoveryRun {
   LocalClock clock_;
 
   bool continueFlag_ = true;
-  int runVerdict_ = 0;
+  RunVerdict verdict_ = RunVerdict::NotValidated;
+  std::string reason_;  // the run's own explanation, shown with the verdict
   bool aborted_ = false;
+  StepKey currentStep_ = StepKey::AcessoExclusivo;
+  bool stepOpen_ = false;
+  std::string closingText_;
   std::string copyPath_;
+  std::string runStem_;
   std::string backupFilePath_;
   std::string restoredPath_;
+  std::string levelTwoBackupPath_;
+  std::string newDatabasePath_;
   std::string oldPath_;
+  bool swapped_ = false;
+  std::vector<std::string> filesMade_;
   std::vector<std::string> constraintLines_;
-  // Exists only when step 7 found violation lines.
-  std::unique_ptr<std::vector<std::unique_ptr<TInconsistency>>> inconsistencyList_;
+  std::vector<std::unique_ptr<TInconsistency>> inconsistencies_;
 };

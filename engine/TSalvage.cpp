@@ -12,18 +12,12 @@
 
 namespace {
 
-constexpr int kRecuperarDados = 8;
-
 // The parameter marker name of the column at `index`: the column's own name,
 // or for a name a marker cannot carry "_" and the position, which no plain
 // column name can equal (those begin with a letter), so no two markers of one
 // statement share a name and no column gets another column's value.
 std::string MarkerName(const std::string& column, std::size_t index) {
   return ParamNameFor(column, "_" + std::to_string(index + 1));
-}
-
-bool SamePath(const std::string& a, const std::string& b) {
-  return std::filesystem::path(a).lexically_normal() == std::filesystem::path(b).lexically_normal();
 }
 
 }  // namespace
@@ -33,11 +27,9 @@ TSalvage::TSalvage(TRecoveryContext& context, TConnection& target, TConnection& 
     : context_(context), target_(target), source_(source), restore_(std::move(restore)) {}
 
 std::string TSalvage::TemporaryPath(const std::string& databasePath) {
-  const std::string path = TemporaryPathFor(databasePath);
-  if (SamePath(path, databasePath)) {
-    return databasePath + "-TEMP.FDB";
-  }
-  return path;
+  const int number = FirstFreeVariant(
+      [&](int n) { return std::vector<std::string>{TemporaryPathFor(databasePath, n)}; });
+  return number == 0 ? std::string() : TemporaryPathFor(databasePath, number);
 }
 
 std::vector<std::string> TSalvage::InsertLines(const std::string& table,
@@ -81,21 +73,23 @@ bool TSalvage::BackupExists() const {
 
 bool TSalvage::RestoreOlderBackup(const std::string& temporaryPath) {
   for (;;) {
-    if (restore_(context_.BackupPath(), temporaryPath, kRecuperarDados)) {
+    if (restore_(context_.BackupPath(), temporaryPath, StepKey::RecuperarDados)) {
       context_.ClearLog();
       context_.WriteLog("Banco temporário restaurado de backup!");
       return true;
     }
-    const MessageAnswer answer = context_.AskUser(
+    const MessageAnswer answer = context_.Ask(
+        QuestionId::TryAnotherBackup,
         "O backup informado está corrompido.\rDeseja informar outro arquivo para restaurar?",
-        MessageKind::Confirmation, MessageButtons::YesNo);
-    if (answer == MessageAnswer::Yes) {
-      context_.AskForBackupFile();
-      if (!BackupExists()) {
-        return false;
-      }
+        MessageKind::Confirmation);
+    // No ends the salvage: restoring the same file again would fail again.
+    if (answer != MessageAnswer::Yes) {
+      return false;
     }
-    // No: the same backup is restored once more.
+    context_.AskForBackupFile();
+    if (!BackupExists()) {
+      return false;
+    }
   }
 }
 
@@ -143,27 +137,32 @@ bool TSalvage::doCopyDataFromOldBackup(std::vector<std::unique_ptr<TInconsistenc
   try {
     WriteSummary(list);
     if (!BackupExists()) {
-      const MessageAnswer answer = context_.AskUser(
+      const MessageAnswer answer = context_.Ask(
+          QuestionId::InformBackupFile,
           "Foram encontradas inconsistências neste banco de dados.\rSe houver um backup "
           "anterior, poderemos tentar achar os registros ausentes e importá-los.\rDeseja "
           "informar um arquivo do backup (.FBK)?",
-          MessageKind::Confirmation, MessageButtons::YesNo);
+          MessageKind::Confirmation);
       if (answer == MessageAnswer::Yes) {
         context_.AskForBackupFile();
       }
     }
     const std::string temporaryPath = TemporaryPath(context_.DatabasePath());
+    if (temporaryPath.empty()) {
+      context_.Tell("Todos os nomes para o banco temporário já estão em uso.", MessageKind::Error);
+      return false;
+    }
+    temporaryPath_ = temporaryPath;
     if (!BackupExists() || !RestoreOlderBackup(temporaryPath)) {
-      context_.AskUser("Nenhum backup encontrado. O que fazer agora?", MessageKind::Information,
-                       MessageButtons::Ok);
+      context_.Tell("Nenhum backup encontrado.", MessageKind::Information);
       return false;
     }
     CopyRows(list, temporaryPath);
   } catch (const ERunAborted&) {
     throw;
   } catch (const std::exception& e) {
-    context_.AskUser(std::string("doCopyDataFromOldBackup() -> Excetion: ") + e.what(),
-                     MessageKind::Error, MessageButtons::Ok);
+    context_.Tell(std::string("doCopyDataFromOldBackup() -> Excetion: ") + e.what(),
+                  MessageKind::Error);
     return false;
   }
   for (const auto& record : list) {

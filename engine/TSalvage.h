@@ -18,7 +18,7 @@ class TSalvage {
   // Restores `backup` into `db`, filing the output as the saved log of step
   // `key`; true when the restore reported no error.
   using RestoreFunction =
-      std::function<bool(const std::string& backup, const std::string& db, int key)>;
+      std::function<bool(const std::string& backup, const std::string& db, StepKey key)>;
 
   TSalvage(TRecoveryContext& context, TConnection& target, TConnection& source,
            RestoreFunction restore);
@@ -27,13 +27,15 @@ class TSalvage {
   // the user and answer false; rows copied before stay committed.
   bool doCopyDataFromOldBackup(std::vector<std::unique_ptr<TInconsistency>>& list);
 
-  // Where the older backup is restored: the database path with its first
-  // ".FDB" (any letter case) made "-TEMP.FDB", or "-TEMP.FDB" added when the
-  // path has none, so that it never names the database itself.
+  // Where the older backup is restored: the first free "-TEMP.FDB" name next
+  // to the database; empty when every variant is taken.
   static std::string TemporaryPath(const std::string& databasePath);
 
   // The insert statement for a row of `table` with these columns, one line
   // per piece, with a named parameter per column.
+  // The temporary database this salvage restored into; empty before.
+  const std::string& TemporaryDatabase() const { return temporaryPath_; }
+
   static std::vector<std::string> InsertLines(const std::string& table,
                                               const std::vector<std::string>& columns);
 
@@ -49,4 +51,5 @@ class TSalvage {
   TConnection& target_;
   TConnection& source_;
   RestoreFunction restore_;
+  std::string temporaryPath_;
 };

@@ -5,10 +5,13 @@
 
 #include "engine/TFirebirdSteps.h"
 #include "engine/TRecoveryRun.h"
+#include "engine/TRunInputs.h"
 
 TThreadRecovery::TThreadRecovery(IRecoveryHost& host, const std::string& databasePath,
-                                 const std::string& backupPath, StepsFactory factory)
-    : context_(host, databasePath, backupPath) {
+                                 const std::string& backupPath, StepsFactory factory,
+                                 const TCredentials& credentials)
+    : context_(host, TRunInputs::ResolvedDatabasePath(databasePath), backupPath) {
+  context_.SetCredentials(credentials);
   if (!factory) {
     throw std::invalid_argument("TThreadRecovery: no step routines");
   }
@@ -42,16 +45,40 @@ TThreadRecovery::StepsFactory TThreadRecovery::DefaultSteps() {
 }
 
 void TThreadRecovery::Execute() {
+  RunVerdict verdict = RunVerdict::NotValidated;
+  std::string closingText;
+  std::vector<std::string> files;
   try {
     TRecoveryRun run(context_, *steps_);
     run.Execute();
+    verdict = run.Verdict();
+    closingText = run.ClosingText();
+    files = run.FilesMade();
   } catch (...) {
     // A front end that fails in another way than ERunAborted ends the run
     // too; nothing may escape the thread.
   }
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    verdict_ = verdict;
+    closingText_ = std::move(closingText);
+    filesMade_ = std::move(files);
     finished_ = true;
   }
   finishedChanged_.notify_all();
+}
+
+RunVerdict TThreadRecovery::Verdict() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return verdict_;
+}
+
+std::string TThreadRecovery::ClosingText() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return closingText_;
+}
+
+std::vector<std::string> TThreadRecovery::FilesMade() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return filesMade_;
 }

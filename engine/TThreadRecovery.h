@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "engine/IRecoveryHost.h"
 #include "engine/IRecoverySteps.h"
@@ -20,9 +21,11 @@ class TThreadRecovery {
   using StepsFactory = std::function<std::unique_ptr<IRecoverySteps>(TRecoveryContext&)>;
 
   // Creates the step routines on the calling thread, then starts Execute on a
-  // std::thread of its own at once.
+  // std::thread of its own at once. The database path is resolved first
+  // (links followed), and `credentials` log in every connection and service.
   TThreadRecovery(IRecoveryHost& host, const std::string& databasePath,
-                  const std::string& backupPath, StepsFactory factory);
+                  const std::string& backupPath, StepsFactory factory,
+                  const TCredentials& credentials = TCredentials::BuiltIn());
   // Joins the thread, so it waits for the run to end: a front end that goes
   // away during a run must first make its calls throw ERunAborted.
   ~TThreadRecovery();
@@ -34,6 +37,15 @@ class TThreadRecovery {
   bool WaitFor(std::chrono::milliseconds timeout);  // true when finished
   static StepsFactory DefaultSteps();               // the real Firebird routines
 
+  // Safe from any thread: the run stops at its next call, cleans up after
+  // itself and ends with the verdict Cancelled.
+  void Cancel() { context_.RequestCancel(); }
+
+  // How the run ended; valid once Finished().
+  RunVerdict Verdict() const;
+  std::string ClosingText() const;
+  std::vector<std::string> FilesMade() const;
+
  private:
   void Execute();
 
@@ -42,5 +54,8 @@ class TThreadRecovery {
   mutable std::mutex mutex_;
   std::condition_variable finishedChanged_;
   bool finished_ = false;
+  RunVerdict verdict_ = RunVerdict::NotValidated;
+  std::string closingText_;
+  std::vector<std::string> filesMade_;
   std::thread thread_;  // last: starts once everything above exists
 };

@@ -7,7 +7,7 @@ void ScriptedHost::Answer(MessageAnswer answer, const std::string& textPart) {
   answers_.push_back({answer, textPart});
 }
 
-void ScriptedHost::ChooseBackupFile(std::optional<std::string> chosen) {
+void ScriptedHost::ScriptBackupChoice(std::optional<std::string> chosen) {
   std::lock_guard<std::mutex> lock(mutex_);
   backupChoices_.push_back(std::move(chosen));
 }
@@ -81,17 +81,31 @@ void ScriptedHost::Record(const std::string& line) {
   changed_.notify_all();
 }
 
-void ScriptedHost::ReportStep(int key, int phase, int outcome, const std::string& text) {
+void ScriptedHost::ReportStep(StepKey key, StepPhase phase, StepOutcome outcome,
+                              const std::string& text) {
   std::lock_guard<std::mutex> lock(mutex_);
-  Record("ReportStep " + std::to_string(key) + " " + std::to_string(phase) + " " +
-         std::to_string(outcome) + " " + text);
+  Record("ReportStep " + std::to_string(StepNumber(key)) + " " +
+         std::to_string(static_cast<int>(phase)) + " " + std::to_string(static_cast<int>(outcome)) +
+         " " + text);
 }
 
-MessageAnswer ScriptedHost::AskUser(const std::string& text, MessageKind kind,
-                                    MessageButtons buttons) {
+MessageAnswer ScriptedHost::AskUser(const Question& question) {
   std::lock_guard<std::mutex> lock(mutex_);
-  Record(std::string("AskUser ") + KindName(kind) + " " + ButtonsName(buttons) + " " + text);
+  const std::string& text = question.text;
+  const MessageButtons buttons = question.buttons;
+  Record(std::string("AskUser ") + KindName(question.kind) + " " + ButtonsName(buttons) + " " +
+         text);
   questions_.push_back(text);
+  // "Deseja escolher um arquivo?" is answered by the scripted backup choice.
+  if (question.id == QuestionId::ChooseBackupFile && !backupChoices_.empty()) {
+    if (!backupChoices_.front()) {
+      backupChoices_.pop_front();
+      pickerPending_ = false;
+      return MessageAnswer::No;
+    }
+    pickerPending_ = true;
+    return MessageAnswer::Yes;
+  }
   if (answers_.empty()) {
     ADD_FAILURE() << "Unscripted question: " << text;
     return buttons == MessageButtons::Ok ? MessageAnswer::Ok : MessageAnswer::No;
@@ -130,10 +144,10 @@ void ScriptedHost::WriteLog(const std::string& text, int index) {
   }
 }
 
-void ScriptedHost::SnapshotStepLog(int key) {
+void ScriptedHost::SnapshotStepLog(StepKey key) {
   std::lock_guard<std::mutex> lock(mutex_);
-  savedLogs_[key] = log_;
-  Record("SnapshotStepLog " + std::to_string(key));
+  savedLogs_[StepNumber(key)] = log_;
+  Record("SnapshotStepLog " + std::to_string(StepNumber(key)));
 }
 
 void ScriptedHost::BeginRunDisplay() {
@@ -152,19 +166,38 @@ void ScriptedHost::SetLevelRowsEnabled(bool enabled, int level) {
          std::to_string(level));
 }
 
-void ScriptedHost::AskForBackupFile(std::string& backupPath) {
+std::optional<std::string> ScriptedHost::ChooseBackupFile(const std::string& folder) {
   std::lock_guard<std::mutex> lock(mutex_);
-  const std::string before = backupPath;
-  if (backupChoices_.empty()) {
-    ADD_FAILURE() << "Unscripted AskForBackupFile";
+  std::optional<std::string> chosen;
+  if (backupChoices_.empty() || !pickerPending_) {
+    ADD_FAILURE() << "Unscripted ChooseBackupFile";
   } else {
-    const std::optional<std::string> chosen = backupChoices_.front();
+    chosen = backupChoices_.front();
     backupChoices_.pop_front();
-    if (chosen) {
-      backupPath = *chosen;
+    if (chosen && chosen->empty()) {
+      chosen.reset();  // the picker was cancelled
     }
   }
-  Record("AskForBackupFile " + before + " -> " + backupPath);
+  pickerPending_ = false;
+  Record("ChooseBackupFile " + folder + " -> " + chosen.value_or(""));
+  return chosen;
+}
+
+void ScriptedHost::ScriptCredentials(std::optional<TCredentials> typed) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  credentials_.push_back(std::move(typed));
+}
+
+std::optional<TCredentials> ScriptedHost::AskCredentials(const std::string& user,
+                                                         const std::string& reason) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Record("AskCredentials " + user + " " + reason);
+  if (credentials_.empty()) {
+    return std::nullopt;  // nobody to type a password: the operator gives up
+  }
+  std::optional<TCredentials> typed = credentials_.front();
+  credentials_.pop_front();
+  return typed;
 }
 
 const char* ScriptedHost::KindName(MessageKind kind) {

@@ -23,7 +23,8 @@
 //   WriteLog <index> <text>                        e.g. "WriteLog -1 gbak: ..."
 //   SnapshotStepLog <key>
 //   SetLevelRowsEnabled <true|false> <level>
-//   AskForBackupFile <path before> -> <path after>
+//   ChooseBackupFile <folder> -> <file chosen, or nothing>
+//   AskCredentials <user> <server's reason>
 // Texts are recorded unchanged ("\r" stays a carriage return).
 class ScriptedHost : public IRecoveryHost {
  public:
@@ -33,9 +34,12 @@ class ScriptedHost : public IRecoveryHost {
   // The answer to the next question not yet answered. When `textPart` is
   // given, the question must contain it, else the test fails.
   void Answer(MessageAnswer answer, const std::string& textPart = "");
-  // The next AskForBackupFile: std::nullopt answers No to "Deseja escolher um
+  // The next backup choice: std::nullopt answers No to "Deseja escolher um
   // arquivo?" (the path stays); "" cancels the picker; otherwise the file chosen.
-  void ChooseBackupFile(std::optional<std::string> chosen);
+  void ScriptBackupChoice(std::optional<std::string> chosen);
+  // What the next AskCredentials answers (std::nullopt: the operator gave up).
+  // Without a script it answers std::nullopt.
+  void ScriptCredentials(std::optional<TCredentials> typed);
   // Whether WriteLog calls enter the transcript (on by default; long server
   // outputs can make it big).
   void RecordLogLines(bool record);
@@ -58,15 +62,18 @@ class ScriptedHost : public IRecoveryHost {
   bool WaitForCall(const std::string& prefix, std::chrono::milliseconds timeout) const;
 
   // --- IRecoveryHost ----------------------------------------------------
-  void ReportStep(int key, int phase, int outcome, const std::string& text) override;
-  MessageAnswer AskUser(const std::string& text, MessageKind kind, MessageButtons buttons) override;
+  void ReportStep(StepKey key, StepPhase phase, StepOutcome outcome,
+                  const std::string& text) override;
+  MessageAnswer AskUser(const Question& question) override;
   void ClearLog() override;
   void WriteLog(const std::string& text, int index) override;
-  void SnapshotStepLog(int key) override;
+  void SnapshotStepLog(StepKey key) override;
   void BeginRunDisplay() override;
   void EndRunDisplay() override;
   void SetLevelRowsEnabled(bool enabled, int level) override;
-  void AskForBackupFile(std::string& backupPath) override;
+  std::optional<std::string> ChooseBackupFile(const std::string& folder) override;
+  std::optional<TCredentials> AskCredentials(const std::string& user,
+                                             const std::string& reason) override;
 
   static const char* KindName(MessageKind kind);
   static const char* ButtonsName(MessageButtons buttons);
@@ -87,5 +94,7 @@ class ScriptedHost : public IRecoveryHost {
   std::map<int, std::vector<std::string>> savedLogs_;
   std::deque<ScriptedAnswer> answers_;
   std::deque<std::optional<std::string>> backupChoices_;
+  std::deque<std::optional<TCredentials>> credentials_;
+  bool pickerPending_ = false;
   bool recordLogLines_ = true;
 };

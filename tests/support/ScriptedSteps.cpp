@@ -74,8 +74,8 @@ bool ScriptedSteps::Next(const std::string& routine, const std::string& call) {
   return action(context_);  // outside the lock: it may call back into the run
 }
 
-bool ScriptedSteps::acessoExclusivo() {
-  return Next("acessoExclusivo", "acessoExclusivo");
+IRecoverySteps::Access ScriptedSteps::acessoExclusivo() {
+  return Next("acessoExclusivo", "acessoExclusivo") ? Access::Granted : Access::OthersAttached;
 }
 
 bool ScriptedSteps::doCopy(const std::string& source, const std::string& target) {
@@ -91,19 +91,56 @@ bool ScriptedSteps::doMend() {
 }
 
 bool ScriptedSteps::doBackup(const std::string& databasePath, const std::string& backupFile,
-                             int key) {
-  return Next("doBackup",
-              "doBackup " + databasePath + " " + backupFile + " " + std::to_string(key));
+                             StepKey key) {
+  return Next("doBackup", "doBackup " + databasePath + " " + backupFile + " " +
+                              std::to_string(StepNumber(key)));
 }
 
 bool ScriptedSteps::doRestore(const std::string& backupFile, const std::string& databasePath,
-                              int key) {
-  return Next("doRestore",
-              "doRestore " + backupFile + " " + databasePath + " " + std::to_string(key));
+                              StepKey key) {
+  return Next("doRestore", "doRestore " + backupFile + " " + databasePath + " " +
+                               std::to_string(StepNumber(key)));
 }
 
 bool ScriptedSteps::bringOnline(const std::string& databasePath) {
   return Next("bringOnline", "bringOnline " + databasePath);
+}
+
+bool ScriptedSteps::canAttach(const std::string& databasePath) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (actions_["canAttach"].empty()) {
+      calls_.push_back("canAttach " + databasePath);
+      return true;  // unscripted: the restored database opens
+    }
+  }
+  return Next("canAttach", "canAttach " + databasePath);
+}
+
+std::string ScriptedSteps::otherAttachments(const std::string& databasePath) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  calls_.push_back("otherAttachments " + databasePath);
+  if (attachments_.empty()) {
+    return {};  // unscripted: nobody else is attached
+  }
+  const std::string list = attachments_.front();
+  attachments_.pop_front();
+  return list;
+}
+
+void ScriptedSteps::ScriptOtherAttachments(const std::string& list) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  attachments_.push_back(list);
+}
+
+std::string ScriptedSteps::temporaryDatabase() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return temporaryDatabase_;
+}
+
+void ScriptedSteps::SetTemporaryDatabase(const std::string& path) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  temporaryDatabase_ = path;
 }
 
 std::unique_ptr<TInconsistency> ScriptedSteps::checkInconsistencies(const std::string& restoredPath,

@@ -48,13 +48,25 @@ class ScriptedSteps : public IRecoverySteps {
   // service routines do), then answers `answer`.
   static Action WritesLog(std::vector<std::string> lines, bool answer);
 
-  bool acessoExclusivo() override;
+  // The next otherAttachments answers `list` (unscripted: nobody).
+  void ScriptOtherAttachments(const std::string& list);
+  // What temporaryDatabase answers.
+  void SetTemporaryDatabase(const std::string& path);
+
+  // A scripted yes is Access::Granted, a no Access::OthersAttached.
+  Access acessoExclusivo() override;
   bool doCopy(const std::string& source, const std::string& target) override;
   bool doValidate(const std::string& databasePath) override;
   bool doMend() override;
-  bool doBackup(const std::string& databasePath, const std::string& backupFile, int key) override;
-  bool doRestore(const std::string& backupFile, const std::string& databasePath, int key) override;
+  bool doBackup(const std::string& databasePath, const std::string& backupFile,
+                StepKey key) override;
+  bool doRestore(const std::string& backupFile, const std::string& databasePath,
+                 StepKey key) override;
   bool bringOnline(const std::string& databasePath) override;
+  // Unscripted: true.
+  bool canAttach(const std::string& databasePath) override;
+  std::string otherAttachments(const std::string& databasePath) override;
+  std::string temporaryDatabase() const override;
   std::unique_ptr<TInconsistency> checkInconsistencies(const std::string& restoredPath,
                                                        const std::string& line) override;
   bool doCopyDataFromOldBackup(std::vector<std::unique_ptr<TInconsistency>>& list) override;
@@ -67,4 +79,6 @@ class ScriptedSteps : public IRecoverySteps {
   std::map<std::string, std::deque<Action>> actions_;
   std::deque<RecordAction> records_;
   std::vector<std::string> calls_;
+  std::deque<std::string> attachments_;
+  std::string temporaryDatabase_;
 };

@@ -36,7 +36,7 @@ namespace {
 
 const char* const kRepaired = "O banco de dados foi corrigido com sucesso.";
 const char* const kStillCorrupt = "O banco de dados continua corrompido.";
-const char* const kNoBackup = "Nenhum backup encontrado. O que fazer agora?";
+const char* const kNoBackup = "Nenhum backup encontrado.";
 const char* const kCorruptBackup = "O backup informado está corrompido.";
 const char* const kAskBackup = "Deseja informar um arquivo do backup (.FBK)?";
 
@@ -236,7 +236,7 @@ TEST_F(LevelTwoRun, WithoutAnOlderBackupTheDatabaseStaysCorruptAndUntouched) {
   const auto questions = host.Questions();
   ASSERT_EQ(3u, questions.size()) << host.TranscriptText();
   EXPECT_EQ(kNoBackup, questions[1]);
-  EXPECT_EQ(kStillCorrupt, questions[2]);
+  EXPECT_EQ(0u, questions[2].find(kStillCorrupt));
   EXPECT_TRUE(Has(host.Calls("ReportStep"),
                   "ReportStep 8 2 20 Não foi possível recuperar os dados necessários"));
   EXPECT_TRUE(host.Calls("ReportStep 9").empty());
@@ -255,13 +255,14 @@ TEST_F(LevelTwoRun, ACorruptOlderBackupIsReplacedByAGoodOneOverTheSameTemporaryP
   ScriptedHost host;
   host.Answer(MessageAnswer::Ok, "doRestore() -> Excetion: ");
   host.Answer(MessageAnswer::Yes, kCorruptBackup);
-  host.ChooseBackupFile(damaged.OlderBackup());
+  host.ScriptBackupChoice(damaged.OlderBackup());
   host.Answer(MessageAnswer::Ok, kRepaired);
   Run(host, damaged.Db().Path(), cut);
 
   EXPECT_EQ(0u, ClosingMessage(host).find(kRepaired)) << host.TranscriptText();
-  EXPECT_TRUE(Has(host.Calls("AskForBackupFile"),
-                  "AskForBackupFile " + cut + " -> " + damaged.OlderBackup()));
+  EXPECT_TRUE(Has(host.Calls("ChooseBackupFile"),
+                  "ChooseBackupFile " + folder_.Path() + " -> " + damaged.OlderBackup()))
+      << host.TranscriptText();
   // The good backup went to the temporary path next to the database.
   const auto saved = host.SavedLog(8);
   EXPECT_TRUE(Has(saved, "gbak:created database " + folder_.File("EMPRESA-TEMP.FDB") +
@@ -297,7 +298,7 @@ TEST_F(LevelTwoRun, ParentsMissingFromTheOlderBackupTooLeaveTheDatabaseCorrupt) 
   host.Answer(MessageAnswer::Ok, kStillCorrupt);
   Run(host, damaged.Db().Path(), olderBackup);
 
-  EXPECT_EQ(kStillCorrupt, ClosingMessage(host)) << host.TranscriptText();
+  EXPECT_EQ(0u, ClosingMessage(host).find(kStillCorrupt)) << host.TranscriptText();
   // No byte of the original is lost: it is where it was, or set aside whole.
   const std::string old = folder_.File("EMPRESA-OLD.FDB");
   EXPECT_TRUE(damaged.HoldsTheZeroedPage(fs::exists(old) ? old : damaged.Db().Path()));

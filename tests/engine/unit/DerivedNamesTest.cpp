@@ -46,28 +46,25 @@ TEST(DerivedNames, MixedCaseExtensionIsFoundAndTheRestOfThePathKept) {
   EXPECT_EQ(OldPathFor(db), "/srv/Dados/Empresa-OLD.FDB");
 }
 
-TEST(DerivedNames, FolderHoldingFdbChangesFirstOccurrenceOrAll) {
+TEST(DerivedNames, AFolderNamedLikeADatabaseNeverChanges) {
   const std::string db = "/srv/copias.fdb/empresa.fdb";
-  EXPECT_EQ(CopyPathFor(db), "/srv/copias (Copia).FDB/empresa.fdb");
-  EXPECT_EQ(OldPathFor(db), "/srv/copias-OLD.FDB/empresa.fdb");
-  EXPECT_EQ(TemporaryPathFor(db), "/srv/copias-TEMP.FDB/empresa.fdb");
+  EXPECT_EQ(CopyPathFor(db), "/srv/copias.fdb/empresa (Copia).FDB");
+  EXPECT_EQ(OldPathFor(db), "/srv/copias.fdb/empresa-OLD.FDB");
+  EXPECT_EQ(TemporaryPathFor(db), "/srv/copias.fdb/empresa-TEMP.FDB");
   const std::string backup = BackupFilePathFor(db, At(9, 5));
-  EXPECT_EQ(backup, "/srv/copias 01-02-2027 09-05.fbk/empresa 01-02-2027 09-05.fbk");
-  EXPECT_EQ(RestoredPathFor(backup),
-            "/srv/copias 01-02-2027 09-05.FDB/empresa 01-02-2027 09-05.fbk");
+  EXPECT_EQ(backup, "/srv/copias.fdb/empresa 01-02-2027 09-05.fbk");
+  EXPECT_EQ(RestoredPathFor(backup), "/srv/copias.fdb/empresa 01-02-2027 09-05.FDB");
+  // A name that is only the ending keeps it: no name may be the bare suffix.
+  EXPECT_EQ(CopyPathFor("/srv/.fdb"), "/srv/.fdb (Copia).FDB");
 }
 
-TEST(DerivedNames, NumberedOldNames) {
+TEST(DerivedNames, NumberedVariantsOfEveryName) {
   EXPECT_EQ(OldPathFor("/d/e.fdb", 1), "/d/e-OLD.FDB");
   EXPECT_EQ(OldPathFor("/d/e.fdb", 2), "/d/e-OLD-2.FDB");
   EXPECT_EQ(OldPathFor("/d/e.fdb", 12), "/d/e-OLD-12.FDB");
-}
-
-TEST(DerivedNames, PathWithoutExtensionIsLeftAsItIs) {
-  // The run refuses these names: they are the database itself.
-  EXPECT_EQ(CopyPathFor("/d/empresa.gdb"), "/d/empresa.gdb");
-  EXPECT_EQ(BackupFilePathFor("/d/empresa", At(9, 5)), "/d/empresa");
-  EXPECT_EQ(OldPathFor("/d/empresa"), "/d/empresa");
+  EXPECT_EQ(CopyPathFor("/d/e.fdb", 3), "/d/e (Copia)-3.FDB");
+  EXPECT_EQ(RunStemFor("/d/e.fdb", At(9, 5), 2), "/d/e 01-02-2027 09-05-2");
+  EXPECT_EQ(NewDatabasePathFor("/d/e.fdb", 2), "/d/e-NOVO-2.FDB");
 }
 
 TEST(DerivedNames, NamePartIsTheTextAfterTheLastSlash) {

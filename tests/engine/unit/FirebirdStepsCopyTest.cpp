@@ -39,14 +39,6 @@ class FirebirdStepsCopy : public ::testing::Test {
   fs::path folder_;
 };
 
-// A host whose window has gone: every question ends the run.
-class ClosedHost : public ScriptedHost {
- public:
-  MessageAnswer AskUser(const std::string&, MessageKind, MessageButtons) override {
-    throw ERunAborted();
-  }
-};
-
 TEST_F(FirebirdStepsCopy, CopiesTheWholeFileAndLeavesNothingElse) {
   ScriptedHost host;
   TRecoveryContext context(host, (folder_ / "EMPRESA.FDB").string(), "");
@@ -58,14 +50,17 @@ TEST_F(FirebirdStepsCopy, CopiesTheWholeFileAndLeavesNothingElse) {
   EXPECT_TRUE(host.Questions().empty());
 }
 
-TEST_F(FirebirdStepsCopy, EndedRunPassesThroughTheOverwriteQuestion) {
-  ClosedHost host;
+TEST_F(FirebirdStepsCopy, ATakenTargetIsNeverReplaced) {
+  ScriptedHost host;
+  host.Answer(MessageAnswer::Ok, "doCopy() -> Excetion: ");
   TRecoveryContext context(host, (folder_ / "EMPRESA.FDB").string(), "");
   TFirebirdSteps steps(context);
   const fs::path target = folder_ / "EMPRESA (Copia).FDB";
   std::ofstream(target) << "antiga";
-  EXPECT_THROW(steps.doCopy((folder_ / "EMPRESA.FDB").string(), target.string()), ERunAborted);
+  EXPECT_FALSE(steps.doCopy((folder_ / "EMPRESA.FDB").string(), target.string()));
   EXPECT_EQ("antiga", ReadFile(target));
+  // Nothing of the failed copy is left beside it.
+  EXPECT_EQ(2, std::distance(fs::directory_iterator(folder_), fs::directory_iterator()));
 }
 
 }  // namespace

@@ -184,8 +184,8 @@ TEST(SalvageTextsTest, InsertStatementHasOneLinePerColumnAndValue) {
 TEST(SalvageTextsTest, TemporaryDatabaseNeverNamesTheDatabaseItself) {
   EXPECT_EQ("/d/EMPRESA-TEMP.FDB", TSalvage::TemporaryPath("/d/EMPRESA.FDB"));
   EXPECT_EQ("/d/empresa-TEMP.FDB", TSalvage::TemporaryPath("/d/empresa.fdb"));
-  // Only the first ".FDB" changes, as for the other derived names.
-  EXPECT_EQ("/x-TEMP.FDB/E.FDB", TSalvage::TemporaryPath("/x.fdb/E.FDB"));
+  // Only the file name changes, never a folder.
+  EXPECT_EQ("/x.fdb/E-TEMP.FDB", TSalvage::TemporaryPath("/x.fdb/E.FDB"));
   EXPECT_EQ("/d/EMPRESA.GDB-TEMP.FDB", TSalvage::TemporaryPath("/d/EMPRESA.GDB"));
 }
 

@@ -12,7 +12,10 @@
 #include <memory>
 #include <sstream>
 
+#include "engine/DerivedNames.h"
+#include "engine/ERunAborted.h"
 #include "engine/TRecoveryRun.h"
+#include "fbaccess/EIBInterBaseError.h"
 #include "support/ScriptedHost.h"
 #include "support/ScriptedSteps.h"
 
@@ -36,6 +39,8 @@ const char kViolationClientes[] =
     "\"PEDIDOS\" ";
 const char kViolationProdutos[] =
     "gbak: ERROR:violation of FOREIGN KEY constraint \"INTEG_5\" on table \"ITENS\" ";
+
+const char kFinished[] = "gbak:finishing, closing, and going home";
 
 const char kCorrected[] = "O banco de dados foi corrigido com sucesso.\r\rBanco corrompido: ";
 const char kNotValidated[] = "AskUser Information Ok O banco de dados ainda não foi validade.";
@@ -112,8 +117,29 @@ class RecoveryRunTest : public ::testing::Test {
     Steps().Script("doBackup", true);
     Steps().Script("doRestore", ScriptedSteps::WritesLog(
                                     {"gbak:restoring data for table PEDIDOS", kViolationClientes,
-                                     kViolationProdutos, kViolationClientes, "gbak:finishing"},
+                                     kViolationProdutos, kViolationClientes, kFinished},
                                     false));
+  }
+
+  // Scripts a whole level-2 repair on the real file `db` up to step 10; the
+  // final restore writes "restored pages" into the "-NOVO" file.
+  void ScriptLevelTwo(const std::string& db, bool finalRestoreWorks) {
+    UseDatabase(db);
+    ScriptLevel1WithViolations();
+    Steps().Script("bringOnline", true);
+    Steps().ScriptRecord(Record("CLIENTES"));
+    Steps().ScriptRecord(std::nullopt);
+    Steps().Script("doCopyDataFromOldBackup", true);
+    Steps().Script("doBackup", true);
+    Steps().Script("doRestore", ScriptedSteps::Action([db, finalRestoreWorks](TRecoveryContext&) {
+                     // The restore never lands on the database's own name.
+                     EXPECT_EQ(ReadFile(db), "corrupt pages");
+                     WriteFile(NewDatabasePathFor(db), "restored pages");
+                     return finalRestoreWorks;
+                   }));
+    if (finalRestoreWorks) {
+      Steps().Script("bringOnline", true);
+    }
   }
 
   std::vector<std::string> Reports() const { return host_.Calls("ReportStep "); }
@@ -131,7 +157,7 @@ class RecoveryRunTest : public ::testing::Test {
 
 // --- level 1 -------------------------------------------------------------
 
-TEST_F(RecoveryRunTest, NoExclusiveAccessEndsTheRunAsInUse) {
+TEST_F(RecoveryRunTest, OthersAttachedEndsTheRunAsInUse) {
   Steps().Script("acessoExclusivo", false);
   host_.Answer(MessageAnswer::Ok);
   Execute();
@@ -140,38 +166,21 @@ TEST_F(RecoveryRunTest, NoExclusiveAccessEndsTheRunAsInUse) {
               ElementsAre("BeginRunDisplay", "ReportStep 1 1 0 ",
                           "ReportStep 1 2 20 Não foi possível obter acesso exlusivo.",
                           "EndRunDisplay", kInUse));
-  EXPECT_THAT(steps_->Calls(), ElementsAre("acessoExclusivo"));
-  EXPECT_EQ(run_->RunVerdict(), 1);
+  EXPECT_EQ(run_->Verdict(), RunVerdict::InUse);
 }
 
-TEST_F(RecoveryRunTest, FailedCopyAsksAndNoStopsTheRun) {
+TEST_F(RecoveryRunTest, AFailedCopyStopsBeforeAnythingChangesTheDatabase) {
   Steps().Script("acessoExclusivo", true);
   Steps().Script("doCopy", false);
-  host_.Answer(MessageAnswer::No);
   host_.Answer(MessageAnswer::Ok);
   Execute();
 
-  EXPECT_THAT(host_.Transcript(),
-              ElementsAre("BeginRunDisplay", "ReportStep 1 1 0 ",
-                          "ReportStep 1 2 10 Acesso obtido.", "ReportStep 2 1 0 ",
-                          "ReportStep 2 2 20 Não foi possível realizar a cópia de segurança.",
-                          "AskUser Information YesNo Não foi possível realizar a cópia de "
-                          "segurança.\rContinua assim mesmo?",
-                          "EndRunDisplay", kNotValidated));
   EXPECT_THAT(steps_->Calls(), ElementsAre("acessoExclusivo", "doCopy " + db_ + " " + copy_));
-}
-
-TEST_F(RecoveryRunTest, FailedCopyAndYesGoesOnToValidateTheDatabase) {
-  Steps().Script("acessoExclusivo", true);
-  Steps().Script("doCopy", false);
-  Steps().Script("doValidate", true);
-  host_.Answer(MessageAnswer::Yes, "Continua assim mesmo?");
-  host_.Answer(MessageAnswer::Ok);
-  Execute();
-
-  EXPECT_THAT(steps_->Calls(),
-              ElementsAre("acessoExclusivo", "doCopy " + db_ + " " + copy_, "doValidate " + db_));
-  EXPECT_EQ(LastLine(), kNoErrors);
+  EXPECT_THAT(Reports(), ::testing::Contains(
+                             "ReportStep 2 2 20 Não foi possível realizar a cópia de segurança."));
+  EXPECT_EQ(run_->Verdict(), RunVerdict::NotValidated);
+  EXPECT_TRUE(LastLine().starts_with(kNotValidated)) << LastLine();
+  EXPECT_EQ(host_.Questions().size(), 1u);  // only the closing message
 }
 
 TEST_F(RecoveryRunTest, CleanValidationGreysRowsFourToSixAndEnds) {
@@ -181,52 +190,16 @@ TEST_F(RecoveryRunTest, CleanValidationGreysRowsFourToSixAndEnds) {
   host_.Answer(MessageAnswer::Ok);
   Execute();
 
-  EXPECT_THAT(host_.Transcript(),
-              ElementsAre("BeginRunDisplay", "ReportStep 1 1 0 ",
-                          "ReportStep 1 2 10 Acesso obtido.", "ReportStep 2 1 0 ",
-                          "ReportStep 2 2 10 Cópia em: empresa (Copia).FDB", "ReportStep 3 1 0 ",
-                          "ReportStep 3 2 10 Banco não possui erros.", "ReportStep 4 0 0 ",
-                          "ReportStep 5 0 0 ", "ReportStep 6 0 0 ", "EndRunDisplay", kNoErrors));
-  EXPECT_EQ(run_->RunVerdict(), 2);
+  EXPECT_THAT(Reports(),
+              ElementsAre("ReportStep 1 1 0 ", "ReportStep 1 2 10 Acesso obtido.",
+                          "ReportStep 2 1 0 ", "ReportStep 2 2 10 Cópia em: empresa (Copia).FDB",
+                          "ReportStep 3 1 0 ", "ReportStep 3 2 10 Banco não possui erros.",
+                          "ReportStep 4 0 0 ", "ReportStep 5 0 0 ", "ReportStep 6 0 0 "));
+  EXPECT_EQ(run_->Verdict(), RunVerdict::NoErrors);
+  EXPECT_TRUE(LastLine().starts_with(kNoErrors));
 }
 
-TEST_F(RecoveryRunTest, FailedMendIsReportedAsFailureAndStops) {
-  Steps().Script("acessoExclusivo", true);
-  Steps().Script("doCopy", true);
-  Steps().Script("doValidate", false);
-  Steps().Script("doMend", false);
-  host_.Answer(MessageAnswer::Ok);
-  Execute();
-
-  EXPECT_THAT(
-      Reports(),
-      ElementsAre("ReportStep 1 1 0 ", "ReportStep 1 2 10 Acesso obtido.", "ReportStep 2 1 0 ",
-                  "ReportStep 2 2 10 Cópia em: empresa (Copia).FDB", "ReportStep 3 1 0 ",
-                  "ReportStep 3 2 20 Erros encontrados", "ReportStep 4 1 0 ",
-                  "ReportStep 4 2 20 Não foi possível preparar para o backup"));
-  EXPECT_EQ(LastLine(), kNotValidated);
-}
-
-TEST_F(RecoveryRunTest, FailedBackupStopsWithTheTimestampedName) {
-  Steps().Script("acessoExclusivo", true);
-  Steps().Script("doCopy", true);
-  Steps().Script("doValidate", false);
-  Steps().Script("doMend", true);
-  Steps().Script("doBackup", false);
-  host_.Answer(MessageAnswer::Ok);
-  Execute();
-
-  EXPECT_EQ(steps_->Calls().back(), "doBackup " + db_ + " " + backup_ + " 5");
-  EXPECT_THAT(host_.Calls("ReportStep 4 2"),
-              ElementsAre("ReportStep 4 2 10 Preparado para o backup"));
-  EXPECT_THAT(host_.Calls("ReportStep 5"),
-              ElementsAre("ReportStep 5 1 0 ", "ReportStep 5 2 20 Erro durante o backup"));
-  EXPECT_THAT(host_.Calls("ReportStep 6"), IsEmpty());
-  EXPECT_EQ(LastLine(), kNotValidated);
-  EXPECT_EQ(run_->RunVerdict(), 0);
-}
-
-TEST_F(RecoveryRunTest, SuccessfulLevelOneRestoreEndsCorrectedWithoutLevelTwo) {
+TEST_F(RecoveryRunTest, SuccessfulLevelOneRestoreEndsCorrectedWithTheRunsNames) {
   Steps().Script("acessoExclusivo", true);
   Steps().Script("doCopy", true);
   Steps().Script("doValidate", false);
@@ -240,114 +213,195 @@ TEST_F(RecoveryRunTest, SuccessfulLevelOneRestoreEndsCorrectedWithoutLevelTwo) {
               ElementsAre("acessoExclusivo", "doCopy " + db_ + " " + copy_, "doValidate " + db_,
                           "doMend", "doBackup " + db_ + " " + backup_ + " 5",
                           "doRestore " + backup_ + " " + restored_ + " 6"));
-  const std::vector<std::string> reports = Reports();
-  EXPECT_EQ(reports[reports.size() - 3],
-            "ReportStep 5 2 10 Backup em: empresa 01-02-2027 09-05.fbk");
-  EXPECT_EQ(reports.back(), "ReportStep 6 2 10 Restaurado em: empresa 01-02-2027 09-05.FDB");
-  EXPECT_THAT(host_.Calls("SetLevelRowsEnabled"), IsEmpty());
   EXPECT_EQ(LastLine(), "AskUser Information Ok " + std::string(kCorrected) + db_ +
                             "\rBanco corrigido: " + restored_);
-  EXPECT_EQ(run_->RunVerdict(), 4);
+  EXPECT_EQ(run_->Verdict(), RunVerdict::Repaired);
 }
 
-// --- level 2 -------------------------------------------------------------
-
-TEST_F(RecoveryRunTest, FullLevelTwoRepairSetsTheCorruptFileAsideAndEndsCorrected) {
+TEST_F(RecoveryRunTest, TakenNamesAreNeverReusedAndTheFirstFreeVariantIsTaken) {
   TempFolder folder;
-  const std::string db = folder.File("empresa.fdb");
-  const std::string backup = folder.File("empresa 01-02-2027 09-05.fbk");
-  const std::string restored = folder.File("empresa 01-02-2027 09-05.FDB");
-  const std::string old = folder.File("empresa-OLD.FDB");
+  const std::string db = folder.File("Empresa.Fdb");
   WriteFile(db, "corrupt pages");
+  WriteFile(folder.File("Empresa (Copia).FDB"), "an earlier pristine copy");
+  WriteFile(folder.File("Empresa 01-02-2027 09-05.FDB"), "an earlier run's result");
   UseDatabase(db);
-  ScriptLevel1WithViolations();
-  Steps().Script("bringOnline", true);
-  Steps().ScriptRecord(Record("CLIENTES"));
-  Steps().ScriptRecord(std::nullopt);
-  Steps().Script("doCopyDataFromOldBackup", true);
-  Steps().Script("doBackup", true);
-  Steps().Script("doRestore", [&](TRecoveryContext&) {
-    // The corrupt file must be out of the way before the restore writes here.
-    EXPECT_FALSE(std::filesystem::exists(db));
-    EXPECT_EQ(ReadFile(old), "corrupt pages");
-    return true;
-  });
-  Steps().Script("doValidate", true);
-  host_.Answer(MessageAnswer::Ok);
-  Execute();
-
-  EXPECT_THAT(
-      steps_->Calls(),
-      ElementsAre("acessoExclusivo", "doCopy " + db + " " + folder.File("empresa (Copia).FDB"),
-                  "doValidate " + db, "doMend", "doBackup " + db + " " + backup + " 5",
-                  "doRestore " + backup + " " + restored + " 6", "bringOnline " + restored,
-                  "checkInconsistencies " + restored + " " + kViolationClientes,
-                  "checkInconsistencies " + restored + " " + kViolationProdutos,
-                  "doCopyDataFromOldBackup CLIENTES", "doBackup " + restored + " " + backup + " 9",
-                  "doRestore " + backup + " " + db + " 10", "doValidate " + db));
-  const std::vector<std::string> transcript = host_.Transcript();
-  const auto level2 = std::find(transcript.begin(), transcript.end(), "SetLevelRowsEnabled true 2");
-  ASSERT_NE(level2, transcript.end());
-  EXPECT_THAT(
-      std::vector<std::string>(level2, transcript.end()),
-      ElementsAre(
-          "SetLevelRowsEnabled true 2", "ReportStep 7 1 0 ",
-          "ReportStep 7 2 10 Inconsistências encontradas.", "ReportStep 8 1 0 ",
-          "ReportStep 8 2 10 Dados encontrados", "ReportStep 9 1 0 ",
-          "ReportStep 9 2 10 Backup em: empresa 01-02-2027 09-05.fbk", "ReportStep 10 1 0 ",
-          "ReportStep 10 2 10 Restaurado em: empresa.fdb", "ReportStep 11 1 0 ",
-          "ReportStep 11 2 10 Banco não possui erros.", "EndRunDisplay",
-          "AskUser Information Ok " + std::string(kCorrected) + db + "\rBanco corrigido: " + db));
-  EXPECT_THAT(run_->ConstraintLines(), ElementsAre(kViolationClientes, kViolationProdutos));
-  EXPECT_EQ(run_->OldPath(), old);
-  EXPECT_EQ(ReadFile(old), "corrupt pages");
-  EXPECT_EQ(run_->RunVerdict(), 4);
-}
-
-TEST_F(RecoveryRunTest, LevelTwoFinalValidationWithErrorsEndsStillCorrupt) {
-  TempFolder folder;
-  const std::string db = folder.File("empresa.fdb");
-  WriteFile(db, "x");
-  UseDatabase(db);
-  ScriptLevel1WithViolations();
-  Steps().Script("bringOnline", true);
-  Steps().ScriptRecord(Record("CLIENTES"));
-  Steps().ScriptRecord(Record("PRODUTOS"));
-  Steps().Script("doCopyDataFromOldBackup", true);
-  Steps().Script("doBackup", true);
-  Steps().Script("doRestore", true);
-  Steps().Script("doValidate", false);
-  host_.Answer(MessageAnswer::Ok);
-  Execute();
-
-  EXPECT_EQ(steps_->Calls()[9], "doCopyDataFromOldBackup CLIENTES,PRODUTOS");
-  EXPECT_THAT(host_.Calls("ReportStep 11"),
-              ElementsAre("ReportStep 11 1 0 ", "ReportStep 11 2 20 Erros encontrados"));
-  EXPECT_EQ(LastLine(), kStillCorrupt);
-  EXPECT_EQ(run_->RunVerdict(), 3);
-}
-
-TEST_F(RecoveryRunTest, RestoreWithoutViolationLinesPassesOverStepEight) {
   Steps().Script("acessoExclusivo", true);
   Steps().Script("doCopy", true);
   Steps().Script("doValidate", false);
   Steps().Script("doMend", true);
   Steps().Script("doBackup", true);
-  Steps().Script("doRestore", ScriptedSteps::WritesLog({"gbak: ERROR:I/O error"}, false));
-  Steps().Script("bringOnline", true);
-  Steps().Script("doBackup", false);
+  Steps().Script("doRestore", true);
   host_.Answer(MessageAnswer::Ok);
   Execute();
 
-  EXPECT_THAT(
-      host_.Calls("ReportStep 7"),
-      ElementsAre("ReportStep 7 1 0 ", "ReportStep 7 2 20 Nenhuma inconsistência encontrada."));
-  EXPECT_THAT(host_.Calls("ReportStep 8"), IsEmpty());
-  EXPECT_THAT(host_.Calls("ReportStep 9"),
-              ElementsAre("ReportStep 9 1 0 ", "ReportStep 9 2 20 Erro durante o backup"));
-  EXPECT_EQ(steps_->Calls().back(), "doBackup " + restored_ + " " + backup_ + " 9");
-  // A failed restore never means a sound database.
-  EXPECT_EQ(LastLine(), kStillCorrupt);
+  EXPECT_EQ(steps_->Calls()[1], "doCopy " + db + " " + folder.File("Empresa (Copia)-2.FDB"));
+  EXPECT_EQ(steps_->Calls()[4],
+            "doBackup " + db + " " + folder.File("Empresa 01-02-2027 09-05-2.fbk") + " 5");
+  EXPECT_EQ(steps_->Calls()[5], "doRestore " + folder.File("Empresa 01-02-2027 09-05-2.fbk") + " " +
+                                    folder.File("Empresa 01-02-2027 09-05-2.FDB") + " 6");
+  EXPECT_EQ(ReadFile(folder.File("Empresa (Copia).FDB")), "an earlier pristine copy");
+  EXPECT_EQ(ReadFile(folder.File("Empresa 01-02-2027 09-05.FDB")), "an earlier run's result");
+}
+
+TEST_F(RecoveryRunTest, ARestoreThatFailedForAnotherReasonNeverReachesLevelTwo) {
+  for (const std::vector<std::string>& output : std::vector<std::vector<std::string>>{
+           // no space left while the restore wrote, after a foreign key failed too
+           {kViolationClientes, "gbak: ERROR:    Foreign key reference target does not exist ",
+            "gbak: ERROR:I/O error during \"write\" operation for file \"/srv/x.FDB\"",
+            "gbak: ERROR:    Error while trying to write to file",
+            "gbak: ERROR:    No space left on device", kFinished},
+           // damaged metadata
+           {"gbak: ERROR:table RDB$FIELDS is not defined", kFinished},
+           // violations, but the backup was not read to its end
+           {kViolationClientes}}) {
+    ScriptedHost host;
+    TRecoveryContext context(host, db_, "");
+    ScriptedSteps steps(context);
+    steps.Script("acessoExclusivo", true);
+    steps.Script("doCopy", true);
+    steps.Script("doValidate", false);
+    steps.Script("doMend", true);
+    steps.Script("doBackup", true);
+    steps.Script("doRestore", ScriptedSteps::WritesLog(output, false));
+    host.Answer(MessageAnswer::Ok);
+    TRecoveryRun run(context, steps, [] { return LocalTime(2027, 2, 1, 9, 5); });
+    run.Execute();
+
+    EXPECT_EQ(steps.Calls().size(), 6u) << host.TranscriptText();
+    EXPECT_EQ(run.Verdict(), RunVerdict::StillCorrupt);
+    EXPECT_TRUE(host.Calls("ReportStep 7").empty());
+    EXPECT_TRUE(host.Calls("SetLevelRowsEnabled true 2").empty());
+    EXPECT_NE(run.ClosingText().find("o nível 2 não corrige"), std::string::npos);
+  }
+}
+
+TEST_F(RecoveryRunTest, OnlyForeignKeyLinesAndTheirDetailsLeadToLevelTwo) {
+  EXPECT_TRUE(TRecoveryRun::FailedOnForeignKeysOnly(
+      {"gbak:restoring data for table PEDIDOS", kViolationClientes,
+       "gbak: ERROR:    Foreign key reference target does not exist ",
+       "gbak: ERROR:    Problematic key value is (\"CLIENTE_ID\" = 17) ",
+       "gbak:Database is not online due to failure to activate one or more indices. ", kFinished}));
+  EXPECT_FALSE(TRecoveryRun::FailedOnForeignKeysOnly({kFinished}));
+  EXPECT_FALSE(TRecoveryRun::FailedOnForeignKeysOnly(
+      {"gbak: ERROR:    detail without a line", kViolationClientes, kFinished}));
+  EXPECT_FALSE(TRecoveryRun::FailedOnForeignKeysOnly(
+      {"gbak: ERROR:violation of PRIMARY or UNIQUE KEY constraint \"PK_X\"", kFinished}));
+}
+
+TEST_F(RecoveryRunTest, ExceptionsInRoutinesCountAsNoAndAreShown) {
+  Steps().Script("acessoExclusivo", true);
+  Steps().ScriptThrow("doCopy", "disk full");
+  host_.Answer(MessageAnswer::Ok, "doCopy() -> Excetion: disk full");
+  host_.Answer(MessageAnswer::Ok);
+  Execute();
+  EXPECT_EQ(run_->Verdict(), RunVerdict::NotValidated);
+}
+
+TEST_F(RecoveryRunTest, ARefusedLoginAsksForCredentialsAndTriesAgain) {
+  Steps().Script("acessoExclusivo", ScriptedSteps::Action([](TRecoveryContext&) -> bool {
+                   throw EIBInterBaseError(-902, 335544472,
+                                           "Your user name and password are not defined");
+                 }));
+  Steps().Script("acessoExclusivo", ScriptedSteps::Action([](TRecoveryContext& context) {
+                   EXPECT_EQ(context.Credentials().User(), "TECNICO");
+                   return false;
+                 }));
+  host_.ScriptCredentials(TCredentials("TECNICO", "segredo"));
+  host_.Answer(MessageAnswer::Ok);
+  Execute();
+  EXPECT_EQ(host_.Calls("AskCredentials sysdba").size(), 1u);
+  EXPECT_EQ(run_->Verdict(), RunVerdict::InUse);
+  EXPECT_EQ(host_.TranscriptText().find("segredo"), std::string::npos);
+}
+
+TEST_F(RecoveryRunTest, ThreeRefusedLoginsEndTheRunWithTheirOwnReason) {
+  for (int i = 0; i < 3; ++i) {
+    Steps().Script("acessoExclusivo", ScriptedSteps::Action([](TRecoveryContext&) -> bool {
+                     throw EIBInterBaseError(-902, 335544472,
+                                             "Your user name and password are not defined");
+                   }));
+  }
+  host_.ScriptCredentials(TCredentials("a", "1"));
+  host_.ScriptCredentials(TCredentials("b", "2"));
+  host_.Answer(MessageAnswer::Ok);
+  Execute();
+  EXPECT_EQ(host_.Calls("AskCredentials").size(), 2u);
+  EXPECT_EQ(run_->Verdict(), RunVerdict::LoginRefused);
+  EXPECT_NE(LastLine().find("O servidor recusou o login do usuário \"b\""), std::string::npos);
+}
+
+TEST_F(RecoveryRunTest, AFileThatIsNotADatabaseIsNamedAsSuch) {
+  Steps().Script("acessoExclusivo", ScriptedSteps::Action([](TRecoveryContext&) -> bool {
+                   throw EIBInterBaseError(-902, 335544323,
+                                           "file /srv/dados/empresa.fdb is not a valid database");
+                 }));
+  host_.Answer(MessageAnswer::Ok);
+  Execute();
+  EXPECT_EQ(run_->Verdict(), RunVerdict::NotADatabase);
+  EXPECT_THAT(Reports(),
+              ::testing::Contains("ReportStep 1 2 20 Não foi possível abrir o banco de dados."));
+  EXPECT_EQ(LastLine().find("em uso"), std::string::npos);
+}
+
+// --- level 2 -------------------------------------------------------------
+
+TEST_F(RecoveryRunTest, LevelTwoSwapsNamesOnlyAfterTheFinalRestoreOpens) {
+  TempFolder folder;
+  const std::string db = folder.File("empresa.fdb");
+  WriteFile(db, "corrupt pages");
+  WriteFile(folder.File("empresa-OLD.FDB"), "an earlier run's original");
+  ScriptLevelTwo(db, true);
+  Steps().Script("doValidate", true);
+  host_.Answer(MessageAnswer::Ok);
+  Execute();
+
+  const std::string stem = folder.File("empresa 01-02-2027 09-05");
+  const std::string old = folder.File("empresa-OLD-2.FDB");
+  EXPECT_THAT(steps_->Calls(),
+              ::testing::IsSupersetOf(
+                  {"doBackup " + stem + ".FDB " + stem + " NIVEL02.fbk 9",
+                   "doRestore " + stem + " NIVEL02.fbk " + folder.File("empresa-NOVO.FDB") + " 10",
+                   "bringOnline " + folder.File("empresa-NOVO.FDB"),
+                   "canAttach " + folder.File("empresa-NOVO.FDB"), "otherAttachments " + db,
+                   "doValidate " + db}));
+  EXPECT_EQ(ReadFile(db), "restored pages");
+  EXPECT_EQ(ReadFile(old), "corrupt pages");
+  EXPECT_EQ(ReadFile(folder.File("empresa-OLD.FDB")), "an earlier run's original");
+  EXPECT_FALSE(std::filesystem::exists(folder.File("empresa-NOVO.FDB")));
+  EXPECT_EQ(LastLine(),
+            "AskUser Information Ok " + std::string(kCorrected) + old + "\rBanco corrigido: " + db);
+  EXPECT_EQ(run_->Verdict(), RunVerdict::Repaired);
+}
+
+TEST_F(RecoveryRunTest, AFailedFinalRestoreLeavesTheDatabaseWhereItWas) {
+  TempFolder folder;
+  const std::string db = folder.File("empresa.fdb");
+  WriteFile(db, "corrupt pages");
+  ScriptLevelTwo(db, false);
+  host_.Answer(MessageAnswer::Ok);
+  Execute();
+
+  EXPECT_EQ(ReadFile(db), "corrupt pages");
+  EXPECT_FALSE(std::filesystem::exists(folder.File("empresa-OLD.FDB")));
+  EXPECT_EQ(run_->Verdict(), RunVerdict::StillCorrupt);
+  EXPECT_NE(LastLine().find("O banco de dados informado continua em: " + db), std::string::npos);
+  EXPECT_NE(LastLine().find(folder.File("empresa-NOVO.FDB")), std::string::npos);
+}
+
+TEST_F(RecoveryRunTest, SomeoneWhoAttachedMeanwhileKeepsTheNamesFromChanging) {
+  TempFolder folder;
+  const std::string db = folder.File("empresa.fdb");
+  WriteFile(db, "corrupt pages");
+  ScriptLevelTwo(db, true);
+  Steps().ScriptOtherAttachments("127.0.0.1/4711 [/usr/bin/erp]");
+  host_.Answer(MessageAnswer::Ok, "127.0.0.1/4711 [/usr/bin/erp]");
+  host_.Answer(MessageAnswer::Ok);
+  Execute();
+
+  EXPECT_EQ(ReadFile(db), "corrupt pages");
+  EXPECT_EQ(ReadFile(folder.File("empresa-NOVO.FDB")), "restored pages");
+  EXPECT_FALSE(std::filesystem::exists(folder.File("empresa-OLD.FDB")));
+  EXPECT_EQ(run_->Verdict(), RunVerdict::StillCorrupt);
 }
 
 TEST_F(RecoveryRunTest, ViolationsWithoutOrphansStopBeforeStepEight) {
@@ -357,290 +411,47 @@ TEST_F(RecoveryRunTest, ViolationsWithoutOrphansStopBeforeStepEight) {
   Steps().ScriptRecord(std::nullopt);
   host_.Answer(MessageAnswer::Ok);
   Execute();
-
-  EXPECT_THAT(host_.Calls("ReportStep 7 2"),
-              ElementsAre("ReportStep 7 2 20 Nenhuma inconsistência encontrada."));
-  EXPECT_THAT(host_.Calls("ReportStep 8"), IsEmpty());
-  EXPECT_THAT(host_.Calls("ReportStep 9"), IsEmpty());
-  EXPECT_EQ(host_.Transcript().end()[-2], "EndRunDisplay");
-  EXPECT_EQ(LastLine(), kStillCorrupt);
+  EXPECT_TRUE(host_.Calls("ReportStep 8").empty());
+  EXPECT_EQ(run_->Verdict(), RunVerdict::StillCorrupt);
 }
 
-TEST_F(RecoveryRunTest, FailedSalvageStopsStillCorrupt) {
-  ScriptLevel1WithViolations();
-  Steps().Script("bringOnline", true);
-  Steps().ScriptRecord(Record("CLIENTES"));
-  Steps().ScriptRecord(std::nullopt);
-  Steps().Script("doCopyDataFromOldBackup", false);
-  host_.Answer(MessageAnswer::Ok);
-  Execute();
+// --- stops ---------------------------------------------------------------
 
-  EXPECT_THAT(host_.Calls("ReportStep 8"),
-              ElementsAre("ReportStep 8 1 0 ",
-                          "ReportStep 8 2 20 Não foi possível recuperar os dados necessários"));
-  EXPECT_THAT(host_.Calls("ReportStep 9"), IsEmpty());
-  EXPECT_EQ(LastLine(), kStillCorrupt);
-}
-
-TEST_F(RecoveryRunTest, RestoredDatabaseThatCannotBeBroughtOnlineStopsStepSeven) {
-  ScriptLevel1WithViolations();
-  Steps().Script("bringOnline", false);
-  host_.Answer(MessageAnswer::Ok);
-  Execute();
-
-  EXPECT_THAT(host_.Calls("ReportStep 7"),
-              ElementsAre("ReportStep 7 1 0 ",
-                          "ReportStep 7 2 20 Não foi possível analisar o banco restaurado."));
-  EXPECT_EQ(steps_->Calls().back(), "bringOnline " + restored_);
-  EXPECT_EQ(LastLine(), kStillCorrupt);
-  // The violations were read from the restore's output before anything else.
-  EXPECT_EQ(run_->ConstraintLines().size(), 2u);
-}
-
-TEST_F(RecoveryRunTest, FailedLevelTwoRestoreStopsAfterSettingTheFileAside) {
-  TempFolder folder;
-  const std::string db = folder.File("empresa.fdb");
-  WriteFile(db, "corrupt");
-  UseDatabase(db);
-  ScriptLevel1WithViolations();
-  Steps().Script("bringOnline", true);
-  Steps().ScriptRecord(Record("CLIENTES"));
-  Steps().ScriptRecord(std::nullopt);
-  Steps().Script("doCopyDataFromOldBackup", true);
-  Steps().Script("doBackup", true);
-  Steps().Script("doRestore", false);
-  host_.Answer(MessageAnswer::Ok);
-  Execute();
-
-  EXPECT_THAT(host_.Calls("ReportStep 10"),
-              ElementsAre("ReportStep 10 1 0 ", "ReportStep 10 2 20 Restaurado, mas com erro."));
-  EXPECT_THAT(host_.Calls("ReportStep 11"), IsEmpty());
-  EXPECT_EQ(ReadFile(folder.File("empresa-OLD.FDB")), "corrupt");
-  EXPECT_EQ(LastLine(), kStillCorrupt);
-}
-
-// --- step 10: setting the corrupt file aside ------------------------------
-
-class SetAsideTest : public RecoveryRunTest {
- protected:
-  // Runs up to step 10 on a real database file; `beforeRename` runs during step 9.
-  void RunToStepTen(const std::string& db, std::function<void()> beforeRename,
-                    bool restoreExpected) {
-    UseDatabase(db);
-    ScriptLevel1WithViolations();
-    Steps().Script("bringOnline", true);
-    Steps().ScriptRecord(Record("CLIENTES"));
-    Steps().ScriptRecord(std::nullopt);
-    Steps().Script("doCopyDataFromOldBackup", true);
-    Steps().Script("doBackup", [beforeRename](TRecoveryContext&) {
-      beforeRename();
-      return true;
-    });
-    if (restoreExpected) {
-      Steps().Script("doRestore", true);
-      Steps().Script("doValidate", true);
+// A front end that cancels when a step of its choice starts.
+class CancellingHost : public ScriptedHost {
+ public:
+  explicit CancellingHost(std::string at) : at_(std::move(at)) {}
+  void ReportStep(StepKey key, StepPhase phase, StepOutcome outcome,
+                  const std::string& text) override {
+    ScriptedHost::ReportStep(key, phase, outcome, text);
+    if ("ReportStep " + std::to_string(StepNumber(key)) + " " +
+            std::to_string(static_cast<int>(phase)) ==
+        at_) {
+      throw ERunAborted(AbortReason::Cancelled);
     }
-    host_.Answer(MessageAnswer::Ok);
-    Execute();
   }
+
+ private:
+  std::string at_;
 };
 
-TEST_F(SetAsideTest, TakenNamesAreKeptAndTheFirstFreeNumberIsUsed) {
-  TempFolder folder;
-  const std::string db = folder.File("Empresa.Fdb");
-  WriteFile(db, "corrupt");
-  WriteFile(folder.File("Empresa-OLD.FDB"), "earlier run");
-  WriteFile(folder.File("Empresa-OLD-2.FDB"), "run before that");
-  RunToStepTen(
-      db, [] {}, true);
+TEST(RecoveryRunStops, ACancelMarksTheCutStepAndSaysSo) {
+  CancellingHost host("ReportStep 3 1");
+  TRecoveryContext context(host, "/srv/dados/empresa.fdb", "");
+  ScriptedSteps steps(context);
+  steps.Script("acessoExclusivo", true);
+  steps.Script("doCopy", true);
+  host.Answer(MessageAnswer::Ok);
+  TRecoveryRun run(context, steps, [] { return LocalTime(2027, 2, 1, 9, 5); });
+  run.Execute();
 
-  EXPECT_EQ(run_->OldPath(), folder.File("Empresa-OLD-3.FDB"));
-  EXPECT_EQ(ReadFile(folder.File("Empresa-OLD-3.FDB")), "corrupt");
-  EXPECT_EQ(ReadFile(folder.File("Empresa-OLD.FDB")), "earlier run");
-  EXPECT_EQ(ReadFile(folder.File("Empresa-OLD-2.FDB")), "run before that");
-  EXPECT_EQ(steps_->Calls()[11],
-            "doRestore " + folder.File("Empresa 01-02-2027 09-05.fbk") + " " + db + " 10");
-  EXPECT_EQ(run_->RunVerdict(), 4);
-}
-
-TEST_F(SetAsideTest, FailedRenameRestoresNothingAndEndsStillCorrupt) {
-  TempFolder folder;
-  const std::string db = folder.File("empresa.fdb");
-  WriteFile(db, "corrupt");
-  host_.Answer(MessageAnswer::Ok, "Não foi possível renomear o banco corrompido.");
-  // The database vanishes before step 10, so the rename cannot succeed.
-  RunToStepTen(
-      db, [&] { std::filesystem::remove(db); }, false);
-
-  const std::vector<std::string> transcript = host_.Transcript();
-  EXPECT_THAT(host_.Calls("ReportStep 10"),
-              ElementsAre("ReportStep 10 2 20 Não foi possível renomear o banco corrompido."));
-  EXPECT_EQ(host_.Questions().end()[-2], "Não foi possível renomear o banco corrompido.\r" + db +
-                                             " -> " + folder.File("empresa-OLD.FDB") +
-                                             "\rNo such file or directory");
-  EXPECT_EQ(steps_->Calls().back(), "doBackup " + folder.File("empresa 01-02-2027 09-05.FDB") +
-                                        " " + folder.File("empresa 01-02-2027 09-05.fbk") + " 9");
-  EXPECT_THAT(host_.Calls("ReportStep 11"), IsEmpty());
-  EXPECT_EQ(LastLine(), kStillCorrupt);
-  EXPECT_EQ(run_->RunVerdict(), 3);
-}
-
-TEST_F(SetAsideTest, AFolderInTheWayIsNeverReplaced) {
-  TempFolder folder;
-  const std::string db = folder.File("empresa.fdb");
-  WriteFile(db, "corrupt");
-  std::filesystem::create_directory(folder.File("empresa-OLD.FDB"));
-  WriteFile(folder.File("empresa-OLD.FDB") + "/keep", "kept");
-  RunToStepTen(
-      db, [] {}, true);
-
-  EXPECT_EQ(ReadFile(folder.File("empresa-OLD.FDB") + "/keep"), "kept");
-  EXPECT_EQ(ReadFile(folder.File("empresa-OLD-2.FDB")), "corrupt");
-}
-
-// --- exceptions that escape a step routine --------------------------------
-
-TEST_F(RecoveryRunTest, ExceptionInStepOneIsShownAndEndsAsInUse) {
-  Steps().ScriptThrow("acessoExclusivo", "Unable to complete network request to host");
-  host_.Answer(MessageAnswer::Ok);
-  host_.Answer(MessageAnswer::Ok);
-  Execute();
-
-  EXPECT_THAT(host_.Transcript(),
-              ElementsAre("BeginRunDisplay", "ReportStep 1 1 0 ",
-                          "AskUser Error Ok acessoExclusivo() -> Excetion: \rUnable to complete "
-                          "network request to host",
-                          "ReportStep 1 2 20 Não foi possível obter acesso exlusivo.",
-                          "EndRunDisplay", kInUse));
-}
-
-TEST_F(RecoveryRunTest, ExceptionsInLevelOneRoutinesCountAsNo) {
-  Steps().Script("acessoExclusivo", true);
-  Steps().ScriptThrow("doCopy", "disk full");
-  Steps().ScriptThrow("doValidate", "service refused");
-  Steps().ScriptThrow("doMend", "mend aborted");
-  host_.Answer(MessageAnswer::Ok);
-  host_.Answer(MessageAnswer::Yes, "Continua assim mesmo?");
-  host_.Answer(MessageAnswer::Ok);
-  host_.Answer(MessageAnswer::Ok);
-  host_.Answer(MessageAnswer::Ok);
-  Execute();
-
-  EXPECT_THAT(
-      host_.Questions(),
-      ElementsAre("doCopy() -> Excetion: disk full",
-                  "Não foi possível realizar a cópia de segurança.\rContinua assim mesmo?",
-                  "doValidate() -> Excetion: service refused", "doMend() -> Excetion: mend aborted",
-                  "O banco de dados ainda não foi validade."));
-  EXPECT_THAT(host_.Calls("ReportStep 3 2"), ElementsAre("ReportStep 3 2 20 Erros encontrados"));
-  EXPECT_THAT(host_.Calls("ReportStep 4 2"),
-              ElementsAre("ReportStep 4 2 20 Não foi possível preparar para o backup"));
-}
-
-TEST_F(RecoveryRunTest, ExceptionsInBackupAndRestoreCountAsNo) {
-  Steps().Script("acessoExclusivo", true);
-  Steps().Script("doCopy", true);
-  Steps().Script("doValidate", false);
-  Steps().Script("doMend", true);
-  Steps().Script("doBackup", true);
-  Steps().ScriptThrow("doRestore", "cannot create");
-  Steps().ScriptThrow("bringOnline", "database not found");
-  host_.Answer(MessageAnswer::Ok, "doRestore() -> Excetion: cannot create");
-  host_.Answer(MessageAnswer::Ok, "bringOnline() -> Excetion: database not found");
-  host_.Answer(MessageAnswer::Ok, "continua corrompido");
-  Execute();
-
-  EXPECT_THAT(host_.Calls("ReportStep 6 2"),
-              ElementsAre("ReportStep 6 2 20 Restaurado, mas com erro."));
-  EXPECT_THAT(host_.Calls("ReportStep 7 2"),
-              ElementsAre("ReportStep 7 2 20 Não foi possível analisar o banco restaurado."));
-}
-
-TEST_F(RecoveryRunTest, ExceptionsInLevelTwoRoutinesCountAsNo) {
-  ScriptLevel1WithViolations();
-  Steps().Script("bringOnline", true);
-  Steps().ScriptThrow("checkInconsistencies", "table PEDIDOS unknown");
-  Steps().ScriptRecord(Record("PRODUTOS"));
-  Steps().ScriptThrow("doCopyDataFromOldBackup", "connection lost");
-  host_.Answer(MessageAnswer::Ok);
-  host_.Answer(MessageAnswer::Ok);
-  host_.Answer(MessageAnswer::Ok);
-  Execute();
-
-  EXPECT_THAT(host_.Questions(),
-              ElementsAre("checkInconsistencies() -> Excetion: table PEDIDOS unknown",
-                          "doCopyDataFromOldBackup() -> Excetion: connection lost",
-                          "O banco de dados continua corrompido."));
-  // The line after the failed one was still analysed.
-  EXPECT_THAT(host_.Calls("ReportStep 7 2"),
-              ElementsAre("ReportStep 7 2 10 Inconsistências encontradas."));
-  EXPECT_THAT(host_.Calls("ReportStep 8 2"),
-              ElementsAre("ReportStep 8 2 20 Não foi possível recuperar os dados necessários"));
-}
-
-TEST_F(RecoveryRunTest, ExceptionInTheLastStepsEndsWithItsVerdict) {
-  TempFolder folder;
-  const std::string db = folder.File("empresa.fdb");
-  WriteFile(db, "x");
-  UseDatabase(db);
-  ScriptLevel1WithViolations();
-  Steps().Script("bringOnline", true);
-  Steps().ScriptRecord(Record("CLIENTES"));
-  Steps().ScriptRecord(std::nullopt);
-  Steps().Script("doCopyDataFromOldBackup", true);
-  Steps().Script("doBackup", true);
-  Steps().Script("doRestore", true);
-  Steps().ScriptThrow("doValidate", "lost");
-  host_.Answer(MessageAnswer::Ok, "doValidate() -> Excetion: lost");
-  host_.Answer(MessageAnswer::Ok);
-  Execute();
-
-  EXPECT_THAT(host_.Calls("ReportStep 11 2"), ElementsAre("ReportStep 11 2 20 Erros encontrados"));
-  EXPECT_EQ(LastLine(), kStillCorrupt);
-}
-
-// --- names the run must never write to ------------------------------------
-
-TEST_F(RecoveryRunTest, DatabaseWithoutFdbExtensionIsNeverCopiedOrBackedUpOntoItself) {
-  UseDatabase("/srv/dados/empresa.gdb");
-  Steps().Script("acessoExclusivo", true);
-  host_.Answer(MessageAnswer::Ok, "não é um banco de dados Firebird (.FDB)");
-  host_.Answer(MessageAnswer::Ok);
-  Execute();
-
-  EXPECT_THAT(steps_->Calls(), ElementsAre("acessoExclusivo"));
-  EXPECT_THAT(host_.Calls("ReportStep 2"),
-              ElementsAre("ReportStep 2 1 0 ",
-                          "ReportStep 2 2 20 Não foi possível realizar a cópia de segurança."));
-  EXPECT_EQ(LastLine(), kNotValidated);
-}
-
-TEST_F(RecoveryRunTest, TheOlderBackupIsNeverOverwrittenByTheNewBackup) {
-  UseDatabase(db_, backup_);
-  Steps().Script("acessoExclusivo", true);
-  Steps().Script("doCopy", true);
-  Steps().Script("doValidate", false);
-  Steps().Script("doMend", true);
-  host_.Answer(MessageAnswer::Ok, "é o backup informado");
-  host_.Answer(MessageAnswer::Ok);
-  Execute();
-
-  EXPECT_EQ(steps_->Calls().back(), "doMend");
-  EXPECT_THAT(host_.Calls("ReportStep 5 2"),
-              ElementsAre("ReportStep 5 2 20 Erro durante o backup"));
-  EXPECT_EQ(LastLine(), kNotValidated);
-}
-
-TEST_F(RecoveryRunTest, LogWrittenByRoutinesReachesTheFrontEnd) {
-  ScriptLevel1WithViolations();
-  Steps().Script("bringOnline", false);
-  host_.Answer(MessageAnswer::Ok);
-  Execute();
-
-  EXPECT_THAT(host_.LogLines(),
-              ElementsAre("gbak:restoring data for table PEDIDOS", kViolationClientes,
-                          kViolationProdutos, kViolationClientes, "gbak:finishing"));
-  EXPECT_EQ(host_.LogLines(), context_->RunLog());
+  EXPECT_TRUE(run.Aborted());
+  EXPECT_EQ(run.Verdict(), RunVerdict::Cancelled);
+  EXPECT_THAT(host.Calls("ReportStep 3"),
+              ElementsAre("ReportStep 3 1 0 ", "ReportStep 3 2 30 Cancelado"));
+  EXPECT_TRUE(
+      host.Transcript().back().starts_with("AskUser Information Ok A execução foi cancelada."));
+  EXPECT_NE(host.Transcript().back().find("/srv/dados/empresa (Copia).FDB"), std::string::npos);
 }
 
 }  // namespace

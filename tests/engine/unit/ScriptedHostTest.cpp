@@ -4,55 +4,62 @@
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
+#include "engine/TRecoveryContext.h"
 #include "support/ScriptedHost.h"
 
 using ::testing::ElementsAre;
 
 namespace {
 
+MessageAnswer Ask(ScriptedHost& host, const std::string& text, MessageKind kind,
+                  MessageButtons buttons) {
+  return host.AskUser(Question{QuestionId::Notice, text, kind, buttons, MessageAnswer::Ok});
+}
+
 TEST(ScriptedHost, UnscriptedOrMismatchedQuestionsFailTheTestAndAnswerSafely) {
   ScriptedHost host;
   MessageAnswer answer = MessageAnswer::Yes;
   EXPECT_NONFATAL_FAILURE(
-      answer = host.AskUser("Continua?", MessageKind::Information, MessageButtons::YesNo),
+      answer = Ask(host, "Continua?", MessageKind::Information, MessageButtons::YesNo),
       "Unscripted question: Continua?");
   EXPECT_EQ(answer, MessageAnswer::No);
 
   host.Answer(MessageAnswer::Yes, "Sobrescrever");
-  EXPECT_NONFATAL_FAILURE(
-      host.AskUser("Continua?", MessageKind::Confirmation, MessageButtons::YesNo),
-      "expected to contain \"Sobrescrever\"");
+  EXPECT_NONFATAL_FAILURE(Ask(host, "Continua?", MessageKind::Confirmation, MessageButtons::YesNo),
+                          "expected to contain \"Sobrescrever\"");
 
   host.Answer(MessageAnswer::Yes);
-  EXPECT_NONFATAL_FAILURE(
-      answer = host.AskUser("Fim.", MessageKind::Information, MessageButtons::Ok),
-      "does not fit the buttons");
+  EXPECT_NONFATAL_FAILURE(answer = Ask(host, "Fim.", MessageKind::Information, MessageButtons::Ok),
+                          "does not fit the buttons");
   EXPECT_EQ(answer, MessageAnswer::Ok);
 }
 
 TEST(ScriptedHost, RecordsCallsAndMirrorsTheLogView) {
   ScriptedHost host;
-  host.ChooseBackupFile(std::nullopt);
-  host.ChooseBackupFile("/b/antigo.fbk");
-  std::string backupPath = "/b/x.fbk";
+  host.ScriptBackupChoice(std::nullopt);
+  host.ScriptBackupChoice("/b/antigo.fbk");
+  TRecoveryContext context(host, "/b/x.fdb", "/b/x.fbk");
   host.BeginRunDisplay();
   host.WriteLog("um", -1);
   host.WriteLog("dois", -1);
   host.WriteLog("2%", 1);
-  host.SnapshotStepLog(6);
+  host.SnapshotStepLog(StepKey::RestaurarBancoNivel01);
   host.ClearLog();
-  host.AskForBackupFile(backupPath);
-  host.AskForBackupFile(backupPath);
+  context.AskForBackupFile();
+  EXPECT_EQ(context.BackupPath(), "/b/x.fbk");
+  context.AskForBackupFile();
   EXPECT_NONFATAL_FAILURE(host.WriteLog("x", 3), "WriteLog replaces line 3 of a log of 0");
 
   EXPECT_THAT(host.SavedLog(6), ElementsAre("um", "2%"));
   EXPECT_TRUE(host.SavedLog(5).empty());
   EXPECT_TRUE(host.LogLines().empty());
-  EXPECT_EQ(backupPath, "/b/antigo.fbk");
+  EXPECT_EQ(context.BackupPath(), "/b/antigo.fbk");
   EXPECT_THAT(host.Transcript(),
               ElementsAre("BeginRunDisplay", "WriteLog -1 um", "WriteLog -1 dois", "WriteLog 1 2%",
-                          "SnapshotStepLog 6", "ClearLog", "AskForBackupFile /b/x.fbk -> /b/x.fbk",
-                          "AskForBackupFile /b/x.fbk -> /b/antigo.fbk", "WriteLog 3 x"));
+                          "SnapshotStepLog 6", "ClearLog",
+                          "AskUser Confirmation YesNo Deseja escolher um arquivo?",
+                          "AskUser Confirmation YesNo Deseja escolher um arquivo?",
+                          "ChooseBackupFile /b -> /b/antigo.fbk", "WriteLog 3 x"));
 }
 
 }  // namespace

@@ -19,9 +19,8 @@ namespace {
 // Holds the closing message open until the test releases it.
 class GatedHost : public ScriptedHost {
  public:
-  MessageAnswer AskUser(const std::string& text, MessageKind kind,
-                        MessageButtons buttons) override {
-    const MessageAnswer answer = ScriptedHost::AskUser(text, kind, buttons);
+  MessageAnswer AskUser(const Question& question) override {
+    const MessageAnswer answer = ScriptedHost::AskUser(question);
     std::unique_lock<std::mutex> lock(gate_);
     opened_.wait(lock, [this] { return open_; });
     return answer;
@@ -43,9 +42,8 @@ class GatedHost : public ScriptedHost {
 // A front end whose window went away while a question was open.
 class ClosingHost : public ScriptedHost {
  public:
-  MessageAnswer AskUser(const std::string& text, MessageKind kind,
-                        MessageButtons buttons) override {
-    ScriptedHost::AskUser(text, kind, buttons);
+  MessageAnswer AskUser(const Question& question) override {
+    ScriptedHost::AskUser(question);
     throw ERunAborted();
   }
 };
@@ -90,15 +88,15 @@ TEST(ThreadRecovery, FrontEndGoneEndsTheRunWithoutFurtherCalls) {
   host.Answer(MessageAnswer::Yes);
   TThreadRecovery run(host, "/srv/dados/empresa.fdb", "", [](TRecoveryContext& context) {
     auto steps = std::make_unique<ScriptedSteps>(context);
-    steps->Script("acessoExclusivo", true);
-    steps->Script("doCopy", false);
+    steps->Script("acessoExclusivo", ScriptedSteps::Action([](TRecoveryContext& c) {
+                    return c.Ask(QuestionId::RetryActiveConnections, "Deseja tentar novamente?",
+                                 MessageKind::Confirmation) == MessageAnswer::Yes;
+                  }));
     return steps;
   });
   ASSERT_TRUE(run.WaitFor(10s));
   const std::vector<std::string> transcript = host.Transcript();
-  EXPECT_EQ(transcript.back(),
-            "AskUser Information YesNo Não foi possível realizar a cópia de "
-            "segurança.\rContinua assim mesmo?");
+  EXPECT_EQ(transcript.back(), "AskUser Confirmation YesNo Deseja tentar novamente?");
 }
 
 TEST(ThreadRecovery, RefusesAMissingFactory) {

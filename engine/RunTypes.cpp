@@ -1,0 +1,65 @@
+#include "engine/RunTypes.h"
+
+#include "engine/MessageTypes.h"
+
+const char* StepTitle(StepKey key) {
+  switch (key) {
+    case StepKey::AcessoExclusivo:
+      return "Obter acesso exclusivo";
+    case StepKey::CriarCopia:
+      return "Criar cópia de segurança";
+    case StepKey::ValidarDados:
+      return "Validar dados e estrutura";
+    case StepKey::PrepararBackup:
+      return "Preparar para backup";
+    case StepKey::FazerBackupNivel01:
+    case StepKey::FazerBackupNivel02:
+      return "Fazer backup";
+    case StepKey::RestaurarBancoNivel01:
+    case StepKey::RestaurarBancoNivel02:
+      return "Restaurar banco de dados";
+    case StepKey::ProcurarOrfaos:
+      return "Procurar registros órfãos";
+    case StepKey::RecuperarDados:
+      return "Recuperar dados antigos";
+    case StepKey::ValidacaoFinal:
+      return "Validação final";
+  }
+  return "";
+}
+
+namespace {
+
+struct QuestionName {
+  QuestionId id;
+  const char* name;
+};
+
+constexpr QuestionName kQuestionNames[] = {
+    {QuestionId::ContinueWithoutBackup, "sem-backup"},
+    {QuestionId::RetryActiveConnections, "conexoes-ativas"},
+    {QuestionId::ContinueUnverifiedAccess, "acesso-nao-verificado"},
+    {QuestionId::InformBackupFile, "informar-backup"},
+    {QuestionId::ChooseBackupFile, "escolher-backup"},
+    {QuestionId::TryAnotherBackup, "outro-backup"},
+};
+
+}  // namespace
+
+const char* QuestionIdName(QuestionId id) {
+  for (const QuestionName& entry : kQuestionNames) {
+    if (entry.id == id) {
+      return entry.name;
+    }
+  }
+  return "";
+}
+
+QuestionId QuestionIdNamed(const std::string& name) {
+  for (const QuestionName& entry : kQuestionNames) {
+    if (name == entry.name) {
+      return entry.id;
+    }
+  }
+  return QuestionId::Notice;
+}

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <string>
+
+// The words the engine and every front end share about a run: its steps, the
+// phases and outcomes of a step's row, and the verdict that chooses the
+// closing message.
+
+// The eleven steps in run order; the value is the row's number.
+enum class StepKey {
+  AcessoExclusivo = 1,
+  CriarCopia,
+  ValidarDados,
+  PrepararBackup,
+  FazerBackupNivel01,
+  RestaurarBancoNivel01,
+  ProcurarOrfaos,
+  RecuperarDados,
+  FazerBackupNivel02,
+  RestaurarBancoNivel02,
+  ValidacaoFinal
+};
+constexpr int kStepCount = 11;
+
+constexpr int StepNumber(StepKey key) {
+  return static_cast<int>(key);
+}
+constexpr StepKey StepAt(int number) {
+  return static_cast<StepKey>(number);
+}
+// The row's title as the window shows it ("Fazer backup").
+const char* StepTitle(StepKey key);
+// The level a step belongs to: 1 for steps 1 to 6, 2 for the rest.
+constexpr int StepLevel(StepKey key) {
+  return StepNumber(key) <= 6 ? 1 : 2;
+}
+
+enum class StepPhase { NotApplicable = 0, Running = 1, Finished = 2 };
+enum class StepOutcome { None = 0, Success = 10, Failure = 20, Cancelled = 30 };
+
+// How a run ended. The first five keep their closing texts; the others name
+// reasons the run found before it could judge the database.
+enum class RunVerdict {
+  NotValidated = 0,
+  InUse = 1,
+  NoErrors = 2,
+  StillCorrupt = 3,
+  Repaired = 4,
+  Cancelled,
+  LoginRefused,
+  NotADatabase,
+  Unanswered,
+};
