@@ -70,10 +70,11 @@ int TCliRun::Execute() {
   std::unique_ptr<TJsonSummary> summary;
   TCredentials credentials;
   try {
+    credentials = TCredentialSource::Resolve(options_.User(), options_.PasswordFile());
+    // Last of the checks: nothing may stop the program after the file exists.
     if (!options_.JsonFile().empty()) {
       summary = std::make_unique<TJsonSummary>(options_.JsonFile());
     }
-    credentials = TCredentialSource::Resolve(options_.User(), options_.PasswordFile());
   } catch (const std::exception& error) {
     console_.Error(std::string(TCliOptions::kProgram) + ": " + error.what());
     return TExitStatus::kUsage;
@@ -96,52 +97,8 @@ int TCliRun::Execute() {
     console_.Line("Conectando como \"" + credentials.User() + "\" (" + credentials.Source() + ")");
   }
 
-  bool start = true;
-  if (options_.OlderBackup().empty()) {
-    try {
-      start = host_.AskUser(TRunInputs::MissingBackupQuestion()) == MessageAnswer::Yes;
-      contents.verdict = RunVerdict::Cancelled;
-      contents.closingMessage = "Nenhum backup antigo informado: a execução não começou.";
-    } catch (const ERunAborted& abort) {
-      start = false;
-      contents.verdict = abort.Reason() == AbortReason::Unanswered ? RunVerdict::Unanswered
-                                                                   : RunVerdict::Cancelled;
-      contents.closingMessage =
-          abort.Reason() == AbortReason::Unanswered ? abort.Detail() : "A execução foi cancelada.";
-    }
-    if (!start) {
-      console_.Line("\r" + contents.closingMessage + "\rNada foi alterado.");
-    }
-  }
-
-  if (start) {
-    contents.started = true;
-    std::unique_ptr<TThreadRecovery> run;
-    {
-      std::lock_guard<std::mutex> lock(runMutex_);
-      run = std::make_unique<TThreadRecovery>(host_, database, options_.OlderBackup(),
-                                              TThreadRecovery::DefaultSteps(), credentials);
-      run_ = run.get();
-      if (host_.Cancelled()) {
-        run->Cancel();
-      }
-    }
-    while (!run->WaitFor(std::chrono::milliseconds(500))) {
-    }
-    {
-      std::lock_guard<std::mutex> lock(runMutex_);
-      run_ = nullptr;
-    }
-    contents.verdict = run->Verdict();
-    contents.closingMessage = run->ClosingText();
-    contents.filesMade = run->FilesMade();
-    if (!host_.ClosingShown()) {
-      // The run ended without its closing message (a failure of this
-      // program's own output): the text still comes last.
-      console_.Line("\r" + (contents.closingMessage.empty()
-                                ? std::string("A execução terminou sem mensagem final.")
-                                : contents.closingMessage));
-    }
+  if (!options_.OlderBackup().empty() || StartWithoutBackup(contents)) {
+    Run(database, credentials, contents);
   }
   contents.steps = host_.Steps();
   contents.exitStatus = TExitStatus::For(contents.verdict);
@@ -153,4 +110,58 @@ int TCliRun::Execute() {
     }
   }
   return contents.exitStatus;
+}
+
+bool TCliRun::StartWithoutBackup(TJsonSummary::Contents& contents) {
+  try {
+    if (host_.AskUser(TRunInputs::MissingBackupQuestion()) == MessageAnswer::Yes) {
+      return true;
+    }
+    contents.verdict = RunVerdict::Cancelled;
+    contents.closingMessage = "Nenhum backup antigo informado: a execução não começou.";
+  } catch (const ERunAborted& abort) {
+    const bool unanswered = abort.Reason() == AbortReason::Unanswered;
+    contents.verdict = unanswered ? RunVerdict::Unanswered : RunVerdict::Cancelled;
+    contents.closingMessage = unanswered ? abort.Detail() : "A execução foi cancelada.";
+  }
+  console_.Line("\r" + contents.closingMessage + "\rNada foi alterado.");
+  return false;
+}
+
+void TCliRun::Run(const std::string& database, const TCredentials& credentials,
+                  TJsonSummary::Contents& contents) {
+  std::unique_ptr<TThreadRecovery> run;
+  try {
+    std::lock_guard<std::mutex> lock(runMutex_);
+    run = std::make_unique<TThreadRecovery>(host_, database, options_.OlderBackup(),
+                                            TThreadRecovery::DefaultSteps(), credentials);
+    run_ = run.get();
+    if (host_.Cancelled()) {
+      run->Cancel();
+    }
+  } catch (const std::exception& error) {
+    // The step routines could not be made (no client library, say): no
+    // run started.
+    contents.verdict = RunVerdict::NotValidated;
+    contents.closingMessage = std::string("A execução não pôde começar.\r") + error.what();
+    console_.Line("\r" + contents.closingMessage);
+    return;
+  }
+  contents.started = true;
+  while (!run->WaitFor(std::chrono::milliseconds(500))) {
+  }
+  {
+    std::lock_guard<std::mutex> lock(runMutex_);
+    run_ = nullptr;
+  }
+  contents.verdict = run->Verdict();
+  contents.closingMessage = run->ClosingText();
+  contents.filesMade = run->FilesMade();
+  if (!host_.ClosingShown()) {
+    // The run ended without handing over its closing message (this
+    // program's own output failed): the text still comes last.
+    console_.Line("\r" + (contents.closingMessage.empty()
+                              ? std::string("A execução terminou sem mensagem final.")
+                              : contents.closingMessage));
+  }
 }

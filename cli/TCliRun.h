@@ -5,6 +5,7 @@
 #include "cli/TCliOptions.h"
 #include "cli/TConsole.h"
 #include "cli/TConsoleHost.h"
+#include "cli/TJsonSummary.h"
 
 class TThreadRecovery;
 
@@ -25,6 +26,12 @@ class TCliRun {
   // Why the given files cannot be used, or empty.
   std::string InputProblem() const;
   void CancelRequested();
+  // Asks whether to go on without an older backup; on No, or with no answer,
+  // says why nothing was done and fills `contents` in.
+  bool StartWithoutBackup(TJsonSummary::Contents& contents);
+  // The run on the engine's thread, until its end.
+  void Run(const std::string& database, const TCredentials& credentials,
+           TJsonSummary::Contents& contents);
 
   const TCliOptions& options_;
   TConsole console_;
