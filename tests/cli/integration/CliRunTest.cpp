@@ -162,7 +162,14 @@ TEST_F(CliRun, LevelOneRepairWithYesAndNoTerminal) {
   EXPECT_EQ(std::string::npos, summary.dump().find(ServerTools::kPassword));
 }
 
-TEST_F(CliRun, LevelTwoRepairWithAnOlderBackup) {
+// The older backup named as the second argument, or offered only when level 2
+// asks for one (--backup-on-demand: the window's file picker).
+class CliLevelTwo : public CliRun, public ::testing::WithParamInterface<bool> {
+ protected:
+  static bool OnDemand() { return GetParam(); }
+};
+
+TEST_P(CliLevelTwo, RepairsWithAnOlderBackup) {
   const SampleSchema schema(SampleSchema::Kind::NamedConstraints, 900);
   const FixtureDatabase db = schema.CreateDatabase(folder_.File("EMPRESA.FDB"));
   const std::string older = folder_.File("ANTERIOR.FBK");
@@ -172,7 +179,9 @@ TEST_F(CliRun, LevelTwoRepairWithAnOlderBackup) {
   ASSERT_FALSE(mustComeBack.empty());
   const auto before = FolderEntries(folder_.Path());
 
-  const ToolResult result = RunCli({"--yes", "--json", Summary(), db.Path(), older});
+  const ToolResult result =
+      OnDemand() ? RunCli({"--yes", "--json", Summary(), "--backup-on-demand", older, db.Path()})
+                 : RunCli({"--yes", "--json", Summary(), db.Path(), older});
   ASSERT_EQ(0, result.exitCode) << result.output;
 
   EXPECT_TRUE(HasLine(result.out,
@@ -194,13 +203,20 @@ TEST_F(CliRun, LevelTwoRepairWithAnOlderBackup) {
 
   const nlohmann::json summary = ReadJson(Summary());
   EXPECT_EQ("repaired", summary.at("verdict"));
-  EXPECT_EQ(older, summary.at("olderBackup"));
+  EXPECT_EQ(OnDemand() ? "" : older, summary.at("olderBackup"));
+  if (OnDemand()) {
+    EXPECT_NE(std::string::npos, result.out.find("[S/n] sim (--yes)\nBackup antigo: " + older))
+        << result.out;
+  }
   EXPECT_EQ((std::vector<std::string>{"1:success", "2:success", "3:failure", "4:success",
                                       "5:success", "6:failure", "7:success", "8:success",
                                       "9:success", "10:success", "11:success"}),
             StepOutcomes(summary));
   ExpectFilesMadeAreTheNewFiles(summary, folder_.Path(), before, "resumo.json");
 }
+
+INSTANTIATE_TEST_SUITE_P(BackupGiven, CliLevelTwo, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "OnDemand" : "AsArgument"; });
 
 TEST_F(CliRun, QuestionLeftUnansweredBeforeTheRunExitsAtOnceAndChangesNothing) {
   const SampleSchema schema(SampleSchema::Kind::NamedConstraints, 300);
