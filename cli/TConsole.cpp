@@ -72,6 +72,9 @@ void TConsole::Line(const std::string& text) {
 void TConsole::Error(const std::string& text) {
   std::lock_guard<std::mutex> lock(mutex_);
   HideStatus();
+  if (prompting_) {
+    std::fputs("\n", stdout);  // not behind a question's prompt
+  }
   std::fflush(stdout);
   std::fputs((WithLineBreaks(text) + "\n").c_str(), stderr);
   std::fflush(stderr);
