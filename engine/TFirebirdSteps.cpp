@@ -7,11 +7,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <initializer_list>
 #include <stdexcept>
 #include <utility>
 #include <vector>
 
+#include "engine/DerivedNames.h"
 #include "engine/ERunAborted.h"
 #include "engine/SafeRename.h"
 #include "fbaccess/EIBInterBaseError.h"
@@ -172,7 +174,8 @@ class TemporaryFile {
 // once it is complete and as long as the source, so a failed copy never leaves
 // a partial file under the target's name, and a file that took the name in
 // the meantime is never replaced. Throws std::runtime_error with the reason.
-void CopyWholeFile(const std::string& source, const std::string& target) {
+void CopyWholeFile(const std::string& source, const std::string& target,
+                   const TRecoveryContext& context) {
   FileHandle in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
   if (in.Get() < 0) {
     throw std::runtime_error(SystemError("Não foi possível abrir", source, errno));
@@ -193,6 +196,8 @@ void CopyWholeFile(const std::string& source, const std::string& target) {
   std::vector<char> buffer(1 << 20);
   off_t written = 0;
   for (;;) {
+    // A cancel ends the copy here; the partial file goes with `partial`.
+    context.ThrowIfCancelled();
     const ssize_t got = ::read(in.Get(), buffer.data(), buffer.size());
     if (got < 0) {
       if (errno == EINTR)
@@ -329,7 +334,7 @@ IRecoverySteps::Access TFirebirdSteps::acessoExclusivo() {
 
 bool TFirebirdSteps::doCopy(const std::string& source, const std::string& target) {
   try {
-    CopyWholeFile(source, target);
+    CopyWholeFile(source, target, context_);
     return true;
   } catch (const std::exception& error) {
     ReportException("doCopy() -> Excetion: ", error);
@@ -339,13 +344,26 @@ bool TFirebirdSteps::doCopy(const std::string& source, const std::string& target
 
 void TFirebirdSteps::RunRepairAction(StepKey key) {
   bool cleared = false;
+  context_.ThrowIfCancelled();
   try {
+    // The server answers the start only once the whole validation or mend
+    // is done; neither can be stopped once begun.
     validationService_.ServiceStart();
     context_.ClearLog();
     cleared = true;
     while (!validationService_.AtEnd()) {
+      context_.ThrowIfCancelled();
       context_.WriteLog(validationService_.ReadOutputLine());
     }
+  } catch (const ERunAborted&) {
+    try {
+      while (validationService_.Active() && !validationService_.AtEnd()) {
+        validationService_.ReadOutputLine();
+      }
+    } catch (const std::exception&) {
+      // its summary status: the work has ended
+    }
+    throw;
   } catch (const EIBInterBaseError& error) {
     if (error.EngineCode() != kValidationSummary) {
       throw;
@@ -394,12 +412,72 @@ bool TFirebirdSteps::doMend() {
   return result;
 }
 
-void TFirebirdSteps::ReadServiceOutput(TIBControlAndQueryService& service) {
+void TFirebirdSteps::ReadServiceOutput(TIBControlAndQueryService& service, StepKey key,
+                                       const std::string& database, const std::string& output) {
+  context_.ThrowIfCancelled();
+  // Only a file this operation makes may be removed after a cancel.
+  const bool outputWasFree = PathIsFree(output);
   service.ServiceStart();
-  context_.ClearLog();
-  while (!service.AtEnd()) {
-    context_.WriteLog(service.ReadOutputLine());
+  try {
+    context_.ClearLog();
+    while (!service.AtEnd()) {
+      context_.ThrowIfCancelled();
+      context_.WriteLog(service.ReadOutputLine());
+    }
+  } catch (const ERunAborted&) {
+    // Leaving now would leave the server writing on its own: a detached
+    // backup or restore runs to its end. Stop it where the server allows it,
+    // else wait for it, and remove the half-written file.
+    StopCancelledOperation(service, key, database, outputWasFree ? output : std::string());
+    throw;
   }
+}
+
+void TFirebirdSteps::StopCancelledOperation(TIBControlAndQueryService& service, StepKey key,
+                                            const std::string& database,
+                                            const std::string& output) {
+  context_.StopThrowingOnCancel();
+  const bool backup = &service == &backupService_;
+  if (backup) {
+    // The server ends a backup whose attachment is deleted, and deletes the
+    // backup file itself.
+    try {
+      EndServiceAttachments(database);
+    } catch (const std::exception&) {
+      // Then the backup runs to its end; the wait below covers that.
+    }
+  }
+  try {
+    context_.ReportStep(key, StepPhase::Running, StepOutcome::None,
+                        "Cancelando… aguardando o servidor");
+  } catch (const ERunAborted&) {
+    // The front end is gone; the wait and the clean-up still happen.
+  }
+  try {
+    while (service.Active() && !service.AtEnd()) {
+      service.ReadOutputLine();
+    }
+  } catch (const std::exception&) {
+    // The ended operation answers with the server's error: expected here.
+  }
+  if (!output.empty()) {
+    std::error_code ignored;
+    std::filesystem::remove(output, ignored);
+  }
+}
+
+void TFirebirdSteps::EndServiceAttachments(const std::string& databasePath) {
+  // The monitoring tables show the attachments of the database they are
+  // read in; a service's has neither a process nor a process id.
+  TConnection connection(context_.Credentials());
+  connection.SetDatabasePath(databasePath);
+  connection.Database().Open();
+  DatabaseCloser closer(connection.Database());
+  connection.Query().SQL().SetText(
+      " delete from mon$attachments where mon$system_flag = 0 and mon$remote_process is null and "
+      "mon$remote_pid is null and mon$attachment_id <> current_connection");
+  connection.Query().ExecQuery();
+  connection.Transaction().Commit();
 }
 
 bool TFirebirdSteps::doBackup(const std::string& databasePath, const std::string& backupFile,
@@ -414,7 +492,7 @@ bool TFirebirdSteps::doBackup(const std::string& databasePath, const std::string
       backupService_.SetOptions({TBackupOption::IgnoreLimbo, TBackupOption::NonTransportable});
       backupService_.SetDatabaseName(databasePath);
       backupService_.SetBackupFile({backupFile});
-      ReadServiceOutput(backupService_);
+      ReadServiceOutput(backupService_, key, databasePath, backupFile);
       context_.SnapshotStepLog(key);
     }
     result = Contains(context_.RunLogText(), "closing file, committing, and finishing");
@@ -440,7 +518,7 @@ bool TFirebirdSteps::doRestore(const std::string& backupFile, const std::string&
       restoreService_.SetPageBuffers(3000);
       restoreService_.SetDatabaseName({databasePath});
       restoreService_.SetBackupFile({backupFile});
-      ReadServiceOutput(restoreService_);
+      ReadServiceOutput(restoreService_, key, backupFile, databasePath);
       context_.SnapshotStepLog(key);
     }
     const std::string output = context_.RunLogText();

@@ -64,8 +64,18 @@ class TFirebirdSteps : public IRecoverySteps {
   void RunRepairAction(StepKey key);
   // The other attachments of the database targetConnection_ has open.
   std::string ListOtherAttachments();
-  // Streams the output of a started backup or restore into the emptied log.
-  void ReadServiceOutput(TIBControlAndQueryService& service);
+  // Starts a backup or restore and streams its output into the emptied log.
+  // A cancel stops the server's work (or waits for it), removes `output`,
+  // the file the operation was writing when it made it, and passes the
+  // ERunAborted on.
+  void ReadServiceOutput(TIBControlAndQueryService& service, StepKey key,
+                         const std::string& database, const std::string& output);
+  // `output` empty: no file to remove.
+  void StopCancelledOperation(TIBControlAndQueryService& service, StepKey key,
+                              const std::string& database, const std::string& output);
+  // Deletes the service attachments of a database: the server then ends the
+  // backup they run.
+  void EndServiceAttachments(const std::string& databasePath);
   // Shows an exception of a routine in the error box that starts with `prefix`.
   void ReportException(const std::string& prefix, const std::exception& error);
 

@@ -220,6 +220,10 @@ Result TRecoveryRun::Guarded(const char* prefix, Result failed, Call call) {
 
 bool TRecoveryRun::AcessoExclusivo() {
   Running(StepKey::AcessoExclusivo);
+  context_.WriteLog("Login: usuário " + context_.Credentials().User() +
+                    (context_.Credentials().Source().empty()
+                         ? std::string()
+                         : " (" + context_.Credentials().Source() + ")"));
   const std::string failure = "Não foi possível obter acesso exlusivo.";
   for (int attempt = 1;; ++attempt) {
     try {
@@ -245,7 +249,11 @@ bool TRecoveryRun::AcessoExclusivo() {
           typed = context_.Host().AskCredentials(user, error.what());
         }
         if (typed) {
-          context_.SetCredentials(*typed);
+          // A role set for this run (ISC_ROLE) still holds for the typed user.
+          context_.SetCredentials(
+              typed->Role().empty()
+                  ? TCredentials(typed->User(), typed->Password(), context_.Credentials().Role())
+                  : *typed);
           continue;
         }
         Finished(StepKey::AcessoExclusivo, StepOutcome::Failure, "Login recusado.");

@@ -30,8 +30,8 @@ std::string Lower(std::string text) {
   return text;
 }
 
-// The item codes of the names a parameter line may carry; only user_name and
-// password are sent by this layer.
+// The item codes of the names a parameter line may carry; only user_name,
+// password and sql_role_name are sent by this layer.
 struct SpbName {
   const char* name;
   std::uint8_t code;
@@ -84,7 +84,8 @@ std::string BuildServiceParams(const std::vector<std::string>& params) {
     if (known == std::end(kSpbNames)) {
       throw EIBClientError(89, kUnknownSpb);
     }
-    if (known->code != isc_spb_user_name && known->code != isc_spb_password) {
+    if (known->code != isc_spb_user_name && known->code != isc_spb_password &&
+        known->code != isc_spb_sql_role_name) {
       throw EIBClientError(88, kUnsupportedSpb);
     }
     // The value's length travels in one byte: a longer value would corrupt the

@@ -164,6 +164,8 @@ TEST_F(RecoveryRunTest, OthersAttachedEndsTheRunAsInUse) {
 
   EXPECT_THAT(host_.Transcript(),
               ElementsAre("BeginRunDisplay", "ReportStep 1 1 0 ",
+                          "WriteLog -1 Login: usuário sysdba (conta padrão do servidor de "
+                          "desenvolvimento)",
                           "ReportStep 1 2 20 Não foi possível obter acesso exlusivo.",
                           "EndRunDisplay", kInUse));
   EXPECT_EQ(run_->Verdict(), RunVerdict::InUse);

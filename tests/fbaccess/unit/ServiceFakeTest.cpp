@@ -87,7 +87,7 @@ TEST_F(ServiceFake, ClientChecksWithTheirIndexes) {
   ExpectClientError([&] { backup.Attach(); }, 96, "Protocolo SPX não suportado");
   // Parameter lines (88, 89), checked before the server is called.
   backup.SetProtocol(TCP);
-  backup.SetParams({"user_name=sysdba", "sql_role_name=ADMIN"});
+  backup.SetParams({"user_name=sysdba", "sys_user_name=ADMIN"});
   ExpectClientError([&] { backup.Attach(); }, 88, "SPB Constant não suportado");
   backup.SetParams({"user_name =sysdba"});
   ExpectClientError([&] { backup.Attach(); }, 89, "SPB Constant Desconhecida");

@@ -35,10 +35,13 @@ TEST(ServiceParams, RefusedNames) {
                     "SPB Constant Desconhecida");
   for (const char* name :
        {"sys_user_name", "sys_user_name_enc", "password_enc", "command_line", "db_name", "verbose",
-        "options", "connect_timeout", "dummy_packet_interval", "sql_role_name"}) {
+        "options", "connect_timeout", "dummy_packet_interval"}) {
     ExpectClientError([name] { BuildServiceParams({std::string(name) + "=1"}); }, 88,
                       "SPB Constant não suportado");
   }
+  // The role travels like the user name (item 60).
+  EXPECT_EQ(BuildServiceParams({"sql_role_name=RDB$ADMIN"}),
+            std::string("\x02\x02\x3c\x09RDB$ADMIN", 13));
   // A value whose length does not fit its length byte is refused, not cut.
   ExpectClientError([] { BuildServiceParams({"password=" + std::string(256, 'x')}); }, 88,
                     "SPB Constant não suportado");
