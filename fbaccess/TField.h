@@ -22,6 +22,9 @@ class TField {
   bool IsNull() const;
   // Text of the value; null gives "".
   std::string AsString() const;
+  // The same text into `out`, reusing its storage: no allocation per row
+  // once `out` has grown to the column's width.
+  void ReadText(std::string& out) const;
   TValue Value() const;
 
  private:

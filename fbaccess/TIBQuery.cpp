@@ -1,7 +1,5 @@
 #include "fbaccess/TIBQuery.h"
 
-#include <strings.h>
-
 #include <cstring>
 
 #include "fbaccess/EDatabaseError.h"
@@ -15,8 +13,24 @@ using fbdetail::RaiseClientError;
 
 namespace {
 
-bool SameName(const std::string& a, const std::string& b) {
-  return strcasecmp(a.c_str(), b.c_str()) == 0;
+// ASCII letters ignoring case, as strcasecmp compares them; called for every
+// column read by name, so the lengths are compared first.
+inline bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) {
+    return false;
+  }
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    unsigned char x = static_cast<unsigned char>(a[i]);
+    unsigned char y = static_cast<unsigned char>(b[i]);
+    if (x != y) {
+      x = (x >= 'A' && x <= 'Z') ? x + ('a' - 'A') : x;
+      y = (y >= 'A' && y <= 'Z') ? y + ('a' - 'A') : y;
+      if (x != y) {
+        return false;
+      }
+    }
+  }
+  return true;
 }
 
 bool IsBlank(const std::string& text) {
@@ -184,6 +198,16 @@ void TIBQuery::Prepare() {
     fieldDefs_.push_back(def);
     fields_.emplace_back(*this, i, def);
   }
+  firstOfName_.assign(fields_.size(), 1);
+  for (std::size_t i = 0; i < fields_.size(); ++i) {
+    for (std::size_t j = 0; j < i; ++j) {
+      if (SameName(fields_[j].Name(), fields_[i].Name())) {
+        firstOfName_[i] = 0;
+        break;
+      }
+    }
+  }
+  nextField_ = 0;
   rowSize_ = out.RowSize();
   procedureRow_ = false;
 }
@@ -223,19 +247,27 @@ void TIBQuery::DropRows() {
   chunks_.clear();
   rowCount_ = 0;
   current_ = 0;
+  currentRow_ = nullptr;
 }
 
-bool TIBQuery::FetchRow() {
-  if (!statement_->Fetch()) {
-    return false;
-  }
+const char* TIBQuery::RowAt(std::size_t index) const {
+  return reinterpret_cast<const char*>(chunks_[index / kChunkRows].get()) +
+         (index % kChunkRows) * rowSize_;
+}
+
+const char* TIBQuery::FetchRow() {
   const std::size_t slot = rowCount_ % kChunkRows;
-  if (slot == 0) {
-    chunks_.push_back(std::make_unique_for_overwrite<char[]>(kChunkRows * rowSize_));
+  if (slot == 0 && chunks_.size() == rowCount_ / kChunkRows) {
+    // Allocated before the fetch that may find the end; then it stays unused
+    // until Close.
+    chunks_.push_back(std::make_unique_for_overwrite<std::uint64_t[]>(kChunkRows * rowSize_ / 8));
   }
-  std::memcpy(chunks_.back().get() + slot * rowSize_, statement_->Fields().RowImage(), rowSize_);
+  char* image = reinterpret_cast<char*>(chunks_.back().get()) + slot * rowSize_;
+  if (!statement_->Fetch(image)) {
+    return nullptr;
+  }
   ++rowCount_;
-  return true;
+  return image;
 }
 
 void TIBQuery::Open() {
@@ -256,7 +288,8 @@ void TIBQuery::Open() {
   active_ = true;
   atEnd_ = false;
   try {
-    if (!FetchRow()) {
+    currentRow_ = FetchRow();
+    if (currentRow_ == nullptr) {
       atEnd_ = true;
     }
   } catch (...) {
@@ -281,10 +314,10 @@ void TIBQuery::Next() {
     return;
   }
   if (current_ + 1 < rowCount_) {
-    ++current_;
+    currentRow_ = RowAt(++current_);
     return;
   }
-  bool fetched = false;
+  const char* fetched = nullptr;
   try {
     fetched = FetchRow();
   } catch (...) {
@@ -294,8 +327,9 @@ void TIBQuery::Next() {
     DropRows();
     throw;
   }
-  if (fetched) {
+  if (fetched != nullptr) {
     ++current_;
+    currentRow_ = fetched;
   } else {
     atEnd_ = true;
   }
@@ -337,46 +371,69 @@ void TIBQuery::ExecQuery() {
   ExecStatement();
 }
 
-const TField& TIBQuery::FieldNamed(const std::string& name) const {
-  for (const TField& f : fields_) {
-    if (SameName(f.Name(), name)) {
-      return f;
+const TField& TIBQuery::FieldNamed(std::string_view name) const {
+  // Rows are mostly read column after column in the same order: the field
+  // after the last one found is tried first. It counts only when no earlier
+  // field has the same name, so the answer is still the first of that name.
+  if (nextField_ < fields_.size() && firstOfName_[nextField_] != 0 &&
+      SameName(fields_[nextField_].Name(), name)) {
+    const TField& f = fields_[nextField_];
+    nextField_ = nextField_ + 1 < fields_.size() ? nextField_ + 1 : 0;
+    return f;
+  }
+  for (std::size_t i = 0; i < fields_.size(); ++i) {
+    if (SameName(fields_[i].Name(), name)) {
+      nextField_ = i + 1 < fields_.size() ? i + 1 : 0;
+      return fields_[i];
     }
   }
-  throw EDatabaseError("Campo '" + name + "' não encontrado");
+  throw EDatabaseError("Campo '" + std::string(name) + "' não encontrado");
 }
 
-const char* TIBQuery::CurrentRow() const {
-  if (active_ && rowCount_ > 0) {
-    return chunks_[current_ / kChunkRows].get() + (current_ % kChunkRows) * rowSize_;
-  }
+const char* TIBQuery::ProcedureRow() const {
   if (procedureRow_) {
     return statement_->Fields().RowImage();
   }
   return nullptr;
 }
 
-bool TIBQuery::ColumnIsNull(int column) const {
-  const char* row = CurrentRow();
-  if (row == nullptr) {
-    return true;
+namespace {
+
+bool IndicatesNull(const char* row, const fbdetail::TIBXSQLDA::Slot& slot) {
+  if (!slot.Nullable) {
+    return false;
   }
-  const fbdetail::TIBXSQLVAR& var = statement_->Fields()[column];
   short ind = 0;
-  std::memcpy(&ind, row + var.IndOffset(), sizeof ind);
+  std::memcpy(&ind, row + slot.Ind, sizeof ind);
   return ind < 0;
 }
 
+}  // namespace
+
+bool TIBQuery::ColumnIsNull(int column) const {
+  const char* row = CurrentRow();
+  return row == nullptr || IndicatesNull(row, statement_->Fields().SlotOf(column));
+}
+
 std::string TIBQuery::ColumnText(int column) const {
+  std::string text;
+  ColumnTextInto(column, text);
+  return text;
+}
+
+void TIBQuery::ColumnTextInto(int column, std::string& text) const {
   const char* row = CurrentRow();
   if (row == nullptr) {
-    return std::string();
+    text.clear();
+    return;
   }
-  const fbdetail::TIBXSQLVAR& var = statement_->Fields()[column];
-  short ind = 0;
-  std::memcpy(&ind, row + var.IndOffset(), sizeof ind);
-  return fbdetail::TIBXSQLVAR::DecodeText(var.Raw(), row + var.DataOffset(), ind < 0,
-                                          statement_->Context());
+  const fbdetail::TIBXSQLDA& out = statement_->Fields();
+  const fbdetail::TIBXSQLDA::Slot& slot = out.SlotOf(column);
+  const XSQLVAR& meta = out.Area()->sqlvar[column];
+  // Only a blob is read through the statement's connection.
+  const fbdetail::StatementContext ctx =
+      (meta.sqltype & ~1) == SQL_BLOB ? statement_->Context() : fbdetail::StatementContext{};
+  fbdetail::TIBXSQLVAR::DecodeTextInto(meta, row + slot.Data, IndicatesNull(row, slot), ctx, text);
 }
 
 TValue TIBQuery::ColumnValue(int column) const {
@@ -384,11 +441,10 @@ TValue TIBQuery::ColumnValue(int column) const {
   if (row == nullptr) {
     return TValue();
   }
-  const fbdetail::TIBXSQLVAR& var = statement_->Fields()[column];
-  short ind = 0;
-  std::memcpy(&ind, row + var.IndOffset(), sizeof ind);
-  return fbdetail::TIBXSQLVAR::DecodeValue(var.Raw(), row + var.DataOffset(), ind < 0,
-                                           statement_->Context());
+  const fbdetail::TIBXSQLDA& out = statement_->Fields();
+  const fbdetail::TIBXSQLDA::Slot& slot = out.SlotOf(column);
+  return fbdetail::TIBXSQLVAR::DecodeValue(out.Area()->sqlvar[column], row + slot.Data,
+                                           IndicatesNull(row, slot), statement_->Context());
 }
 
 void TIBQuery::Release() noexcept {
@@ -426,6 +482,9 @@ bool TField::IsNull() const {
 }
 std::string TField::AsString() const {
   return query_->ColumnText(column_);
+}
+void TField::ReadText(std::string& out) const {
+  query_->ColumnTextInto(column_, out);
 }
 TValue TField::Value() const {
   return query_->ColumnValue(column_);

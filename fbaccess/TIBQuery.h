@@ -1,8 +1,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "fbaccess/IIBDependent.h"
@@ -89,7 +91,7 @@ class TIBQuery : public IIBDependent {
   int FieldCount() const { return int(fields_.size()); }
   const TField& Fields(int index) const { return fields_.at(std::size_t(index)); }
   // Ignoring case; EDatabaseError "Campo '%s' não encontrado" when unknown.
-  const TField& FieldNamed(const std::string& name) const;
+  const TField& FieldNamed(std::string_view name) const;
   const std::vector<TFieldDef>& FieldDefs() const { return fieldDefs_; }
 
   // Runs a statement that returns no rows; the transaction stays active.
@@ -107,6 +109,7 @@ class TIBQuery : public IIBDependent {
   // For TField: the column of the current row (nullptr data when no row).
   bool ColumnIsNull(int column) const;
   std::string ColumnText(int column) const;
+  void ColumnTextInto(int column, std::string& out) const;
   TValue ColumnValue(int column) const;
 
  private:
@@ -116,10 +119,13 @@ class TIBQuery : public IIBDependent {
   void EnsureConnected();
   void PassParams();
   void ExecStatement();
-  bool FetchRow();
+  // The stored row just fetched, or nullptr at the end of the cursor.
+  const char* FetchRow();
+  const char* RowAt(std::size_t index) const;
   void DropRows();
   void Release() noexcept;
-  const char* CurrentRow() const;
+  const char* CurrentRow() const { return currentRow_ != nullptr ? currentRow_ : ProcedureRow(); }
+  const char* ProcedureRow() const;
 
   TIBDatabase* database_ = nullptr;
   TIBTransaction* transaction_ = nullptr;
@@ -129,14 +135,18 @@ class TIBQuery : public IIBDependent {
   std::unique_ptr<fbdetail::TIBSQL> statement_;
   std::vector<TFieldDef> fieldDefs_;
   std::vector<TField> fields_;
+  std::vector<char> firstOfName_;      // 1: no earlier field has the same name
+  mutable std::size_t nextField_ = 0;  // where FieldNamed looks first
 
   bool active_ = false;
   bool atEnd_ = true;
   bool procedureRow_ = false;  // the output area holds a procedure's answer
-  // Fetched rows, each a copy of the output area's row image, in chunks of
-  // kChunkRows rows: growing never moves the rows already stored.
-  std::vector<std::unique_ptr<char[]>> chunks_;
+  // Fetched rows in the output area's row layout, in chunks of kChunkRows
+  // rows: growing never moves the rows already stored. The client writes each
+  // row straight into its slot.
+  std::vector<std::unique_ptr<std::uint64_t[]>> chunks_;  // 8-byte aligned rows
   std::size_t rowSize_ = 0;
   std::size_t rowCount_ = 0;
   std::size_t current_ = 0;
+  const char* currentRow_ = nullptr;  // row current_ while the query is open
 };

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 #include "fbaccess/EDatabaseError.h"
 
@@ -121,6 +122,70 @@ bool ParseDatePart(const std::string& s, std::size_t& i, TDate& d) {
   return d.Month >= 1 && d.Month <= 12 && d.Day >= 1 && d.Day <= 31;
 }
 
+constexpr int kMaxFractionDigits = 18;
+
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// Two digits of 0 <= value < 100.
+char* PutTwo(char* p, int value) {
+  std::memcpy(p, kDigitPairs + 2 * value, 2);
+  return p + 2;
+}
+
+// Digits of 0 <= value < 10^width, zero-padded to width (2 or 4), as %0*d
+// prints them.
+char* PutDigits(char* p, int value, int width) {
+  if (width == 4) {
+    p = PutTwo(p, value / 100);
+    value %= 100;
+  }
+  return PutTwo(p, value);
+}
+
+bool Fits(int value, int limit) {
+  return value >= 0 && value < limit;
+}
+
+// Rows of dates and times are written for every fetched row: the digits are
+// placed directly and printf is left for values no calendar holds.
+constexpr std::size_t kDateTextMax = 40;
+constexpr std::size_t kTimeTextMax = 56;
+
+char* WriteDate(char* p, const TDate& d) {
+  if (Fits(d.Year, 10000) && Fits(d.Month, 100) && Fits(d.Day, 100)) {
+    p = PutDigits(p, d.Year, 4);
+    *p++ = '-';
+    p = PutDigits(p, d.Month, 2);
+    *p++ = '-';
+    return PutDigits(p, d.Day, 2);
+  }
+  const int n = std::snprintf(p, kDateTextMax, "%04d-%02d-%02d", d.Year, d.Month, d.Day);
+  return p + std::min<std::size_t>(std::size_t(n), kDateTextMax - 1);
+}
+
+char* WriteTime(char* p, const TTime& t) {
+  if (Fits(t.Hour, 100) && Fits(t.Minute, 100) && Fits(t.Second, 100) && Fits(t.Fraction, 10000)) {
+    p = PutDigits(p, t.Hour, 2);
+    *p++ = ':';
+    p = PutDigits(p, t.Minute, 2);
+    *p++ = ':';
+    p = PutDigits(p, t.Second, 2);
+    if (t.Fraction != 0) {
+      *p++ = '.';
+      p = PutDigits(p, t.Fraction, 4);
+    }
+    return p;
+  }
+  const int n = t.Fraction != 0
+                    ? std::snprintf(p, kTimeTextMax, "%02d:%02d:%02d.%04d", t.Hour, t.Minute,
+                                    t.Second, t.Fraction)
+                    : std::snprintf(p, kTimeTextMax, "%02d:%02d:%02d", t.Hour, t.Minute, t.Second);
+  return p + std::min<std::size_t>(std::size_t(n), kTimeTextMax - 1);
+}
+
 }  // namespace
 
 TFieldType TValue::NaturalType() const {
@@ -153,60 +218,72 @@ TFieldType TValue::NaturalType() const {
   return TFieldType::Unknown;
 }
 
+char* TValue::WriteDateText(char* out, const TDate& d) {
+  return WriteDate(out, d);
+}
+
+char* TValue::WriteTimeText(char* out, const TTime& t) {
+  return WriteTime(out, t);
+}
+
+char* TValue::WriteDateTimeText(char* out, const TDateTime& dt) {
+  char* p = WriteDate(out, dt.Date);
+  *p++ = ' ';
+  return WriteTime(p, dt.Time);
+}
+
 std::string TValue::DateText(const TDate& d) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", d.Year, d.Month, d.Day);
-  return buf;
+  char buf[kTextChars];
+  return std::string(buf, WriteDate(buf, d));
 }
 
 std::string TValue::TimeText(const TTime& t) {
-  char buf[32];
-  if (t.Fraction != 0) {
-    std::snprintf(buf, sizeof buf, "%02d:%02d:%02d.%04d", t.Hour, t.Minute, t.Second, t.Fraction);
-  } else {
-    std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", t.Hour, t.Minute, t.Second);
-  }
-  return buf;
+  char buf[kTextChars];
+  return std::string(buf, WriteTime(buf, t));
 }
 
 std::string TValue::DateTimeText(const TDateTime& dt) {
-  return DateText(dt.Date) + ' ' + TimeText(dt.Time);
+  char buf[kTextChars];
+  return std::string(buf, WriteDateTimeText(buf, dt));
 }
 
 std::string TValue::DecimalText(std::int64_t scaled, int fractionDigits) {
-  // Whole part and fraction are printed apart so that no digit is lost to a
-  // floating conversion; trailing zeros of the fraction are dropped.
-  char buf[48];
-  std::uint64_t magnitude =
+  char buf[kTextChars];
+  return std::string(buf, WriteDecimalText(buf, scaled, fractionDigits));
+}
+
+char* TValue::WriteDecimalText(char* out, std::int64_t scaled, int fractionDigits) {
+  // The digits are printed once as an integer and the point placed among
+  // them, so that no digit is lost to a floating conversion; trailing zeros
+  // of the fraction are dropped.
+  const std::uint64_t magnitude =
       scaled < 0 ? std::uint64_t(0) - std::uint64_t(scaled) : std::uint64_t(scaled);
-  std::uint64_t divisor = 1;
-  for (int k = 0; k < fractionDigits; ++k) {
-    divisor *= 10;
-  }
-  std::uint64_t whole = magnitude / divisor;
-  std::uint64_t fraction = magnitude % divisor;
-  char* p = buf;
+  const int places = std::clamp(fractionDigits, 0, kMaxFractionDigits);
+  char digits[24];
+  const char* const end = std::to_chars(digits, digits + sizeof digits, magnitude).ptr;
+  const int count = int(end - digits);
+  const int wholeCount = count - places;
+
+  char* p = out;
   if (scaled < 0) {
     *p++ = '-';
   }
-  p = std::to_chars(p, buf + sizeof buf, whole).ptr;
-  if (fraction != 0) {
-    int digits = fractionDigits;
-    while (fraction % 10 == 0) {
-      fraction /= 10;
-      --digits;
-    }
-    *p++ = '.';
-    char frac[24];
-    char* fe = std::to_chars(frac, frac + sizeof frac, fraction).ptr;
-    for (int pad = digits - int(fe - frac); pad > 0; --pad) {
-      *p++ = '0';
-    }
-    for (char* f = frac; f < fe; ++f) {
-      *p++ = *f;
-    }
+  if (wholeCount <= 0) {
+    *p++ = '0';
+  } else {
+    p = std::copy(digits, digits + wholeCount, p);
   }
-  return std::string(buf, p);
+  const char* fraction = digits + std::max(wholeCount, 0);
+  const char* fractionEnd = end;
+  while (fractionEnd > fraction && fractionEnd[-1] == '0') {
+    --fractionEnd;
+  }
+  if (fractionEnd > fraction) {
+    *p++ = '.';
+    p = std::fill_n(p, std::max(-wholeCount, 0), '0');
+    p = std::copy(fraction, fractionEnd, p);
+  }
+  return p;
 }
 
 std::string TValue::DoubleText(double value) {

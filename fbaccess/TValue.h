@@ -103,8 +103,16 @@ class TValue {
   static std::string DateText(const TDate& d);
   static std::string TimeText(const TTime& t);
   static std::string DateTimeText(const TDateTime& dt);
+  // scaled / 10^fractionDigits (0 to 18 places), without trailing zeros.
   static std::string DecimalText(std::int64_t scaled, int fractionDigits);
   static std::string DoubleText(double value);
+  // The same text forms written into a buffer of at least kTextChars bytes;
+  // each returns the end of the text. For columns read on every row.
+  static constexpr std::size_t kTextChars = 128;
+  static char* WriteDateText(char* out, const TDate& d);
+  static char* WriteTimeText(char* out, const TTime& t);
+  static char* WriteDateTimeText(char* out, const TDateTime& dt);
+  static char* WriteDecimalText(char* out, std::int64_t scaled, int fractionDigits);
   // Reads "yyyy-mm-dd", "hh:nn[:ss[.f]]" or both with a blank (or "T")
   // between. Returns false for anything else.
   static bool ParseDateTime(const std::string& text, TDateTime& out);

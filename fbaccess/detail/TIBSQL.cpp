@@ -98,6 +98,7 @@ void TIBSQL::Execute() {
 }
 
 bool TIBSQL::TryExecProcedure() {
+  fields_.PointAt(nullptr);
   ISC_STATUS* sv = StatusVector();
   const ISC_STATUS st = Api().isc_dsql_execute2(
       sv, transaction_->Handle(), &handle_, static_cast<unsigned short>(database_->SQLDialect()),
@@ -109,6 +110,7 @@ bool TIBSQL::TryExecProcedure() {
 }
 
 void TIBSQL::ExecProcedure() {
+  fields_.PointAt(nullptr);
   database_->CheckStatus(
       Api().isc_dsql_execute2(StatusVector(), transaction_->Handle(), &handle_,
                               static_cast<unsigned short>(database_->SQLDialect()),
@@ -122,6 +124,7 @@ void TIBSQL::OpenCursor() {
                                                static_cast<unsigned short>(database_->SQLDialect()),
                                                params_.AsXSQLDA(), nullptr));
   cursorOpen_ = true;
+  cursorApi_ = &api;
   if (api.isc_dsql_set_cursor_name(sv, &handle_, cursorName_.c_str(), 0) > 0) {
     // The text is taken before the clean-up call, which may overwrite what
     // the status vector points to.
@@ -134,12 +137,13 @@ void TIBSQL::OpenCursor() {
   fetched_ = 0;
 }
 
-bool TIBSQL::Fetch() {
+bool TIBSQL::Fetch(char* image) {
   if (!cursorOpen_ || eof_) {
     return false;
   }
+  fields_.PointAt(image);
   ISC_STATUS* sv = StatusVector();
-  const ISC_STATUS st = Api().isc_dsql_fetch(
+  const ISC_STATUS st = cursorApi_->isc_dsql_fetch(
       sv, &handle_, static_cast<unsigned short>(database_->SQLDialect()), fields_.AsXSQLDA());
   if (st == kFetchEnd || (st > 0 && StatusHasCode(sv, kReqSync))) {
     eof_ = true;

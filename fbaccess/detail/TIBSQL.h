@@ -15,6 +15,8 @@ class TIBTransaction;
 
 namespace fbdetail {
 
+struct ClientApi;
+
 // Statement types answered by isc_dsql_sql_info.
 enum : int {
   kStmtSelect = 1,
@@ -60,9 +62,11 @@ class TIBSQL {
   void ExecProcedure();
   // Executes a select and names its cursor; the cursor is then open.
   void OpenCursor();
-  // Fetches the next row into the output area. False at the end of the
-  // cursor (100, or 335544572). Any other failure closes the cursor and raises.
-  bool Fetch();
+  // Fetches the next row into the output area's own row image, or into
+  // `image` (RowSize() bytes, 8-byte aligned, laid out as the own image). False
+  // at the end of the cursor (100, or 335544572). Any other failure closes the
+  // cursor and raises.
+  bool Fetch(char* image = nullptr);
   bool CursorOpen() const { return cursorOpen_; }
   bool Eof() const { return eof_; }
   long FetchedRows() const { return fetched_; }
@@ -83,6 +87,7 @@ class TIBSQL {
   std::string cursorName_;
   TIBXSQLDA params_;
   TIBXSQLDA fields_;
+  const ClientApi* cursorApi_ = nullptr;  // the binding, looked up once per cursor
   bool cursorOpen_ = false;
   bool eof_ = false;
   bool bof_ = false;

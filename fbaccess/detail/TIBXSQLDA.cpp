@@ -35,6 +35,7 @@ void TIBXSQLDA::SetCount(int count) {
 std::size_t TIBXSQLDA::LayOutRow() {
   XSQLDA* area = Area();
   std::size_t size = 0;
+  slots_.assign(std::size_t(count_), Slot{});
   for (int i = 0; i < count_; ++i) {
     XSQLVAR& v = area->sqlvar[i];
     std::size_t bytes = std::size_t(v.sqllen);
@@ -44,17 +45,23 @@ std::size_t TIBXSQLDA::LayOutRow() {
     const std::size_t ind = size;
     const std::size_t data = Align(ind + sizeof(short), 8);
     vars_[i].SetOffsets(data, ind);
+    slots_[std::size_t(i)] = Slot{ind, data, (v.sqltype & 1) != 0};
     size = data + Align(bytes, 8);
   }
   rowSize_ = Align(size == 0 ? 8 : size, 8);
   row_.assign(rowSize_ / 8, 0);
-  char* base = reinterpret_cast<char*>(row_.data());
-  for (int i = 0; i < count_; ++i) {
-    XSQLVAR& v = area->sqlvar[i];
-    v.sqldata = base + vars_[i].DataOffset();
-    v.sqlind = reinterpret_cast<short*>(base + vars_[i].IndOffset());
-  }
+  PointAt(nullptr);
   return rowSize_;
+}
+
+void TIBXSQLDA::PointAt(char* image) {
+  char* base = image != nullptr ? image : reinterpret_cast<char*>(row_.data());
+  XSQLVAR* v = Area()->sqlvar;
+  for (const Slot& slot : slots_) {
+    v->sqldata = base + slot.Data;
+    v->sqlind = reinterpret_cast<short*>(base + slot.Ind);
+    ++v;
+  }
 }
 
 }  // namespace fbdetail

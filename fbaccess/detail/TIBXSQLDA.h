@@ -16,6 +16,15 @@ namespace fbdetail {
 
 class TIBXSQLDA {
  public:
+  // Where one column's null indicator and data lie in a row image.
+  struct Slot {
+    std::size_t Ind = 0;
+    std::size_t Data = 0;
+    // The client writes the indicator only for columns that can be null:
+    // the indicator of any other column is never read.
+    bool Nullable = true;
+  };
+
   TIBXSQLDA();
   TIBXSQLDA(const TIBXSQLDA&) = delete;
   TIBXSQLDA& operator=(const TIBXSQLDA&) = delete;
@@ -34,10 +43,16 @@ class TIBXSQLDA {
   const TIBXSQLVAR& operator[](int i) const { return vars_[i]; }
 
   // Output areas: places every column's data and null indicator in one row
-  // image, so that a fetched row is copied with one memcpy. Returns the size
+  // image of the area's own and points the entries at it. Returns the size
   // of the image (a multiple of 8).
   std::size_t LayOutRow();
   const char* RowImage() const { return reinterpret_cast<const char*>(row_.data()); }
+  // Column i's place in a row image (after LayOutRow).
+  const Slot& SlotOf(int i) const { return slots_[std::size_t(i)]; }
+  // Points the entries at another image of RowSize() bytes (8-byte aligned)
+  // with the same layout, or at the own image for nullptr: the client then
+  // writes the next row straight there.
+  void PointAt(char* image);
   std::size_t RowSize() const { return rowSize_; }
 
  private:
@@ -45,6 +60,7 @@ class TIBXSQLDA {
   std::deque<TIBXSQLVAR> vars_;  // stable addresses; entries are only added
   int count_ = 0;
   std::vector<std::uint64_t> row_;
+  std::vector<Slot> slots_;  // contiguous copy of the offsets, read per row
   std::size_t rowSize_ = 0;
 };
 

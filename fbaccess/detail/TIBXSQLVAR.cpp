@@ -2,9 +2,11 @@
 
 #include <strings.h>
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <ctime>
+#include <string_view>
 
 #include "fbaccess/EDatabaseError.h"
 #include "fbaccess/detail/BlobIO.h"
@@ -56,19 +58,47 @@ std::int64_t RawInteger(const XSQLVAR& meta, const char* data) {
   }
 }
 
+// The server counts days from 1858-11-17 in the proleptic Gregorian calendar
+// and times of day in ten-thousandths of a second. Dates and times are
+// decoded for every fetched row, so values of the years 1 to 9999 and of one
+// day are worked out here; anything else goes to the client's own decoding.
+constexpr ISC_DATE kFirstDay = -678575;  // 0001-01-01
+constexpr ISC_DATE kLastDay = 2973483;   // 9999-12-31
+constexpr ISC_TIME kDayTicks = 24 * 3600 * 10000;
+
 TDate DecodeDate(ISC_DATE d) {
+  if (d >= kFirstDay && d <= kLastDay) {
+    // Days from 0000-03-01, then 400-year eras, years starting in March.
+    const std::uint32_t z = std::uint32_t(d + 678881);
+    const std::uint32_t era = z / 146097;
+    const std::uint32_t doe = z - era * 146097;
+    const std::uint32_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const std::uint32_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const std::uint32_t mp = (5 * doy + 2) / 153;
+    const int day = int(doy - (153 * mp + 2) / 5 + 1);
+    const int month = int(mp < 10 ? mp + 3 : mp - 9);
+    return TDate{int(yoe + era * 400) + (month <= 2 ? 1 : 0), month, day};
+  }
   std::tm t{};
   Api().isc_decode_sql_date(&d, &t);
   return TDate{t.tm_year + 1900, t.tm_mon + 1, t.tm_mday};
 }
 
 TTime DecodeTime(ISC_TIME v) {
+  if (v < kDayTicks) {
+    const ISC_TIME seconds = v / 10000;
+    return TTime{int(seconds / 3600), int(seconds / 60 % 60), int(seconds % 60), int(v % 10000)};
+  }
   std::tm t{};
   Api().isc_decode_sql_time(&v, &t);
   return TTime{t.tm_hour, t.tm_min, t.tm_sec, int(v % 10000)};
 }
 
 TDateTime DecodeTimestamp(const ISC_TIMESTAMP& ts) {
+  if (ts.timestamp_date >= kFirstDay && ts.timestamp_date <= kLastDay &&
+      ts.timestamp_time < kDayTicks) {
+    return TDateTime{DecodeDate(ts.timestamp_date), DecodeTime(ts.timestamp_time)};
+  }
   std::tm t{};
   Api().isc_decode_timestamp(&ts, &t);
   return TDateTime{TDate{t.tm_year + 1900, t.tm_mon + 1, t.tm_mday},
@@ -86,7 +116,7 @@ std::tm ToTm(const TDateTime& dt) {
   return t;
 }
 
-std::string TextOf(const XSQLVAR& meta, const char* data) {
+std::string_view TextView(const XSQLVAR& meta, const char* data) {
   const char* p = data;
   std::size_t len = std::size_t(meta.sqllen);
   if ((meta.sqltype & ~1) == SQL_VARYING) {
@@ -98,7 +128,14 @@ std::string TextOf(const XSQLVAR& meta, const char* data) {
   if (nul != nullptr) {
     len = std::size_t(static_cast<const char*>(nul) - p);
   }
-  return std::string(p, len);
+  return std::string_view(p, len);
+}
+
+// Replaces the text of `out`; its storage is kept once large enough, so
+// texts of a column read row after row are not allocated again.
+void SetText(std::string& out, const char* text, std::size_t size) {
+  out.resize(size);
+  std::memcpy(out.data(), text, size);
 }
 
 [[noreturn]] void OutOfRange(const TValue& value) {
@@ -393,7 +430,7 @@ TValue TIBXSQLVAR::DecodeValue(const XSQLVAR& meta, const char* data, bool isNul
   switch (meta.sqltype & ~1) {
     case SQL_TEXT:
     case SQL_VARYING:
-      return TValue(TextOf(meta, data));
+      return TValue(std::string(TextView(meta, data)));
     case SQL_SHORT:
     case SQL_LONG:
     case SQL_INT64: {
@@ -443,29 +480,55 @@ TValue TIBXSQLVAR::DecodeValue(const XSQLVAR& meta, const char* data, bool isNul
 
 std::string TIBXSQLVAR::DecodeText(const XSQLVAR& meta, const char* data, bool isNull,
                                    const StatementContext& ctx) {
+  std::string text;
+  DecodeTextInto(meta, data, isNull, ctx, text);
+  return text;
+}
+
+void TIBXSQLVAR::DecodeTextInto(const XSQLVAR& meta, const char* data, bool isNull,
+                                const StatementContext& ctx, std::string& out) {
   if (isNull) {
-    return std::string();
+    out.clear();
+    return;
   }
+  char buf[TValue::kTextChars];
+  char* end = nullptr;
   switch (meta.sqltype & ~1) {
     case SQL_TEXT:
-    case SQL_VARYING:
-      return TextOf(meta, data);
+    case SQL_VARYING: {
+      const std::string_view text = TextView(meta, data);
+      SetText(out, text.data(), text.size());
+      return;
+    }
     case SQL_SHORT:
     case SQL_LONG:
     case SQL_INT64:
       if (meta.sqlscale == 0) {
-        return std::to_string(RawInteger(meta, data));
-      }
-      if (meta.sqlscale >= -4 && meta.sqlscale < 0) {
-        return TValue::DecimalText(RawInteger(meta, data), -meta.sqlscale);
+        end = std::to_chars(buf, buf + sizeof buf, RawInteger(meta, data)).ptr;
+      } else if (meta.sqlscale >= -4 && meta.sqlscale < 0) {
+        end = TValue::WriteDecimalText(buf, RawInteger(meta, data), -meta.sqlscale);
       }
       break;
+    case SQL_TYPE_DATE:
+      end = TValue::WriteDateText(buf, DecodeDate(Load<ISC_DATE>(data)));
+      break;
+    case SQL_TYPE_TIME:
+      end = TValue::WriteTimeText(buf, DecodeTime(Load<ISC_TIME>(data)));
+      break;
+    case SQL_TIMESTAMP:
+      end = TValue::WriteDateTimeText(buf, DecodeTimestamp(Load<ISC_TIMESTAMP>(data)));
+      break;
     case SQL_BLOB:
-      return ReadBlob(ctx, Load<ISC_QUAD>(data));
+      out = ReadBlob(ctx, Load<ISC_QUAD>(data));
+      return;
     default:
       break;
   }
-  return DecodeValue(meta, data, false, ctx).AsString();
+  if (end != nullptr) {
+    SetText(out, buf, std::size_t(end - buf));
+  } else {
+    out = DecodeValue(meta, data, false, ctx).AsString();
+  }
 }
 
 }  // namespace fbdetail

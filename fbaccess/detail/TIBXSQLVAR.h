@@ -72,6 +72,9 @@ class TIBXSQLVAR {
                             const StatementContext& ctx);
   static std::string DecodeText(const XSQLVAR& meta, const char* data, bool isNull,
                                 const StatementContext& ctx);
+  // The same text into `out`, reusing its storage.
+  static void DecodeTextInto(const XSQLVAR& meta, const char* data, bool isNull,
+                             const StatementContext& ctx, std::string& out);
 
  private:
   void WriteValue(const TValue& value, TFieldType type, const StatementContext& ctx);
