@@ -14,14 +14,21 @@ constexpr std::string_view kRecordsWritten = " records written";
 constexpr std::string_view kError = "ERROR:";
 constexpr std::string_view kPointerPage = " is of wrong type (expected pointer";
 
-// The line without the "gbak:" the service puts in front of each one.
-std::string_view Body(std::string_view line) {
+// The line without the "gbak:" the service puts in front of each output
+// line; `error` tells whether it reports the failure: "gbak: ERROR:" lines
+// of the output, and lines without "gbak:" (the error the service raised,
+// as the access layer throws it, appended by the caller).
+std::string_view Body(std::string_view line, bool& error) {
   constexpr std::string_view prefix = "gbak:";
-  if (line.starts_with(prefix)) {
+  error = !line.starts_with(prefix);
+  if (!error) {
     line.remove_prefix(prefix.size());
   }
   while (!line.empty() && static_cast<unsigned char>(line.front()) <= ' ') {
     line.remove_prefix(1);
+  }
+  if (line.starts_with(kError)) {
+    error = true;
   }
   return line;
 }
@@ -57,8 +64,12 @@ TBackupRetry::TStop TBackupRetry::FindStop(const std::vector<std::string>& lines
   TStop stop;
   std::string table;  // the table of the last data line, while only progress followed
   for (const std::string& line : lines) {
-    const std::string_view body = Body(line);
-    if (body.starts_with(kError)) {
+    bool error = false;
+    const std::string_view body = Body(line, error);
+    if (body.empty()) {
+      continue;
+    }
+    if (error) {
       if (stop.Table.empty() && stop.PointerPage == 0) {
         stop.Table = table;
       }

@@ -29,7 +29,9 @@ class TBackupRetry {
 
   explicit TBackupRetry(std::size_t maxSkipped = 8) : maxSkipped_(maxSkipped) {}
 
-  // Reads the output lines of a failed backup.
+  // Reads the output lines of a failed backup, followed by the lines of the
+  // error the service raised, if any (the access layer throws the server's
+  // failure instead of giving it as "gbak: ERROR:" lines).
   static TStop FindStop(const std::vector<std::string>& lines);
 
   // The user table whose pointer page is `page` ("" when none), read from

@@ -1,5 +1,6 @@
 #include "engine/TTableRescue.h"
 
+#include <algorithm>
 #include <exception>
 #include <limits>
 #include <memory>
@@ -83,6 +84,19 @@ class TTableRescue::TRun {
   };
 
   bool Keyed() const { return !keyPositions_.empty(); }
+  bool InUnreadRange(const std::vector<TValue>& values) const {
+    if (allUnread_) {
+      return true;
+    }
+    const TValue& key = values[rangeKey_];
+    if (key.IsNull()) {
+      return false;
+    }
+    const long long value = key.AsInt64();
+    return std::any_of(unread_.begin(), unread_.end(), [value](const auto& range) {
+      return range.first <= value && value <= range.second;
+    });
+  }
   std::string Identity(const std::vector<TValue>& values) const {
     return Keyed() ? TTableLayout::KeyOf(values, keyPositions_) : RowText(values);
   }
@@ -110,6 +124,12 @@ class TTableRescue::TRun {
   std::unordered_map<std::string, long long> rows_;  // tables matched as whole rows
   std::vector<TDeferred> deferred_;
   std::vector<std::string> failedKeys_;
+  // Key ranges the damaged database could not give; older rows are taken
+  // only there (elsewhere a row it lacks was deleted since). Everything is
+  // unread when the table could not be read by key.
+  std::vector<std::pair<long long, long long>> unread_;
+  bool allUnread_ = true;
+  std::size_t rangeKey_ = 0;  // position of the integer key read by ranges
   TCounts counts_;
   std::string firstReadError_;
 };
@@ -266,12 +286,15 @@ void TTableRescue::TRun::ReadByKeyRanges(std::size_t keyPosition, TFieldType key
         from = last + 1;
       }
       if (++failures > kMaxFailedReads) {
-        counts_.LostKnown = false;  // the rest of this range stays unread
+        counts_.LostKnown = false;  // the rest stays unread
+        unread_.emplace_back(from, to);
+        unread_.insert(unread_.end(), ranges.begin(), ranges.end());
         ranges.clear();
         break;
       }
       if (from == to) {
         failedKeys_.push_back(IntegerKey(from));  // the lookup found a row it cannot read
+        unread_.emplace_back(from, to);
         break;
       }
       const long long middle =
@@ -318,6 +341,8 @@ void TTableRescue::TRun::ReadDamaged() {
         type == TFieldType::LargeInt) {
       try {
         ReadByKeyRanges(keyPositions_.front(), type);
+        allUnread_ = false;
+        rangeKey_ = keyPositions_.front();
         return;
       } catch (const ERunAborted&) {
         throw;
@@ -347,7 +372,9 @@ void TTableRescue::TRun::FillFromOlder() {
   std::vector<TValue> values;
   while (!select.AtEnd()) {
     TTableLayout::ReadRow(select, values);
-    if (Keyed()) {
+    if (!InUnreadRange(values)) {
+      // read from the damaged database: not there any more
+    } else if (Keyed()) {
       if (keys_.Insert(Identity(values))) {
         missing.push_back(values);
       }

@@ -10,7 +10,9 @@
 
 // Rebuilds the rows of one table in the restored database from the two
 // sources left: first every row the damaged database still gives, then the
-// rows still missing that the older backup has. Meant for tables whose rows
+// rows still missing that the older backup has, taken only for keys the
+// damaged database could not answer for (a row it lacks where it could be
+// read was deleted since the backup). Meant for tables whose rows
 // the backup had to skip (they were restored empty).
 //
 // The damaged database is read in primary-key order, in ranges; a range that
@@ -46,7 +48,7 @@ class TTableRescue {
   static std::string LogLine(const std::string& table, const TCounts& counts);
 
   // Failed reads allowed per table before the narrowing gives up.
-  static constexpr int kMaxFailedReads = 4096;
+  static constexpr int kMaxFailedReads = 65536;
   // Rows read per statement from the damaged database.
   static constexpr int kBatchRows = 10000;
 

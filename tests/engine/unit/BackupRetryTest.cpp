@@ -74,6 +74,19 @@ TEST(BackupRetry, FindsTheTableOrThePointerPageWhereTheBackupStopped) {
   EXPECT_EQ(stop.Table, "");
   EXPECT_EQ(stop.PointerPage, 0u);
   EXPECT_EQ(TBackupRetry::FindStop({}).Table, "");
+
+  // As the access layer gives it: the output, then the raised error's lines.
+  stop = TBackupRetry::FindStop(
+      {"gbak:database /tmp/E.FDB has a page size of 4096 bytes. ",
+       "database file appears corrupt (/tmp/E.FDB)", "wrong page type",
+       "page 234 is of wrong type (expected pointer, found purposely undefined)",
+       "gds_$compile_request failed", "Exiting before completion due to errors"});
+  EXPECT_EQ(stop.PointerPage, 234u);
+  stop =
+      TBackupRetry::FindStop({"gbak:    writing data for table T ", "gbak:10000 records written ",
+                              "I/O error during \"read\" operation for file \"/tmp/E.FDB\"",
+                              "File size is less than expected"});
+  EXPECT_EQ(stop.Table, "T");
 }
 
 TEST(BackupRetry, PatternEscapesWhatSimilarToReadsAndSkipIsBounded) {
