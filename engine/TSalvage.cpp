@@ -1,7 +1,9 @@
 #include "engine/TSalvage.h"
 
+#include <algorithm>
 #include <exception>
 #include <filesystem>
+#include <set>
 #include <system_error>
 
 #include "engine/DerivedNames.h"
@@ -9,18 +11,7 @@
 #include "engine/SqlName.h"
 #include "engine/TAttachment.h"
 #include "engine/TOrphanLog.h"
-
-namespace {
-
-// The parameter marker name of the column at `index`: the column's own name,
-// or for a name a marker cannot carry "_" and the position, which no plain
-// column name can equal (those begin with a letter), so no two markers of one
-// statement share a name and no column gets another column's value.
-std::string MarkerName(const std::string& column, std::size_t index) {
-  return ParamNameFor(column, "_" + std::to_string(index + 1));
-}
-
-}  // namespace
+#include "engine/TTableLayout.h"
 
 TSalvage::TSalvage(TRecoveryContext& context, TConnection& target, TConnection& source,
                    RestoreFunction restore)
@@ -34,17 +25,7 @@ std::string TSalvage::TemporaryPath(const std::string& databasePath) {
 
 std::vector<std::string> TSalvage::InsertLines(const std::string& table,
                                                const std::vector<std::string>& columns) {
-  std::vector<std::string> lines;
-  lines.push_back(" insert into " + SqlName(table) + "(");
-  for (std::size_t i = 0; i < columns.size(); ++i) {
-    lines.push_back(SqlName(columns[i]) + (i + 1 < columns.size() ? ", " : ""));
-  }
-  lines.push_back(") values (");
-  for (std::size_t i = 0; i < columns.size(); ++i) {
-    lines.push_back(":" + MarkerName(columns[i], i) + (i + 1 < columns.size() ? ", " : ""));
-  }
-  lines.push_back(");");
-  return lines;
+  return TTableLayout::InsertLines(table, columns);
 }
 
 void TSalvage::WriteSummary(const std::vector<std::unique_ptr<TInconsistency>>& list) {
@@ -93,6 +74,64 @@ bool TSalvage::RestoreOlderBackup(const std::string& temporaryPath) {
   }
 }
 
+void TSalvage::AddMissingAncestors(const TTableLayout& layout, const std::vector<TFieldType>& types,
+                                   std::vector<std::vector<TValue>>& rows) {
+  // A row of a table that refers to itself needs its parent row too: when the
+  // target lacks it, it comes from the older backup as well, and so on up.
+  for (const TTableLayout::TSelfReference& reference : layout.SelfReferences()) {
+    std::vector<std::size_t> columns;
+    std::vector<std::size_t> referenced;
+    std::string condition;
+    for (std::size_t i = 0; i < reference.Columns.size(); ++i) {
+      columns.push_back(layout.IndexOf(reference.Columns[i]));
+      referenced.push_back(layout.IndexOf(reference.Referenced[i]));
+      condition += (i == 0 ? " where " : " and ") + SqlName(reference.Referenced[i]) + " = :P" +
+                   std::to_string(i + 1);
+    }
+    if (std::find(columns.begin(), columns.end(), layout.Columns().size()) != columns.end() ||
+        std::find(referenced.begin(), referenced.end(), layout.Columns().size()) !=
+            referenced.end()) {
+      continue;  // a key column the copy cannot carry
+    }
+    std::set<std::string> held;
+    for (const auto& row : rows) {
+      held.insert(TTableLayout::KeyOf(row, referenced));
+    }
+    TIBQuery inTarget;
+    inTarget.SetDatabase(&target_.Database());
+    inTarget.SQL().SetText("select count(*) from " + SqlName(layout.Table()) + condition);
+    TIBQuery inSource;
+    inSource.SetDatabase(&source_.Database());
+    inSource.SQL().SetText("select " + layout.SelectList() + " from " + SqlName(layout.Table()) +
+                           condition);
+    for (std::size_t next = 0; next < rows.size(); ++next) {
+      const std::vector<TValue> row = rows[next];
+      const std::string parent = TTableLayout::KeyOf(row, columns);
+      if (parent.empty() || !held.insert(parent).second) {
+        continue;
+      }
+      for (TIBQuery* query : {&inTarget, &inSource}) {
+        for (std::size_t i = 0; i < columns.size(); ++i) {
+          query->ParamNamed("P" + std::to_string(i + 1)).SetDataType(types[columns[i]]);
+          query->ParamNamed("P" + std::to_string(i + 1)).SetValue(row[columns[i]]);
+        }
+      }
+      inTarget.Open();
+      const bool present = !inTarget.AtEnd() && inTarget.Fields(0).AsString() != "0";
+      inTarget.Close();
+      if (present) {
+        continue;
+      }
+      inSource.Open();
+      if (!inSource.AtEnd()) {
+        rows.emplace_back();
+        TTableLayout::ReadRow(inSource, rows.back());
+      }
+      inSource.Close();
+    }
+  }
+}
+
 void TSalvage::CopyRows(std::vector<std::unique_ptr<TInconsistency>>& list,
                         const std::string& temporaryPath) {
   // The target still names the level-1 restored database, as the orphan
@@ -102,31 +141,45 @@ void TSalvage::CopyRows(std::vector<std::unique_ptr<TInconsistency>>& list,
   TIBQuery& select = source_.Query();
   TIBQuery& insert = target_.Query();
   for (const auto& record : list) {
+    // Stored columns only: a COMPUTED BY column refuses any value.
+    const TTableLayout layout = TTableLayout::Read(target_, record->TableName);
+    std::vector<std::vector<TValue>> rows;
+    std::vector<TFieldType> types;
     for (std::size_t j = 0; j < record->MissingKeys.size(); ++j) {
       select.Close();
-      select.SQL().SetText(" select   * from " + SqlName(record->TableName) + " " +
+      select.SQL().SetText(" select   " + layout.SelectList() + " from " +
+                           SqlName(record->TableName) + " " +
                            record->WhereClause(static_cast<int>(j)));
       select.Open();
       if (!select.AtEnd()) {
-        std::vector<std::string> columns;
-        for (int i = 0; i < select.FieldCount(); ++i) {
-          columns.push_back(select.Fields(i).Name());
+        if (types.empty()) {
+          types = TTableLayout::FieldTypes(select);
         }
-        insert.Close();
-        insert.SQL().Assign(InsertLines(record->TableName, columns));
-        insert.Prepare();
-        for (int i = 0; i < select.FieldCount(); ++i) {
-          const TField& field = select.Fields(i);
-          TParam& param = insert.ParamNamed(MarkerName(field.Name(), static_cast<std::size_t>(i)));
-          // The column's own type, so that a NULL is sent as that type too.
-          param.SetDataType(field.DataType());
-          param.SetValue(field.IsNull() ? TValue() : field.Value());
-        }
-        insert.ExecQuery();
-        target_.Transaction().Commit();
-        record->DataFound = true;
+        rows.emplace_back();
+        TTableLayout::ReadRow(select, rows.back());
       }
       select.Close();
+    }
+    if (rows.empty()) {
+      continue;
+    }
+    AddMissingAncestors(layout, types, rows);
+    if (!layout.ArrayColumns().empty()) {
+      std::string names;
+      for (const std::string& column : layout.ArrayColumns()) {
+        names += (names.empty() ? "" : ", ") + column;
+      }
+      context_.WriteLog("Colunas matriz de " + record->TableName + " não copiadas: " + names);
+    }
+    insert.Close();
+    insert.SQL().Assign(layout.InsertLines());
+    insert.Prepare();
+    // A table that refers to itself gets its parent rows first.
+    for (const std::size_t row : TTableLayout::ParentsFirst(rows.size(), layout.LinksOf(rows))) {
+      TTableLayout::BindRow(insert, layout.Columns(), types, rows[row]);
+      insert.ExecQuery();
+      target_.Transaction().Commit();
+      record->DataFound = true;
     }
   }
   sourceAttachment.Detach();

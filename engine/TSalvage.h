@@ -8,6 +8,7 @@
 #include "engine/TConnection.h"
 #include "engine/TInconsistency.h"
 #include "engine/TRecoveryContext.h"
+#include "engine/TTableLayout.h"
 
 // Step 8: restores an older backup into a temporary database next to the
 // database under repair and copies every missing parent row it finds there
@@ -44,6 +45,8 @@ class TSalvage {
   bool BackupExists() const;
   // The restore loop: true once a backup was restored into `temporaryPath`.
   bool RestoreOlderBackup(const std::string& temporaryPath);
+  void AddMissingAncestors(const TTableLayout& layout, const std::vector<TFieldType>& types,
+                           std::vector<std::vector<TValue>>& rows);
   void CopyRows(std::vector<std::unique_ptr<TInconsistency>>& list,
                 const std::string& temporaryPath);
 

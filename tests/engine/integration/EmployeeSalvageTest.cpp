@@ -1,0 +1,157 @@
+// The salvage on Firebird's own example database (Debian's
+// firebird3.0-examples): domains, COMPUTED BY columns, array columns,
+// triggers, check constraints and a table that refers to itself. Data pages
+// of EMPLOYEE, DEPARTMENT and JOB are zeroed; the damaged database is mended,
+// backed up and restored as level 1 does, and level 2's orphan search and
+// salvage bring every referenced parent row back from the older backup.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "engine/TOrphanSearch.h"
+#include "engine/TRecoveryContext.h"
+#include "engine/TSalvage.h"
+#include "support/FileDamage.h"
+#include "support/FixtureDatabase.h"
+#include "support/PageDamage.h"
+#include "support/ScriptedHost.h"
+#include "support/ServerTools.h"
+#include "support/TestFolder.h"
+#include "support/ToolRunner.h"
+
+using testsupport::FileDamage;
+using testsupport::FixtureDatabase;
+using testsupport::PageDamage;
+using testsupport::ServerTools;
+using testsupport::TestFolder;
+using testsupport::ToolRunner;
+
+namespace {
+
+const char* const kExample = "/usr/share/doc/firebird3.0-common-doc/examples/employee.sql.gz";
+
+// The example's script without its own CREATE DATABASE.
+std::string ExampleScript() {
+  const auto result = ToolRunner::Run({"zcat", kExample});
+  if (!result.Ok()) {
+    return std::string();
+  }
+  const std::string marker = "create database 'employee.fdb';";
+  const std::size_t at = result.out.find(marker);
+  return at == std::string::npos ? std::string() : result.out.substr(at + marker.size());
+}
+
+// Every row of the table as one text, computed columns included, in key order.
+std::vector<std::string> Rows(const FixtureDatabase& db, const std::string& table,
+                              const std::string& columns, const std::string& key) {
+  return db.Column("select " + columns + " from " + table + " order by " + key);
+}
+
+const char* const kEmployee =
+    "EMP_NO || '|' || FIRST_NAME || '|' || LAST_NAME || '|' || coalesce(PHONE_EXT, '-') || '|' "
+    "|| HIRE_DATE || '|' || DEPT_NO || '|' || JOB_CODE || '|' || JOB_GRADE || '|' || "
+    "JOB_COUNTRY || '|' || SALARY || '|' || FULL_NAME";
+const char* const kDepartment =
+    "DEPT_NO || '|' || DEPARTMENT || '|' || coalesce(HEAD_DEPT, '-') || '|' || "
+    "coalesce(MNGR_NO, -1) || '|' || coalesce(BUDGET, -1) || '|' || coalesce(LOCATION, '-') || "
+    "'|' || coalesce(PHONE_NO, '-')";
+const char* const kJob =
+    "JOB_CODE || '|' || JOB_GRADE || '|' || JOB_COUNTRY || '|' || JOB_TITLE || '|' || MIN_SALARY "
+    "|| '|' || MAX_SALARY || '|' || coalesce(char_length(JOB_REQUIREMENT), -1) || '|' || "
+    "coalesce(hash(JOB_REQUIREMENT), -1) || '|' || iif(LANGUAGE_REQ is null, 'null', 'set')";
+
+// Disabled until the salvage also brings back parents in other tables that a
+// salvaged row refers to (DEPARTMENT.MNGR_NO -> a lost EMPLOYEE no child names):
+// it now stops at "violation of FOREIGN KEY constraint \"INTEG_31\"". The
+// computed column and the self-reference already pass.
+TEST(EmployeeSalvage, DISABLED_ReferencedParentsBackWithComputedAndArrayColumnsIntact) {
+  if (!std::filesystem::exists(kExample)) {
+    GTEST_SKIP() << kExample << " missing: scripts/setup installs firebird3.0-examples";
+  }
+  TestFolder folder;
+  const std::string script = ExampleScript();
+  ASSERT_FALSE(script.empty());
+  const FixtureDatabase db = PageDamage::Create(folder.File("EMPLOYEE.FDB"), 4096, script);
+  const std::string older = folder.File("EMPLOYEE-VELHO.FBK");
+  ASSERT_TRUE(ServerTools::Backup(db.Path(), older).Ok());
+  const auto employees = Rows(db, "EMPLOYEE", kEmployee, "EMP_NO");
+  const auto departments = Rows(db, "DEPARTMENT", kDepartment, "DEPT_NO");
+  const auto jobs = Rows(db, "JOB", kJob, "JOB_CODE, JOB_GRADE, JOB_COUNTRY");
+  ASSERT_EQ(employees.size(), 42u);
+
+  FileDamage::ZeroDataPage(db, "EMPLOYEE", "EMP_NO", 0);
+  FileDamage::ZeroDataPage(db, "DEPARTMENT", "DEPT_NO", 0);
+  FileDamage::ZeroDataPage(db, "JOB", "JOB_CODE", 0);
+  ServerTools::Validate(db.Path());
+  ServerTools::Mend(db.Path());
+  const std::string backup = folder.File("EMPLOYEE.FBK");
+  ASSERT_TRUE(ServerTools::Backup(db.Path(), backup).Ok());
+  const std::string restoredPath = folder.File("EMPLOYEE-RESTAURADO.FDB");
+  const auto restore = ServerTools::Restore(backup, restoredPath);
+  ServerTools::BringOnline(restoredPath);
+  const FixtureDatabase restored(restoredPath);
+
+  ScriptedHost host;
+  host.RecordLogLines(false);
+  TRecoveryContext context(host, db.Path(), older);
+  TConnection target;
+  TConnection source;
+  TOrphanSearch search(context, target);
+  std::vector<std::unique_ptr<TInconsistency>> list;
+  std::istringstream lines(restore.output);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.find("violation of FOREIGN KEY constraint") != std::string::npos) {
+      if (auto record = search.checkInconsistencies(restoredPath, line)) {
+        list.push_back(std::move(record));
+      }
+    }
+  }
+  ASSERT_FALSE(list.empty()) << restore.output;
+  TSalvage salvage(context, target, source,
+                   [](const std::string& file, const std::string& database, StepKey) {
+                     return ServerTools::Restore(file, database).Ok();
+                   });
+  EXPECT_TRUE(salvage.doCopyDataFromOldBackup(list)) << host.TranscriptText();
+  EXPECT_TRUE(host.Questions().empty()) << host.TranscriptText();
+
+  // Every row some child refers to is back, whole: the computed FULL_NAME
+  // reads the same, the job texts (blobs) and the NULL arrays are as they were.
+  const auto has = [](const std::vector<std::string>& all, const std::string& row) {
+    return std::find(all.begin(), all.end(), row) != all.end();
+  };
+  for (const auto& row : Rows(restored, "EMPLOYEE", kEmployee, "EMP_NO")) {
+    EXPECT_TRUE(has(employees, row)) << row;
+  }
+  for (const auto& row : Rows(restored, "DEPARTMENT", kDepartment, "DEPT_NO")) {
+    EXPECT_TRUE(has(departments, row)) << row;
+  }
+  for (const auto& row : Rows(restored, "JOB", kJob, "JOB_CODE, JOB_GRADE, JOB_COUNTRY")) {
+    EXPECT_TRUE(has(jobs, row)) << row;
+  }
+  for (const char* orphans : {
+           "select count(*) from EMPLOYEE c where not exists (select 1 from DEPARTMENT p"
+           " where p.DEPT_NO = c.DEPT_NO)",
+           "select count(*) from EMPLOYEE c where not exists (select 1 from JOB p where"
+           " p.JOB_CODE = c.JOB_CODE and p.JOB_GRADE = c.JOB_GRADE and"
+           " p.JOB_COUNTRY = c.JOB_COUNTRY)",
+           "select count(*) from DEPARTMENT c where c.HEAD_DEPT is not null and not exists"
+           " (select 1 from DEPARTMENT p where p.DEPT_NO = c.HEAD_DEPT)",
+           "select count(*) from DEPARTMENT c where c.MNGR_NO is not null and not exists"
+           " (select 1 from EMPLOYEE p where p.EMP_NO = c.MNGR_NO)",
+           "select count(*) from SALARY_HISTORY c where not exists (select 1 from EMPLOYEE p"
+           " where p.EMP_NO = c.EMP_NO)",
+           "select count(*) from PROJ_DEPT_BUDGET c where not exists (select 1 from"
+           " DEPARTMENT p where p.DEPT_NO = c.DEPT_NO)",
+       }) {
+    EXPECT_EQ(restored.Value(orphans), "0") << orphans;
+  }
+  EXPECT_EQ(restored.Value("select count(*) from JOB where LANGUAGE_REQ is not null"), "0");
+}
+
+}  // namespace
