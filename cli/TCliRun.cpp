@@ -2,6 +2,7 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -157,6 +158,11 @@ void TCliRun::Run(const std::string& database, const TCredentials& credentials,
   contents.verdict = run->Verdict();
   contents.closingMessage = run->ClosingText();
   contents.filesMade = run->FilesMade();
+  contents.report = run->ReportPath();
+  if (!contents.report.empty() && std::find(contents.filesMade.begin(), contents.filesMade.end(),
+                                            contents.report) == contents.filesMade.end()) {
+    contents.filesMade.push_back(contents.report);
+  }
   if (!host_.ClosingShown()) {
     // The run ended without handing over its closing message (this
     // program's own output failed): the text still comes last.

@@ -90,6 +90,7 @@ std::string TJsonSummary::Compose(const Contents& contents) {
       {"exitStatus", contents.exitStatus},
       {"closingMessage", TConsole::WithLineBreaks(contents.closingMessage)},
       {"filesMade", contents.filesMade},
+      {"report", contents.report},
       {"steps", steps},
   };
   // Server texts are not always UTF-8: a stray byte must not lose the summary.

@@ -19,7 +19,8 @@ class TJsonSummary {
     bool started = false;  // false: the run ended before its first step
     int exitStatus = 0;
     std::string closingMessage;
-    std::vector<std::string> filesMade;
+    std::vector<std::string> filesMade;  // the report among them
+    std::string report;
     std::vector<TConsoleHost::StepRecord> steps;
   };
 

@@ -137,7 +137,7 @@ TEST_F(CliRun, LevelOneRepairWithYesAndNoTerminal) {
   ASSERT_TRUE(backup.starts_with("EMPRESA ") && backup.ends_with(".fbk")) << result.out;
   EXPECT_EQ(backup.substr(0, backup.size() - 4) + ".FDB", restored);
   EXPECT_NE(std::string::npos, result.out.find("[S/n] sim (--yes)"));
-  EXPECT_EQ("Banco corrigido: " + folder_.File(restored), LastLine(result.out));
+  EXPECT_TRUE(HasLine(result.out, "Banco corrigido: " + folder_.File(restored)));
   EXPECT_EQ(std::string::npos, result.output.find(ServerTools::kPassword));
 
   // The files: the copy, the backup and the restored database, which is whole.
@@ -146,6 +146,7 @@ TEST_F(CliRun, LevelOneRepairWithYesAndNoTerminal) {
   EXPECT_EQ(schema.ParentRows(), FixtureDatabase(folder_.File(restored)).Count("CLIENTES"));
 
   const nlohmann::json summary = ReadJson(Summary());
+  EXPECT_EQ("Relatório: " + summary.at("report").get<std::string>(), LastLine(result.out));
   EXPECT_EQ("repaired", summary.at("verdict"));
   EXPECT_EQ(0, summary.at("exitStatus"));
   EXPECT_EQ(db.Path(), summary.at("database"));
@@ -191,7 +192,7 @@ TEST_P(CliLevelTwo, RepairsWithAnOlderBackup) {
   EXPECT_TRUE(
       HasLine(result.out, "[10/11] Restaurar banco de dados ... Restaurado em: EMPRESA.FDB"));
   EXPECT_TRUE(HasLine(result.out, "[11/11] Validação final ... Banco não possui erros."));
-  EXPECT_EQ("Banco corrigido: " + db.Path(), LastLine(result.out));
+  EXPECT_TRUE(HasLine(result.out, "Banco corrigido: " + db.Path()));
 
   // The database's own path holds the repaired database with every parent
   // a child needs; the corrupt one was set aside.
@@ -202,6 +203,7 @@ TEST_P(CliLevelTwo, RepairsWithAnOlderBackup) {
   EXPECT_TRUE(fs::exists(folder_.File("EMPRESA-OLD.FDB")));
 
   const nlohmann::json summary = ReadJson(Summary());
+  EXPECT_EQ("Relatório: " + summary.at("report").get<std::string>(), LastLine(result.out));
   EXPECT_EQ("repaired", summary.at("verdict"));
   EXPECT_EQ(OnDemand() ? "" : older, summary.at("olderBackup"));
   if (OnDemand()) {
@@ -277,6 +279,32 @@ TEST_F(CliRun, YesWithoutAnyBackupEndsStillCorruptInsteadOfAskingForEver) {
                       "necessários"))
       << result.out;
   EXPECT_EQ(db.Path(), AfterPrefix(result.out, "O banco de dados informado continua em: "));
+}
+
+TEST_F(CliRun, YesRetriesWhileOthersAreAttachedAFewTimesThenEndsInUse) {
+  const FixtureDatabase db = FixtureDatabase::Create(folder_.File("EMPRESA.FDB"), "");
+  const auto before = FolderEntries(folder_.Path());
+  // An isql session stays attached for the whole run (its output goes
+  // nowhere, so the program's pipes close when the program ends).
+  const std::string holder = std::string("(sleep 20 | isql-fb -q -user ") + ServerTools::kUser +
+                             " -password " + ServerTools::kPassword + " \"localhost:$1\"" +
+                             " >/dev/null 2>&1 &) >/dev/null 2>&1; sleep 2; " +
+                             "exec \"$0\" --yes --json \"$2\" \"$1\" </dev/null";
+  const ToolResult result =
+      ToolRunner::Run({"/bin/sh", "-c", holder, TESSARINE_CLI, db.Path(), Summary()});
+
+  EXPECT_EQ(2, result.exitCode) << result.output;
+  const auto lines = Lines(result.out);
+  EXPECT_EQ(5,
+            std::count(lines.begin(), lines.end(), "Deseja tentar novamente? [S/n] sim (--yes)"));
+  EXPECT_NE(std::string::npos, result.out.find("não (já respondida com sim 5 vezes")) << result.out;
+  EXPECT_TRUE(HasLine(result.out, "O banco de dados estava em uso e não pôde ser validado."));
+  // Nothing but the run's report was made.
+  const nlohmann::json summary = ReadJson(Summary());
+  EXPECT_EQ("in-use", summary.at("verdict"));
+  EXPECT_EQ(1u, summary.at("filesMade").size());
+  EXPECT_EQ("Relatório: " + summary.at("report").get<std::string>(), LastLine(result.out));
+  ExpectFilesMadeAreTheNewFiles(summary, folder_.Path(), before, "resumo.json");
 }
 
 TEST_F(CliRun, BadInputExitsThreeAndTouchesNothing) {
