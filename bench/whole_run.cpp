@@ -1,0 +1,534 @@
+// Whole run: a level-2 repair of a damaged database by the engine, against
+// the same server work issued directly through the client library.
+//
+// Builds CLIENTES (the parent, N rows), PEDIDOS (5/3 N) and NOTAS (N), keeps
+// a backup of the healthy database as the older backup, and zeroes one data
+// page of CLIENTES. Then, in alternating rounds on fresh copies of the
+// damaged file:
+//   (a) the engine's whole run (TThreadRecovery's run on this thread) with a
+//       host that answers every question with Yes and shows nothing;
+//   (b) the server operations such a run needs, each started through the
+//       service manager (output read in bulk) and one SQL block: copy,
+//       validate, mend, backup, restore, bring online, restore the older
+//       backup, insert the missing parents read through "execute statement
+//       ... on external", backup, restore under a new name and rename it to
+//       the original one, validate.
+// Prints per-step seconds of both sides, the totals and their ratio.
+//
+//   whole_run [--parents N] [--rounds R] [--only a|b] [--keep]
+//
+// Needs the local server (scripts/fbserver start), isql-fb and gbak; run as
+// root (the folder is given to user firebird).
+
+#include <ibase.h>
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine/IRecoveryHost.h"
+#include "engine/RunTypes.h"
+#include "engine/TThreadRecovery.h"
+#include "fbaccess/detail/ClientApi.h"
+#include "support/FileDamage.h"
+#include "support/FixtureDatabase.h"
+#include "support/ServerTools.h"
+#include "support/TestFolder.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using testsupport::FileDamage;
+using testsupport::FixtureDatabase;
+using testsupport::ServerTools;
+using testsupport::TestFolder;
+
+const char* const kUser = "sysdba";
+const char* const kPassword = "lumenrock";
+
+struct StepTime {
+  std::string name;
+  double seconds = 0;
+};
+
+double SecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// --- the database -----------------------------------------------------------
+
+std::string Script(long parents) {
+  const std::string n = std::to_string(parents);
+  const std::string orders = std::to_string(parents * 5 / 3);
+  return "create table CLIENTES (ID integer not null, NOME varchar(60), CIDADE varchar(40),"
+         " NASCIMENTO date, SALDO numeric(15,2), OBS varchar(80),"
+         " constraint PK_CLIENTES primary key (ID));\n"
+         "create table PEDIDOS (ID integer not null, CLIENTE_ID integer, VALOR numeric(15,2),"
+         " FEITO timestamp, constraint PK_PEDIDOS primary key (ID),"
+         " constraint FK_PEDIDOS_CLIENTES foreign key (CLIENTE_ID) references CLIENTES (ID));\n"
+         "create table NOTAS (ID integer not null, CLIENTE_ID integer, TEXTO varchar(80),"
+         " constraint PK_NOTAS primary key (ID),"
+         " constraint FK_NOTAS_CLIENTES foreign key (CLIENTE_ID) references CLIENTES (ID));\n"
+         "commit;\n"
+         "set term ^;\n"
+         "execute block as declare i integer = 1; begin\n"
+         "  while (i <= " +
+         n +
+         ") do begin\n"
+         "    insert into CLIENTES values (:i, 'Cliente ' || :i, 'Cidade ' || mod(:i, 37),\n"
+         "      dateadd(mod(:i, 20000) day to date '1950-01-01'), :i * 1.25,\n"
+         "      iif(mod(:i, 4) = 0, null, 'Obs ' || :i));\n"
+         "    i = i + 1;\n"
+         "  end\n"
+         "  i = 1;\n"
+         "  while (i <= " +
+         orders +
+         ") do begin\n"
+         "    insert into PEDIDOS values (:i, mod(:i * 7, " +
+         n +
+         ") + 1, :i * 0.5,\n"
+         "      dateadd(:i minute to timestamp '2020-01-01 00:00'));\n"
+         "    i = i + 1;\n"
+         "  end\n"
+         "  i = 1;\n"
+         "  while (i <= " +
+         n +
+         ") do begin\n"
+         "    insert into NOTAS values (:i, mod(:i * 13, " +
+         n +
+         ") + 1, 'Nota ' || :i);\n"
+         "    i = i + 1;\n"
+         "  end\n"
+         "end^\n"
+         "set term ;^\n";
+}
+
+// --- side (b): the server's own work through the client library -------------
+
+void Check(ISC_STATUS* status, const char* what) {
+  if (status[0] == 1 && status[1] > 0) {
+    throw std::runtime_error(std::string(what) + ": " + fbdetail::ComposeStatusMessage(status));
+  }
+}
+
+void PutText(std::string& spb, char item, const std::string& text) {
+  spb += item;
+  spb += char(text.size() & 0xff);
+  spb += char(text.size() >> 8);
+  spb += text;
+}
+
+void PutNumber(std::string& spb, char item, std::uint32_t value) {
+  spb += item;
+  for (int i = 0; i < 4; ++i) {
+    spb += char((value >> (8 * i)) & 0xff);
+  }
+}
+
+// One service manager action, started and read to its end.
+class ServiceAction {
+ public:
+  ServiceAction() {
+    std::string spb = {char(isc_spb_version), char(isc_spb_current_version)};
+    spb += char(isc_spb_user_name);
+    spb += char(std::strlen(kUser));
+    spb += kUser;
+    spb += char(isc_spb_password);
+    spb += char(std::strlen(kPassword));
+    spb += kPassword;
+    char name[] = "localhost:service_mgr";
+    api_.isc_service_attach(status_, 0, name, &handle_, static_cast<unsigned short>(spb.size()),
+                            spb.data());
+    Check(status_, "service attach");
+  }
+  ~ServiceAction() {
+    ISC_STATUS_ARRAY local{};
+    api_.isc_service_detach(local, &handle_);
+  }
+  ServiceAction(const ServiceAction&) = delete;
+  ServiceAction& operator=(const ServiceAction&) = delete;
+
+  // Starts the request and reads the whole output; returns it. A status
+  // whose code is in `accepted` ends the reading without an error.
+  std::string Run(const std::string& request, std::vector<ISC_STATUS> accepted = {}) {
+    api_.isc_service_start(status_, &handle_, nullptr, static_cast<unsigned short>(request.size()),
+                           const_cast<char*>(request.data()));
+    if (Accepted(accepted)) {
+      return std::string();
+    }
+    Check(status_, "service start");
+    std::string output;
+    std::vector<char> buffer(65000);
+    const char item = isc_info_svc_to_eof;
+    for (;;) {
+      api_.isc_service_query(status_, &handle_, nullptr, 0, nullptr, 1, &item,
+                             static_cast<unsigned short>(buffer.size()), buffer.data());
+      if (Accepted(accepted)) {
+        return output;
+      }
+      Check(status_, "service query");
+      if (buffer[0] != isc_info_svc_to_eof) {
+        throw std::runtime_error("unexpected service answer");
+      }
+      const auto length = static_cast<std::size_t>(api_.isc_vax_integer(buffer.data() + 1, 2));
+      output.append(buffer.data() + 3, length);
+      if (length == 0 && buffer[3] != isc_info_truncated) {
+        return output;
+      }
+    }
+  }
+
+ private:
+  bool Accepted(const std::vector<ISC_STATUS>& accepted) const {
+    if (status_[0] != 1 || status_[1] == 0) {
+      return false;
+    }
+    for (const ISC_STATUS code : accepted) {
+      if (fbdetail::StatusHasCode(status_, code)) {
+        return true;
+      }
+    }
+    return false;
+  }
+
+  const fbdetail::ClientApi& api_ = fbdetail::Api();
+  ISC_STATUS_ARRAY status_{};
+  isc_svc_handle handle_ = 0;
+};
+
+// Firebird 3 answers a validation or mend that found errors with this status.
+constexpr ISC_STATUS kValidationSummary = 335740952;
+
+std::string Repair(const std::string& database, std::uint32_t options) {
+  std::string request(1, char(isc_action_svc_repair));
+  PutText(request, isc_spb_dbname, database);
+  PutNumber(request, isc_spb_options, options);
+  return ServiceAction().Run(request, {kValidationSummary});
+}
+
+std::string Backup(const std::string& database, const std::string& backup) {
+  std::string request(1, char(isc_action_svc_backup));
+  PutText(request, isc_spb_dbname, database);
+  PutText(request, isc_spb_bkp_file, backup);
+  request += char(isc_spb_verbose);
+  PutNumber(request, isc_spb_options, isc_spb_bkp_ignore_limbo | isc_spb_bkp_non_transportable);
+  return ServiceAction().Run(request);
+}
+
+// A restore that fails on foreign keys ends with an error status: accepted,
+// its text is part of the output the caller looks at.
+std::string Restore(const std::string& backup, const std::string& database) {
+  std::string request(1, char(isc_action_svc_restore));
+  PutText(request, isc_spb_bkp_file, backup);
+  PutText(request, isc_spb_dbname, database);
+  request += char(isc_spb_verbose);
+  PutNumber(request, isc_spb_options, isc_spb_res_create | isc_spb_res_one_at_a_time);
+  PutNumber(request, isc_spb_res_buffers, 3000);
+  std::string output;
+  try {
+    output = ServiceAction().Run(request);
+  } catch (const std::runtime_error& error) {
+    output = error.what();
+  }
+  return output;
+}
+
+void BringOnline(const std::string& database) {
+  std::string request(1, char(isc_action_svc_properties));
+  PutText(request, isc_spb_dbname, database);
+  PutNumber(request, isc_spb_options, isc_spb_prp_db_online);
+  ServiceAction().Run(request);
+}
+
+// Runs one statement in its own attachment and transaction.
+void ExecuteSql(const std::string& database, const std::string& sql) {
+  const fbdetail::ClientApi& api = fbdetail::Api();
+  ISC_STATUS_ARRAY status{};
+  std::string dpb = {char(isc_dpb_version1), char(isc_dpb_user_name), char(std::strlen(kUser))};
+  dpb += kUser;
+  dpb += {char(isc_dpb_password), char(std::strlen(kPassword))};
+  dpb += kPassword;
+  const std::string name = "localhost:" + database;
+  isc_db_handle db = 0;
+  api.isc_attach_database(status, short(name.size()), name.c_str(), &db, short(dpb.size()),
+                          dpb.data());
+  Check(status, "attach");
+  isc_tr_handle tr = 0;
+  fbdetail::TransactionElement teb{&db, 0, nullptr};
+  api.isc_start_multiple(status, &tr, 1, &teb);
+  Check(status, "start");
+  api.isc_dsql_execute_immediate(status, &db, &tr, 0, sql.c_str(), 3, nullptr);
+  if (status[0] == 1 && status[1] > 0) {
+    const std::string text = fbdetail::ComposeStatusMessage(status);
+    ISC_STATUS_ARRAY local{};
+    api.isc_rollback_transaction(local, &tr);
+    api.isc_detach_database(local, &db);
+    throw std::runtime_error("execute: " + text);
+  }
+  api.isc_commit_transaction(status, &tr);
+  Check(status, "commit");
+  api.isc_detach_database(status, &db);
+  Check(status, "detach");
+}
+
+// The missing parents, read from the older database and inserted into the
+// restored one, in one statement.
+std::string SalvageBlock(const std::string& older) {
+  return "execute block as\n"
+         "  declare id integer; declare nome varchar(60); declare cidade varchar(40);\n"
+         "  declare nascimento date; declare saldo numeric(15,2); declare obs varchar(80);\n"
+         "begin\n"
+         "  for select distinct c.CLIENTE_ID from (select CLIENTE_ID from PEDIDOS\n"
+         "      union select CLIENTE_ID from NOTAS) c\n"
+         "    where c.CLIENTE_ID is not null and not exists\n"
+         "      (select 1 from CLIENTES p where p.ID = c.CLIENTE_ID) into :id do\n"
+         "  begin\n"
+         "    execute statement ('select NOME, CIDADE, NASCIMENTO, SALDO, OBS from CLIENTES\n"
+         "        where ID = ?') (:id)\n"
+         "      on external 'localhost:" +
+         older + "' as user '" + kUser + "' password '" + kPassword +
+         "'\n"
+         "      into :nome, :cidade, :nascimento, :saldo, :obs;\n"
+         "    insert into CLIENTES values (:id, :nome, :cidade, :nascimento, :saldo, :obs);\n"
+         "  end\n"
+         "end";
+}
+
+bool Contains(const std::string& text, const char* part) {
+  return text.find(part) != std::string::npos;
+}
+
+std::vector<StepTime> RunServerSide(const std::string& database, const std::string& olderBackup) {
+  std::vector<StepTime> steps;
+  const auto step = [&](const char* name, const std::function<void()>& work) {
+    const Clock::time_point start = Clock::now();
+    work();
+    steps.push_back({name, SecondsSince(start)});
+  };
+  const std::string copy = database + ".copy";
+  const std::string backup1 = database + ".l1.fbk";
+  const std::string restored1 = database + ".l1.fdb";
+  const std::string temporary = database + ".old.fdb";
+  const std::string backup2 = database + ".l2.fbk";
+  const std::string restored2 = database + ".l2.fdb";
+  const std::string aside = database + ".damaged";
+
+  step("copy", [&] { std::filesystem::copy_file(database, copy); });
+  step("validate", [&] { Repair(database, isc_spb_rpr_validate_db | isc_spb_rpr_full); });
+  step("mend", [&] { Repair(database, isc_spb_rpr_mend_db); });
+  step("backup level 1", [&] { Backup(database, backup1); });
+  step("restore level 1", [&] {
+    const std::string output = Restore(backup1, restored1);
+    if (!Contains(output, "FK_")) {
+      throw std::runtime_error("the level-1 restore did not fail on a foreign key");
+    }
+  });
+  step("bring online", [&] { BringOnline(restored1); });
+  step("restore older backup", [&] { Restore(olderBackup, temporary); });
+  step("insert missing parents", [&] { ExecuteSql(restored1, SalvageBlock(temporary)); });
+  step("backup level 2", [&] { Backup(restored1, backup2); });
+  step("restore level 2", [&] {
+    const std::string output = Restore(backup2, restored2);
+    if (Contains(output, "ERROR")) {
+      throw std::runtime_error("level-2 restore failed: " + output.substr(0, 400));
+    }
+    std::filesystem::rename(database, aside);
+    std::filesystem::rename(restored2, database);
+  });
+  step("final validation", [&] {
+    const std::string output = Repair(database, isc_spb_rpr_validate_db | isc_spb_rpr_full);
+    if (!output.empty() && !Contains(output, "no errors")) {
+      throw std::runtime_error("final validation: " + output.substr(0, 400));
+    }
+  });
+  return steps;
+}
+
+// --- side (a): the engine's run ---------------------------------------------
+
+// Shows nothing and answers every question with Yes (a notice with OK);
+// keeps when each step's row started and finished.
+class YesHost : public IRecoveryHost {
+ public:
+  explicit YesHost(std::string olderBackup) : olderBackup_(std::move(olderBackup)) {}
+
+  void ReportStep(StepKey key, StepPhase phase, StepOutcome outcome, const std::string&) override {
+    if (phase == StepPhase::Running) {
+      started_[key] = Clock::now();
+    } else if (phase == StepPhase::Finished && started_.count(key) != 0) {
+      steps.push_back({StepTitle(key), SecondsSince(started_[key])});
+      if (outcome != StepOutcome::Success) {
+        steps.back().name += " (not success)";
+      }
+      started_.erase(key);
+    }
+  }
+  MessageAnswer AskUser(const Question& question) override {
+    return question.buttons == MessageButtons::YesNo ? MessageAnswer::Yes : MessageAnswer::Ok;
+  }
+  void ClearLog() override {}
+  void WriteLog(const std::string&, int) override { ++logLines; }
+  void SnapshotStepLog(StepKey) override {}
+  void BeginRunDisplay() override {}
+  void EndRunDisplay() override {}
+  void SetLevelRowsEnabled(bool, int) override {}
+  std::optional<std::string> ChooseBackupFile(const std::string&) override { return olderBackup_; }
+  std::optional<TCredentials> AskCredentials(const std::string&, const std::string&) override {
+    return std::nullopt;
+  }
+
+  std::vector<StepTime> steps;
+  long logLines = 0;
+
+ private:
+  std::string olderBackup_;
+  std::map<StepKey, Clock::time_point> started_;
+};
+
+std::vector<StepTime> RunEngineSide(const std::string& database, const std::string& olderBackup) {
+  YesHost host(olderBackup);
+  RunVerdict verdict = RunVerdict::NotValidated;
+  {
+    TThreadRecovery run(host, database, olderBackup, TThreadRecovery::DefaultSteps());
+    while (!run.WaitFor(std::chrono::milliseconds(100))) {
+    }
+    verdict = run.Verdict();
+  }
+  if (verdict != RunVerdict::Repaired) {
+    throw std::runtime_error("the engine's run did not end repaired (verdict " +
+                             std::to_string(static_cast<int>(verdict)) + ")");
+  }
+  host.steps.push_back({"log lines " + std::to_string(host.logLines), 0});
+  return host.steps;
+}
+
+// --- measuring --------------------------------------------------------------
+
+double Total(const std::vector<StepTime>& steps) {
+  double sum = 0;
+  for (const StepTime& s : steps) {
+    sum += s.seconds;
+  }
+  return sum;
+}
+
+void PrintSteps(const char* side, const std::vector<StepTime>& steps, double wall) {
+  std::printf("  %s:", side);
+  for (const StepTime& s : steps) {
+    std::printf(" %s %.2f;", s.name.c_str(), s.seconds);
+  }
+  std::printf(" total %.2f s (wall %.2f s)\n", Total(steps), wall);
+  std::fflush(stdout);
+}
+
+// A fresh folder holding a copy of the damaged database and the older backup.
+struct RoundFiles {
+  TestFolder folder{"tessarine-wholerun-round"};
+  std::string database = folder.File("CADASTRO.FDB");
+  std::string olderBackup = folder.File("ANTIGO.FBK");
+
+  RoundFiles(const std::string& damaged, const std::string& backup) {
+    std::filesystem::copy_file(damaged, database);
+    std::filesystem::copy_file(backup, olderBackup);
+    TestFolder::GiveToServer(database);
+    TestFolder::GiveToServer(olderBackup);
+  }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  long parents = 300000;
+  int rounds = 3;
+  std::string only;
+  bool keep = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--parents" && i + 1 < argc) {
+      parents = std::atol(argv[++i]);
+    } else if (arg == "--rounds" && i + 1 < argc) {
+      rounds = std::atoi(argv[++i]);
+    } else if (arg == "--only" && i + 1 < argc) {
+      only = argv[++i];
+    } else if (arg == "--keep") {
+      keep = true;
+    } else {
+      std::fprintf(stderr, "usage: whole_run [--parents N] [--rounds R] [--only a|b] [--keep]\n");
+      return 2;
+    }
+  }
+  if (keep) {
+    setenv("TESSARINE_KEEP_TEST_FOLDERS", "1", 1);
+  }
+  try {
+    TestFolder folder("tessarine-wholerun");
+    const std::string healthy = folder.File("SAUDAVEL.FDB");
+    const std::string damaged = folder.File("DANIFICADO.FDB");
+    const std::string older = folder.File("ANTIGO.FBK");
+    std::printf("building %ld + %ld + %ld rows in %s ...\n", parents, parents * 5 / 3, parents,
+                healthy.c_str());
+    std::fflush(stdout);
+    Clock::time_point start = Clock::now();
+    const FixtureDatabase db = FixtureDatabase::Create(healthy, Script(parents));
+    const testsupport::ToolResult saved = ServerTools::Backup(healthy, older);
+    if (!saved.Ok()) {
+      throw std::runtime_error("older backup: " + saved.output);
+    }
+    const std::vector<std::uint32_t> pages = FileDamage::DataPages(db, "CLIENTES");
+    std::filesystem::copy_file(healthy, damaged);
+    TestFolder::GiveToServer(damaged);
+    const FixtureDatabase target(damaged);
+    const testsupport::DamageReport damage =
+        FileDamage::ZeroDataPage(target, "CLIENTES", "ID", pages.size() / 2);
+    std::printf(
+        "built in %.0f s: %.0f MB, data page %u of CLIENTES (of %zu) zeroed, %zu rows lost\n",
+        SecondsSince(start), double(std::filesystem::file_size(healthy)) / 1e6, damage.pageNumber,
+        pages.size(), damage.lostKeys.size());
+    std::fflush(stdout);
+
+    std::map<std::string, std::vector<double>> totals;
+    for (int round = 1; round <= rounds; ++round) {
+      std::printf("round %d\n", round);
+      for (const char side : std::string("ab")) {
+        if (!only.empty() && only[0] != side) {
+          continue;
+        }
+        RoundFiles files(damaged, older);
+        start = Clock::now();
+        std::vector<StepTime> steps = side == 'a'
+                                          ? RunEngineSide(files.database, files.olderBackup)
+                                          : RunServerSide(files.database, files.olderBackup);
+        const double wall = SecondsSince(start);
+        PrintSteps(side == 'a' ? "(a) engine" : "(b) server", steps, wall);
+        totals[std::string(1, side)].push_back(wall);
+      }
+    }
+    const auto best = [&](const std::string& side) {
+      double b = 0;
+      for (const double t : totals[side]) {
+        b = b == 0 ? t : std::min(b, t);
+      }
+      return b;
+    };
+    if (totals.count("a") != 0 && totals.count("b") != 0) {
+      const double ratio = best("a") / best("b");
+      std::printf("best totals: engine %.2f s, server's own work %.2f s\n", best("a"), best("b"));
+      std::printf("ratio engine / server: %.3f (target <= 1.05): %s\n", ratio,
+                  ratio <= 1.05 ? "met" : "NOT met");
+    }
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "whole_run: %s\n", error.what());
+    return 1;
+  }
+  return 0;
+}
