@@ -5,6 +5,7 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDatabase>
@@ -13,6 +14,7 @@
 #include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -179,12 +181,8 @@ TFPrincipal::TFPrincipal(TThreadRecovery::StepsFactory stepsFactory, QWidget* pa
       stepsFactory_(std::move(stepsFactory)),
       host_(std::make_unique<TWindowHost>(*this)) {
   RegisterPictures();
-  messageBox_ = [this](const QString& text, std::optional<MessageKind> kind,
-                       MessageButtons buttons) {
-    return TMessageDialog::Show(this, text, kind, buttons);
-  };
-  openFile_ = [this](const QString& filter) { return ChooseFile(filter); };
-  saveFile_ = [this](const QString& filter) { return ChooseSaveFile(filter); };
+  SetOpenFilePicker(nullptr);
+  SetSaveFilePicker(nullptr);
   clock_ = [] { return QDateTime::currentDateTime(); };
 
   setObjectName(QStringLiteral("FPrincipal"));
@@ -208,8 +206,29 @@ TFPrincipal::TFPrincipal(TThreadRecovery::StepsFactory stepsFactory, QWidget* pa
 }
 
 TFPrincipal::~TFPrincipal() {
+  if (engine_) {
+    engine_->Cancel();
+  }
   host_->Close();
   engine_.reset();
+}
+
+void TFPrincipal::SetOpenFilePicker(FilePickerFunction function) {
+  openFile_ =
+      function ? std::move(function) : [this](const QString& filter, const QString& folder) {
+        return ChooseFile(filter, folder);
+      };
+}
+
+void TFPrincipal::SetSaveFilePicker(FilePickerFunction function) {
+  saveFile_ =
+      function ? std::move(function) : [this](const QString& filter, const QString& folder) {
+        return ChooseSaveFile(filter, folder);
+      };
+}
+
+QString TFPrincipal::CancelQuestion() {
+  return QStringLiteral("Deseja cancelar a execução? Os arquivos do usuário serão mantidos.");
 }
 
 void TFPrincipal::CreateControls() {
@@ -345,6 +364,14 @@ void TFPrincipal::CreateControls() {
   Timer->setObjectName(QStringLiteral("Timer"));
   Timer->setInterval(1000);
   connect(Timer, &QTimer::timeout, this, [this] { TimerTimer(); });
+  closeWhenDone_ = new QTimer(this);
+  closeWhenDone_->setInterval(50);
+  connect(closeWhenDone_, &QTimer::timeout, this, [this] {
+    if (!engine_ || engine_->Finished()) {
+      closeWhenDone_->stop();
+      close();
+    }
+  });
 
   OpenDialog1 = new QFileDialog(this);
   OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
@@ -434,12 +461,25 @@ void TFPrincipal::FitOuterSize() {
 }
 
 void TFPrincipal::closeEvent(QCloseEvent* event) {
+  if (RunGoing()) {
+    // The window stays until the run has ended: the process must never end
+    // while the server writes a database under the user's name.
+    event->ignore();
+    if (!closeAfterRun_ && CancelRun()) {
+      closeAfterRun_ = true;
+      closeWhenDone_->start();
+    }
+    return;
+  }
   // From now on every call of the engine ends its run at once instead of waiting.
   host_->Close();
   event->accept();
 }
 
 bool TFPrincipal::EndRunOnExit(std::chrono::milliseconds timeout) {
+  if (engine_) {
+    engine_->Cancel();
+  }
   host_->Close();
   if (!engine_) {
     return true;
@@ -453,9 +493,16 @@ bool TFPrincipal::EndRunOnExit(std::chrono::milliseconds timeout) {
 
 // ---- Seams -------------------------------------------------------------
 
-QString TFPrincipal::ChooseFile(const QString& filter) {
+QString TFPrincipal::ChooseFile(const QString& filter, const QString& folder) {
   OpenDialog1->setNameFilter(filter);
-  OpenDialog1->selectFile(QString());
+  if (!folder.isEmpty()) {
+    OpenDialog1->setDirectory(folder);
+  }
+  // The name field keeps the last file picked (selectFile ignores an empty
+  // name): Enter would pick the corrupt database as the backup.
+  if (auto* name = OpenDialog1->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
+    name->clear();
+  }
   if (OpenDialog1->exec() != QDialog::Accepted) {
     return QString();
   }
@@ -463,8 +510,8 @@ QString TFPrincipal::ChooseFile(const QString& filter) {
   return chosen.isEmpty() ? QString() : chosen.first();
 }
 
-QString TFPrincipal::ChooseSaveFile(const QString& filter) {
-  QFileDialog dialog(this, QStringLiteral("Salvar Log"));
+QString TFPrincipal::ChooseSaveFile(const QString& filter, const QString& folder) {
+  QFileDialog dialog(this, QStringLiteral("Salvar Log"), folder);
   dialog.setOption(QFileDialog::DontUseNativeDialog, true);
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setNameFilter(filter);
@@ -475,15 +522,32 @@ QString TFPrincipal::ChooseSaveFile(const QString& filter) {
   return dialog.selectedFiles().first();
 }
 
+QString TFPrincipal::DatabaseFolder() const {
+  const QString database = eBancoCorrompido->text();
+  return database.isEmpty() ? QString() : QFileInfo(database).absolutePath();
+}
+
 MessageAnswer TFPrincipal::ShowMessage(const QString& text, std::optional<MessageKind> kind,
-                                       MessageButtons buttons) {
-  return messageBox_(text, kind, buttons);
+                                       MessageButtons buttons, MessageAnswer defaultAnswer) {
+  if (messageBox_) {
+    return messageBox_(text, kind, buttons);
+  }
+  if (buttons == MessageButtons::YesNo && defaultAnswer == MessageAnswer::No) {
+    std::unique_ptr<QMessageBox> box = TMessageDialog::Build(this, text, kind, buttons);
+    box->setDefaultButton(box->findChild<QPushButton*>(QStringLiteral("btnNao")));
+    box->exec();
+    const QAbstractButton* pressed = box->clickedButton();
+    return pressed != nullptr && pressed->objectName() == QLatin1String("btnSim")
+               ? MessageAnswer::Yes
+               : MessageAnswer::No;
+  }
+  return TMessageDialog::Show(this, text, kind, buttons);
 }
 
 // ---- Handlers ----------------------------------------------------------
 
 void TFPrincipal::btnSelecionarBancoCorrompidoClick() {
-  const QString path = openFile_(QStringLiteral("Firebird Database (*.fdb)"));
+  const QString path = openFile_(QStringLiteral("Firebird Database (*.fdb)"), DatabaseFolder());
   if (path.isEmpty()) {
     return;
   }
@@ -492,7 +556,10 @@ void TFPrincipal::btnSelecionarBancoCorrompidoClick() {
 }
 
 void TFPrincipal::btnSelecionarBackupClick() {
-  const QString path = openFile_(QStringLiteral("Firebird Backup (*.fbk)"));
+  const QString backup = eUltimoBackup->text();
+  const QString path =
+      openFile_(QStringLiteral("Firebird Backup (*.fbk)"),
+                backup.isEmpty() ? DatabaseFolder() : QFileInfo(backup).absolutePath());
   if (path.isEmpty()) {
     return;
   }
@@ -556,6 +623,24 @@ bool TFPrincipal::RunInProgress() const {
   return btnCancelar->isEnabled();
 }
 
+bool TFPrincipal::RunGoing() const {
+  return engine_ && !engine_->Finished() && RunInProgress();
+}
+
+bool TFPrincipal::CancelRun() {
+  if (ShowMessage(CancelQuestion(), MessageKind::Confirmation, MessageButtons::YesNo,
+                  MessageAnswer::No) != MessageAnswer::Yes) {
+    return false;
+  }
+  // The run may have ended while the question was on screen.
+  if (!engine_) {
+    return false;
+  }
+  cancelAsked_ = true;
+  engine_->Cancel();
+  return true;
+}
+
 void TFPrincipal::BeginRunDisplay() {
   setCursor(Qt::WaitCursor);
   lbTempoInicio->setText(clock_().time().toString(kTimeFormat));
@@ -578,6 +663,7 @@ void TFPrincipal::BeginRunDisplay() {
   btnCancelar->setEnabled(true);
   btnSalvarLog->setEnabled(false);
   currentStep_ = 0;
+  cancelAsked_ = false;
   Timer->start();
 }
 
@@ -634,16 +720,36 @@ void TFPrincipal::ClicarLog(int key) {
 }
 
 void TFPrincipal::btnCancelarClick() {
-  ShowMessage(QStringLiteral("fazer o cancelar"), std::nullopt, MessageButtons::Ok);
+  if (RunGoing() && !cancelAsked_) {
+    CancelRun();
+  }
 }
 
 void TFPrincipal::btnSalvarLogClick() {
-  const QString path = saveFile_(QStringLiteral("Texto (*.txt *.log)"));
+  // At the end of a run the pane holds no more than the line that names the
+  // report: then the report is what there is to save.
+  QByteArray bytes = log->toPlainText().toUtf8();
+  const QString report =
+      engine_ && engine_->Finished() ? QString::fromStdString(engine_->ReportPath()) : QString();
+  if (bytes.isEmpty() ||
+      (!report.isEmpty() && log->toPlainText() == QStringLiteral("Relatório: ") + report)) {
+    QFile reportFile(report);
+    if (report.isEmpty() || !reportFile.open(QIODevice::ReadOnly)) {
+      ShowMessage(
+          report.isEmpty()
+              ? QStringLiteral("O log está vazio e não há relatório de execução para salvar.")
+              : QStringLiteral("Não foi possível ler o relatório ") + report +
+                    QStringLiteral(".\r") + reportFile.errorString(),
+          MessageKind::Error, MessageButtons::Ok);
+      return;
+    }
+    bytes = reportFile.readAll();
+  }
+  const QString path = saveFile_(QStringLiteral("Texto (*.txt *.log)"), DatabaseFolder());
   if (path.isEmpty()) {
     return;
   }
   QSaveFile file(path);
-  QByteArray bytes = log->toPlainText().toUtf8();
   if (!bytes.isEmpty() && !bytes.endsWith('\n')) {
     bytes.append('\n');
   }
@@ -704,10 +810,12 @@ void TFPrincipal::ReportStep(int key, int phase, int outcome, const QString& tex
     } else {
       row->result->setText(text);
     }
-    SetTextColour(row->result, outcome == 10   ? kSuccessColour
-                               : outcome == 20 ? kFailureColour
-                                               : kNeutralColour);
-    if (phase > 1 && outcome == 20) {
+    // A step cut by a cancel did not do its work: shown as a failure.
+    const bool failed = outcome == 20 || outcome == 30;
+    SetTextColour(row->result, outcome == 10 ? kSuccessColour
+                               : failed      ? kFailureColour
+                                             : kNeutralColour);
+    if (phase > 1 && failed) {
       row->log->show();
     }
 
@@ -807,8 +915,7 @@ MessageAnswer TFPrincipal::AskUser(const QString& text, MessageKind kind, Messag
 }
 
 QString TFPrincipal::ChooseBackupFile(const QString& folder) {
-  (void)folder;
-  return openFile_(QStringLiteral("Firebird Backup (*.fbk)"));
+  return openFile_(QStringLiteral("Firebird Backup (*.fbk)"), folder);
 }
 
 std::optional<TCredentials> TFPrincipal::AskCredentials(const QString& user,

@@ -36,8 +36,9 @@ class TFPrincipal : public QWidget {
   // Shows a message box and returns the button pressed; no kind = plain box.
   using MessageBoxFunction = std::function<MessageAnswer(
       const QString& text, std::optional<MessageKind> kind, MessageButtons buttons)>;
-  // Shows a file picker with one filter; returns the chosen path, empty when cancelled.
-  using FilePickerFunction = std::function<QString(const QString& filter)>;
+  // Shows a file picker with one filter, opened in `folder` (when not empty)
+  // with an empty name field; returns the chosen path, empty when cancelled.
+  using FilePickerFunction = std::function<QString(const QString& filter, const QString& folder)>;
   using ClockFunction = std::function<QDateTime()>;
   // Asks for another login after a refusal; nothing when the user gave up.
   using CredentialsFunction =
@@ -50,10 +51,11 @@ class TFPrincipal : public QWidget {
   explicit TFPrincipal(TThreadRecovery::StepsFactory stepsFactory, QWidget* parent = nullptr);
   ~TFPrincipal() override;
 
-  // Replaceable seams: the boxes, the pickers and the clock.
+  // Replaceable seams: the boxes, the pickers and the clock. An empty
+  // function puts the window's own box or picker back.
   void SetMessageBox(MessageBoxFunction function) { messageBox_ = std::move(function); }
-  void SetOpenFilePicker(FilePickerFunction function) { openFile_ = std::move(function); }
-  void SetSaveFilePicker(FilePickerFunction function) { saveFile_ = std::move(function); }
+  void SetOpenFilePicker(FilePickerFunction function);
+  void SetSaveFilePicker(FilePickerFunction function);
   void SetClock(ClockFunction function) { clock_ = std::move(function); }
   void SetCredentialsDialog(CredentialsFunction function) {
     credentialsDialog_ = std::move(function);
@@ -102,9 +104,12 @@ class TFPrincipal : public QWidget {
   TWindowHost& Host() { return *host_; }
   // The engine of the current or last run, if any.
   TThreadRecovery* Engine() const { return engine_.get(); }
-  // Closes the hand-overs to this window and waits up to `timeout` for the
-  // engine thread; false when it is still running (blocked in a server call).
+  // Cancels a run still going, closes the hand-overs to this window and
+  // waits up to `timeout` for the engine thread; false when it is still
+  // running (waiting for the server to stop).
   bool EndRunOnExit(std::chrono::milliseconds timeout);
+  // The question of "Cancelar" and of closing the window during a run.
+  static QString CancelQuestion();
   // Sizes the window so that its frame measures 945 x 563 and centres it.
   void PlaceOnScreen();
 
@@ -123,10 +128,17 @@ class TFPrincipal : public QWidget {
   void CreateControls();
   void CreateStepRows();
   void SetTabOrder();
-  QString ChooseFile(const QString& filter);
-  QString ChooseSaveFile(const QString& filter);
+  QString ChooseFile(const QString& filter, const QString& folder);
+  QString ChooseSaveFile(const QString& filter, const QString& folder);
+  // The database's folder; empty when none was chosen.
+  QString DatabaseFolder() const;
   MessageAnswer ShowMessage(const QString& text, std::optional<MessageKind> kind,
-                            MessageButtons buttons);
+                            MessageButtons buttons,
+                            MessageAnswer defaultAnswer = MessageAnswer::Yes);
+  // A run has begun and not yet reached its end display.
+  bool RunGoing() const;
+  // Asks the cancel question; on Sim the run stops at its next call.
+  bool CancelRun();
   void EmptyLog();
   void SetLogText(const QString& text);
   int LogLineCount() const;
@@ -186,6 +198,12 @@ class TFPrincipal : public QWidget {
   bool emptyingLog_ = false;
   // Set once a line was added to `log`, so that a single empty line counts.
   bool logHasLines_ = false;
+
+  // The run was asked to stop: the question is not asked again.
+  bool cancelAsked_ = false;
+  // The window closes as soon as the cancelled run has ended.
+  bool closeAfterRun_ = false;
+  QTimer* closeWhenDone_ = nullptr;
 
   std::unique_ptr<TWindowHost> host_;
   std::unique_ptr<TThreadRecovery> engine_;

@@ -1,8 +1,6 @@
 // Tessarine: opens the repair window and runs until the user closes it.
 #include <QApplication>
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
 
 #include "app/TFPrincipal.h"
 #include "engine/TThreadRecovery.h"
@@ -16,14 +14,12 @@ int main(int argc, char** argv) {
     FPrincipal.show();
     FPrincipal.PlaceOnScreen();
     exitCode = QApplication::exec();
-    // The window closed. A run still in progress ends at its next call to
-    // the window, unless its thread is blocked in a server call that writes
-    // nothing: then joining it would hang, so the process ends without
-    // running destructors (the server keeps or drops the half-done
-    // operation as it would for any client that disconnects).
-    if (!FPrincipal.EndRunOnExit(std::chrono::seconds(3))) {
-      std::fflush(nullptr);
-      std::quick_exit(exitCode);
+    // The window asks before it closes during a run and closes only once the
+    // run has ended; a run still going here (the session ended, say) is
+    // cancelled and waited for: the process never ends while the server
+    // writes a database under the user's name, and the run puts back what
+    // it had half done.
+    while (!FPrincipal.EndRunOnExit(std::chrono::seconds(1))) {
     }
   }
   return exitCode;

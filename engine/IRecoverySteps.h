@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -54,4 +56,15 @@ class IRecoverySteps {
   // The temporary database step 8 restored the older backup into; empty when
   // it made none.
   virtual std::string temporaryDatabase() const = 0;
+
+  // For the run's report. Rows per user table (views, external and temporary
+  // tables aside), by table name; only the tables named in `tables` unless
+  // it is empty. Throws when the database cannot be read; a cancel ends the
+  // count between two tables.
+  using RowCounts = std::map<std::string, std::int64_t>;
+  virtual RowCounts rowCounts(const std::string& databasePath,
+                              const std::vector<std::string>& tables) = 0;
+  // The server's version ("3.0.11"), read through an attachment to the
+  // database. Throws when it cannot be attached.
+  virtual std::string serverVersion(const std::string& databasePath) = 0;
 };

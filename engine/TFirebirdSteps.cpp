@@ -16,6 +16,8 @@
 #include "engine/DerivedNames.h"
 #include "engine/ERunAborted.h"
 #include "engine/SafeRename.h"
+#include "engine/SqlName.h"
+#include "engine/TAttachment.h"
 #include "fbaccess/EIBInterBaseError.h"
 
 namespace {
@@ -575,4 +577,57 @@ bool TFirebirdSteps::doCopyDataFromOldBackup(std::vector<std::unique_ptr<TIncons
 
 std::string TFirebirdSteps::temporaryDatabase() const {
   return salvage_.TemporaryDatabase();
+}
+
+// ---------------------------------------------------------------------------
+// For the run's report: row counts and the server's version, each over an
+// attachment of its own, so that no routine above finds its connection moved.
+// ---------------------------------------------------------------------------
+
+IRecoverySteps::RowCounts TFirebirdSteps::rowCounts(const std::string& databasePath,
+                                                    const std::vector<std::string>& tables) {
+  TConnection connection(context_.Credentials());
+  TAttachment attachment(connection, databasePath);
+  TIBQuery& query = connection.Query();
+  std::vector<std::string> names = tables;
+  if (names.empty()) {
+    // Tables that hold rows of their own: no views, external or temporary tables.
+    query.SQL().SetText(
+        " select trim(rdb$relation_name) from rdb$relations where coalesce(rdb$system_flag, 0) = 0"
+        " and coalesce(rdb$relation_type, 0) = 0 and rdb$view_blr is null order by 1");
+    query.Open();
+    while (!query.AtEnd()) {
+      names.push_back(query.Fields(0).AsString());
+      query.Next();
+    }
+    query.Close();
+  }
+  RowCounts counts;
+  for (const std::string& table : names) {
+    context_.ThrowIfCancelled();
+    query.SQL().SetText(" select count(*) from " + SqlName(table));
+    query.Open();
+    counts[table] = std::stoll(query.Fields(0).AsString());
+    query.Close();
+  }
+  if (connection.Transaction().Active()) {
+    connection.Transaction().Commit();
+  }
+  attachment.Detach();
+  return counts;
+}
+
+std::string TFirebirdSteps::serverVersion(const std::string& databasePath) {
+  TConnection connection(context_.Credentials());
+  TAttachment attachment(connection, databasePath);
+  TIBQuery& query = connection.Query();
+  query.SQL().SetText(" select rdb$get_context('SYSTEM', 'ENGINE_VERSION') from rdb$database");
+  query.Open();
+  const std::string version = query.AtEnd() ? std::string() : query.Fields(0).AsString();
+  query.Close();
+  if (connection.Transaction().Active()) {
+    connection.Transaction().Commit();
+  }
+  attachment.Detach();
+  return version;
 }

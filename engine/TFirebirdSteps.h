@@ -44,6 +44,9 @@ class TFirebirdSteps : public IRecoverySteps {
                                                        const std::string& line) override;
   bool doCopyDataFromOldBackup(std::vector<std::unique_ptr<TInconsistency>>& list) override;
   std::string temporaryDatabase() const override;
+  RowCounts rowCounts(const std::string& databasePath,
+                      const std::vector<std::string>& tables) override;
+  std::string serverVersion(const std::string& databasePath) override;
 
   TRecoveryContext& Context() { return context_; }
   TConnection& TargetConnection() { return targetConnection_; }

@@ -26,6 +26,7 @@ void TRecoveryContext::ThrowIfCancelled() const {
 
 void TRecoveryContext::ClearLog() {
   ThrowIfCancelled();
+  record_.LogClearing(runLog_);
   runLog_.clear();
   host_.ClearLog();
 }
@@ -44,18 +45,23 @@ void TRecoveryContext::WriteLog(const std::string& text, int index) {
 
 void TRecoveryContext::SnapshotStepLog(StepKey key) {
   ThrowIfCancelled();
+  record_.LogFiled(key, runLog_);
   host_.SnapshotStepLog(key);
 }
 
 void TRecoveryContext::ReportStep(StepKey key, StepPhase phase, StepOutcome outcome,
                                   const std::string& text) {
   ThrowIfCancelled();
+  record_.StepReported(key, phase, outcome, text, runLog_);
   host_.ReportStep(key, phase, outcome, text);
 }
 
 MessageAnswer TRecoveryContext::AskUser(const Question& question) {
   ThrowIfCancelled();
-  return host_.AskUser(question);
+  const std::size_t asked = record_.QuestionAsked(question);
+  const MessageAnswer answer = host_.AskUser(question);
+  record_.QuestionAnswered(asked, answer);
+  return answer;
 }
 
 MessageAnswer TRecoveryContext::Ask(QuestionId id, const std::string& text, MessageKind kind,
@@ -74,5 +80,7 @@ void TRecoveryContext::AskForBackupFile() {
   }
   ThrowIfCancelled();
   const std::string folder = std::filesystem::path(databasePath_).parent_path().string();
+  const std::size_t asked = record_.PickerAsked(folder);
   backupPath_ = host_.ChooseBackupFile(folder).value_or(std::string());
+  record_.PickerAnswered(asked, backupPath_);
 }

@@ -5,12 +5,16 @@
 #include <vector>
 
 #include "engine/IRecoveryHost.h"
+#include "engine/TRunRecord.h"
 
 // What one run shares with its step routines: the front end, the two paths,
 // the run log and the operator's cancel. The log methods change the engine's
 // own copy of the lines first and then hand the same change to the front end.
 // Every hand-over first looks at the cancel: once asked for, it throws
-// ERunAborted(Cancelled) instead, so the run stops at its next call.
+// ERunAborted(Cancelled) instead, so the run stops at its next call. What
+// passes through (rows, questions and answers, log lines) also goes into
+// the run's record, before the front end sees it, so that a front end that
+// fails cannot take it out of the report.
 class TRecoveryContext {
  public:
   TRecoveryContext(IRecoveryHost& host, std::string databasePath, std::string backupPath);
@@ -53,6 +57,10 @@ class TRecoveryContext {
   // The run is cleaning up after a stop: calls go through again.
   void StopThrowingOnCancel() { cancelThrows_ = false; }
 
+  // What happened so far, for the run's report.
+  TRunRecord& Record() { return record_; }
+  const TRunRecord& Record() const { return record_; }
+
  private:
   IRecoveryHost& host_;
   std::string databasePath_;
@@ -61,4 +69,5 @@ class TRecoveryContext {
   TCredentials credentials_ = TCredentials::BuiltIn();
   std::atomic<bool> cancelRequested_{false};
   std::atomic<bool> cancelThrows_{true};
+  TRunRecord record_;
 };

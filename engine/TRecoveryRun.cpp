@@ -1,9 +1,12 @@
 #include "engine/TRecoveryRun.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <exception>
+#include <system_error>
+#include <utility>
 
 #include "engine/DerivedNames.h"
 #include "engine/ERunAborted.h"
@@ -120,7 +123,25 @@ void TRecoveryRun::EndAborted(const ERunAborted& abort) {
     oldPath_.clear();
   }
   if (abort.Reason() == AbortReason::FrontEndClosed) {
-    return;  // nobody can be shown anything any more
+    if (reportWritten_) {
+      return;  // gone while the closing message was on screen
+    }
+    // Nobody can be shown anything any more; the report still tells.
+    if (stepOpen_) {
+      context_.Record().StepReported(currentStep_, StepPhase::Finished, StepOutcome::Cancelled,
+                                     "Interrompido: a janela foi fechada", context_.RunLog());
+    }
+    context_.Record().Facts().windowClosed = true;
+    closingText_ = "A execução foi interrompida.\r\rO banco de dados informado continua em: " +
+                   context_.DatabasePath();
+    if (!filesMade_.empty()) {
+      closingText_ += "\rArquivos criados nesta execução:";
+    }
+    for (const std::string& file : filesMade_) {
+      closingText_ += "\r" + file;
+    }
+    FinishReport();
+    return;
   }
   verdict_ =
       abort.Reason() == AbortReason::Cancelled ? RunVerdict::Cancelled : RunVerdict::Unanswered;
@@ -128,13 +149,22 @@ void TRecoveryRun::EndAborted(const ERunAborted& abort) {
     reason_ = abort.Detail();
   }
   closingText_ = ComposeClosingText();
+  bool shown = true;
   try {
     if (stepOpen_) {
       Finished(currentStep_, StepOutcome::Cancelled,
                verdict_ == RunVerdict::Cancelled ? "Cancelado" : "Sem resposta");
     }
-    context_.Host().EndRunDisplay();
-    context_.Tell(closingText_, MessageKind::Information);
+  } catch (const ERunAborted&) {
+    shown = false;  // the front end went away meanwhile
+  }
+  FinishReport();
+  try {
+    if (shown) {
+      context_.Host().EndRunDisplay();
+      NameReportInLog();
+      context_.Tell(closingText_, MessageKind::Information);
+    }
   } catch (const ERunAborted&) {
     // The front end went away meanwhile: nothing more to show.
   }
@@ -152,10 +182,14 @@ void TRecoveryRun::Run() {
       FazerBackupNivel01();
     if (continueFlag_)
       RestaurarBancoNivel01();
-    if (continueFlag_)
+    if (continueFlag_) {
       ProcurarOrfaos();
-    if (continueFlag_)
+      RecordOrphanSearch();
+    }
+    if (continueFlag_) {
       RecuperarDados();
+      RecordSalvage();
+    }
     if (continueFlag_)
       FazerBackupNivel02();
     if (continueFlag_)
@@ -163,8 +197,11 @@ void TRecoveryRun::Run() {
     if (continueFlag_)
       ValidacaoFinal();
   }
+  CountResult();
   closingText_ = ComposeClosingText();
+  FinishReport();
   context_.Host().EndRunDisplay();
+  NameReportInLog();
   context_.AskUser(Question{QuestionId::ClosingMessage, closingText_, MessageKind::Information,
                             MessageButtons::Ok, MessageAnswer::Ok});
 }
@@ -291,22 +328,17 @@ bool TRecoveryRun::AcessoExclusivo() {
 }
 
 bool TRecoveryRun::ChooseRunNames() {
-  const std::string& database = context_.DatabasePath();
-  const std::tm when = clock_();
-  const int number = FirstFreeVariant([&](int n) {
-    const std::string stem = RunStemFor(database, when, n);
-    return std::vector<std::string>{stem + ".fbk", stem + ".FDB", stem + ".txt",
-                                    stem + " NIVEL02.fbk"};
-  });
-  if (number == 0) {
+  if (!PickRunStem()) {
     StopWith(RunVerdict::NotValidated,
              "Todos os nomes para os arquivos desta execução já estão em uso.");
     return false;
   }
-  runStem_ = RunStemFor(database, when, number);
-  backupFilePath_ = runStem_ + ".fbk";
-  restoredPath_ = RestoredPathFor(backupFilePath_);
-  levelTwoBackupPath_ = runStem_ + " NIVEL02.fbk";
+  // The database has just been attached: the server can tell its version.
+  try {
+    context_.Record().Facts().serverVersion = steps_.serverVersion(context_.DatabasePath());
+  } catch (const std::exception& error) {
+    context_.Record().Facts().serverVersion = std::string("desconhecida: ") + error.what();
+  }
   return true;
 }
 
@@ -570,5 +602,159 @@ void TRecoveryRun::ValidacaoFinal() {
   } else {
     Finished(StepKey::ValidacaoFinal, StepOutcome::Failure, "Erros encontrados");
     verdict_ = RunVerdict::StillCorrupt;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// The run's report: what the run hands to its record, and the file.
+// ---------------------------------------------------------------------------
+
+bool TRecoveryRun::PickRunStem() {
+  const std::string& database = context_.DatabasePath();
+  const std::tm when = clock_();
+  for (int number = 1; number <= kMaxVariant; ++number) {
+    const std::string stem = RunStemFor(database, when, number);
+    const bool free = PathIsFree(stem + ".fbk") && PathIsFree(stem + ".FDB") &&
+                      PathIsFree(stem + ".txt") && PathIsFree(stem + " NIVEL02.fbk");
+    if (!free) {
+      continue;
+    }
+    // Created now, so that another run in the same minute cannot take it.
+    try {
+      report_ = std::make_unique<TRunReport>(stem + ".txt");
+    } catch (const std::system_error& error) {
+      if (error.code() == std::errc::file_exists) {
+        continue;  // taken since it was looked at
+      }
+      reportProblem_ = "\"" + stem + ".txt\": " + std::strerror(error.code().value());
+    }
+    runStem_ = stem;
+    backupFilePath_ = runStem_ + ".fbk";
+    restoredPath_ = RestoredPathFor(backupFilePath_);
+    levelTwoBackupPath_ = runStem_ + " NIVEL02.fbk";
+    return true;
+  }
+  reportProblem_ = "todos os nomes para os arquivos desta execução já estão em uso.";
+  return false;
+}
+
+TRunRecord::Counts TRecoveryRun::CountRows(const std::string& databasePath,
+                                           const std::vector<std::string>& tables) {
+  TRunRecord::Counts counts;
+  try {
+    counts.rows = steps_.rowCounts(databasePath, tables);
+    counts.taken = true;
+  } catch (const std::exception& error) {
+    counts.error = error.what();
+  }
+  return counts;
+}
+
+void TRecoveryRun::RecordOrphanSearch() {
+  TRunRecord::RunFacts& facts = context_.Record().Facts();
+  facts.foreignKeyLines = constraintLines_;
+  facts.orphans.clear();
+  std::vector<std::string> tables;
+  for (const auto& record : inconsistencies_) {
+    facts.orphans.push_back(*record);
+    tables.push_back(record->TableName);
+  }
+  if (continueFlag_ && !tables.empty()) {
+    // The rows step 8 adds are the difference to these.
+    beforeSalvage_ = CountRows(restoredPath_, tables);
+  }
+}
+
+void TRecoveryRun::RecordSalvage() {
+  TRunRecord::RunFacts& facts = context_.Record().Facts();
+  std::vector<std::string> tables;
+  facts.orphans.clear();
+  for (const auto& record : inconsistencies_) {
+    facts.orphans.push_back(*record);  // DataFound is known now
+    tables.push_back(record->TableName);
+  }
+  const std::string temporary = steps_.temporaryDatabase();
+  const std::vector<std::string>& log = context_.RunLog();
+  // The salvage says so once the older backup restored without an error.
+  if (!temporary.empty() &&
+      std::find(log.begin(), log.end(), "Banco temporário restaurado de backup!") != log.end()) {
+    facts.olderBackup = CountRows(temporary, {});
+  }
+  if (!beforeSalvage_.taken) {
+    facts.salvaged.error = beforeSalvage_.error;
+    return;
+  }
+  const TRunRecord::Counts after = CountRows(restoredPath_, tables);
+  if (!after.taken) {
+    facts.salvaged.error = after.error;
+    return;
+  }
+  facts.salvaged.taken = true;
+  for (const auto& [table, rows] : after.rows) {
+    const auto before = beforeSalvage_.rows.find(table);
+    facts.salvaged.rows[table] = rows - (before == beforeSalvage_.rows.end() ? 0 : before->second);
+  }
+}
+
+void TRecoveryRun::CountResult() {
+  if (verdict_ != RunVerdict::Repaired) {
+    return;
+  }
+  context_.WriteLog("Contando os registros de cada tabela para o relatório...");
+  context_.Record().Facts().result =
+      CountRows(swapped_ ? context_.DatabasePath() : restoredPath_, {});
+}
+
+void TRecoveryRun::FinishReport() {
+  if (reportWritten_) {
+    closingText_ += reportNote_;  // a stop after the end: the report stands
+    return;
+  }
+  reportWritten_ = true;
+  if (!report_ && reportProblem_.empty()) {
+    PickRunStem();  // the run stopped before it named its files
+  }
+  TRunRecord& record = context_.Record();
+  record.RunEnded(context_.RunLog());
+  TRunRecord::RunFacts& facts = record.Facts();
+  // The user name only: the password is never handed to the record.
+  facts.user = context_.Credentials().User();
+  facts.verdict = verdict_;
+  facts.closingText = closingText_;
+  facts.filesMade = filesMade_;
+  facts.paths = {{"Banco de dados", context_.DatabasePath()},
+                 {"Backup antigo", context_.BackupPath()}};
+  const std::pair<const char*, std::string> chosen[] = {
+      {"Cópia de segurança", copyPath_},
+      {"Backup do nível 1", backupFilePath_},
+      {"Banco restaurado do nível 1", restoredPath_},
+      {"Banco temporário do backup antigo", steps_.temporaryDatabase()},
+      {"Backup do nível 2", levelTwoBackupPath_},
+      {"Banco restaurado do nível 2", newDatabasePath_},
+      {"Banco corrompido renomeado para", oldPath_},
+      {"Relatório", ReportPath()}};
+  for (const auto& [label, path] : chosen) {
+    if (!path.empty()) {
+      facts.paths.emplace_back(label, path);
+    }
+  }
+  if (report_) {
+    try {
+      report_->Write(record);
+      reportNote_ = "\r\rRelatório: " + report_->Path();
+    } catch (const std::exception& error) {
+      reportProblem_ = error.what();
+      report_.reset();
+    }
+  }
+  if (!report_) {
+    reportNote_ = "\r\rO relatório desta execução não pôde ser gravado: " + reportProblem_;
+  }
+  closingText_ += reportNote_;
+}
+
+void TRecoveryRun::NameReportInLog() {
+  if (report_) {
+    context_.WriteLog("Relatório: " + report_->Path());
   }
 }

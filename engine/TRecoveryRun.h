@@ -10,6 +10,7 @@
 #include "engine/RunTypes.h"
 #include "engine/TInconsistency.h"
 #include "engine/TRecoveryContext.h"
+#include "engine/TRunReport.h"
 
 class ERunAborted;
 
@@ -43,6 +44,8 @@ class TRecoveryRun {
   const std::string& RestoredPath() const { return restoredPath_; }
   const std::string& OldPath() const { return oldPath_; }
   const std::vector<std::string>& ConstraintLines() const { return constraintLines_; }
+  // The run's report; empty when none could be created.
+  std::string ReportPath() const { return report_ ? report_->Path() : std::string(); }
   // Every file this run made, in the order it made them, under the name each
   // has at the end.
   const std::vector<std::string>& FilesMade() const { return filesMade_; }
@@ -110,4 +113,23 @@ class TRecoveryRun {
   std::vector<std::string> filesMade_;
   std::vector<std::string> constraintLines_;
   std::vector<std::unique_ptr<TInconsistency>> inconsistencies_;
+
+  // The report: taken with the run's names, written at the end of the run.
+  // Takes the first variant of the run's names that is free and whose report
+  // file this run could create; false when none is.
+  bool PickRunStem();
+  void RecordOrphanSearch();
+  void RecordSalvage();
+  void CountResult();
+  TRunRecord::Counts CountRows(const std::string& databasePath,
+                               const std::vector<std::string>& tables);
+  // Writes the report and names it (or why there is none) in the closing text.
+  void FinishReport();
+  void NameReportInLog();
+
+  std::unique_ptr<TRunReport> report_;
+  std::string reportProblem_;
+  bool reportWritten_ = false;
+  std::string reportNote_;  // the closing text's last lines, about the report
+  TRunRecord::Counts beforeSalvage_;
 };

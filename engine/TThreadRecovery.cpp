@@ -48,12 +48,14 @@ void TThreadRecovery::Execute() {
   RunVerdict verdict = RunVerdict::NotValidated;
   std::string closingText;
   std::vector<std::string> files;
+  std::string report;
   try {
     TRecoveryRun run(context_, *steps_);
     run.Execute();
     verdict = run.Verdict();
     closingText = run.ClosingText();
     files = run.FilesMade();
+    report = run.ReportPath();
   } catch (...) {
     // A front end that fails in another way than ERunAborted ends the run
     // too; nothing may escape the thread.
@@ -63,6 +65,7 @@ void TThreadRecovery::Execute() {
     verdict_ = verdict;
     closingText_ = std::move(closingText);
     filesMade_ = std::move(files);
+    reportPath_ = std::move(report);
     finished_ = true;
   }
   finishedChanged_.notify_all();
@@ -81,4 +84,9 @@ std::string TThreadRecovery::ClosingText() const {
 std::vector<std::string> TThreadRecovery::FilesMade() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return filesMade_;
+}
+
+std::string TThreadRecovery::ReportPath() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return reportPath_;
 }

@@ -45,6 +45,8 @@ class TThreadRecovery {
   RunVerdict Verdict() const;
   std::string ClosingText() const;
   std::vector<std::string> FilesMade() const;
+  // The run's report file; empty when it made none.
+  std::string ReportPath() const;
 
  private:
   void Execute();
@@ -57,5 +59,6 @@ class TThreadRecovery {
   RunVerdict verdict_ = RunVerdict::NotValidated;
   std::string closingText_;
   std::vector<std::string> filesMade_;
+  std::string reportPath_;
   std::thread thread_;  // last: starts once everything above exists
 };

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 void ScriptedSteps::Script(const std::string& routine, bool answer) {
@@ -169,4 +170,37 @@ bool ScriptedSteps::doCopyDataFromOldBackup(std::vector<std::unique_ptr<TInconsi
     tables += record->TableName;
   }
   return Next("doCopyDataFromOldBackup", "doCopyDataFromOldBackup " + tables);
+}
+
+void ScriptedSteps::ScriptRowCounts(const std::string& path, const RowCounts& counts) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  rowCounts_[path].push_back(counts);
+}
+
+IRecoverySteps::RowCounts ScriptedSteps::rowCounts(const std::string& databasePath,
+                                                   const std::vector<std::string>& tables) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto& queue = rowCounts_[databasePath];
+  if (queue.empty()) {
+    return {};
+  }
+  calls_.push_back("rowCounts " + databasePath);
+  RowCounts counts = std::move(queue.front());
+  queue.pop_front();
+  if (!tables.empty()) {
+    std::erase_if(counts, [&](const auto& entry) {
+      return std::find(tables.begin(), tables.end(), entry.first) == tables.end();
+    });
+  }
+  return counts;
+}
+
+void ScriptedSteps::SetServerVersion(const std::string& version) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  serverVersion_ = version;
+}
+
+std::string ScriptedSteps::serverVersion(const std::string&) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return serverVersion_;
 }

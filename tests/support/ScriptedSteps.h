@@ -52,6 +52,12 @@ class ScriptedSteps : public IRecoverySteps {
   void ScriptOtherAttachments(const std::string& list);
   // What temporaryDatabase answers.
   void SetTemporaryDatabase(const std::string& path);
+  // The next rowCounts of `path` answers `counts` (limited to the tables
+  // asked for) and enters the calls as "rowCounts <path>"; unscripted it
+  // answers no tables and enters nothing.
+  void ScriptRowCounts(const std::string& path, const RowCounts& counts);
+  // What serverVersion answers (unscripted: an empty text).
+  void SetServerVersion(const std::string& version);
 
   // A scripted yes is Access::Granted, a no Access::OthersAttached.
   Access acessoExclusivo() override;
@@ -67,6 +73,9 @@ class ScriptedSteps : public IRecoverySteps {
   bool canAttach(const std::string& databasePath) override;
   std::string otherAttachments(const std::string& databasePath) override;
   std::string temporaryDatabase() const override;
+  RowCounts rowCounts(const std::string& databasePath,
+                      const std::vector<std::string>& tables) override;
+  std::string serverVersion(const std::string& databasePath) override;
   std::unique_ptr<TInconsistency> checkInconsistencies(const std::string& restoredPath,
                                                        const std::string& line) override;
   bool doCopyDataFromOldBackup(std::vector<std::unique_ptr<TInconsistency>>& list) override;
@@ -81,4 +90,6 @@ class ScriptedSteps : public IRecoverySteps {
   std::vector<std::string> calls_;
   std::deque<std::string> attachments_;
   std::string temporaryDatabase_;
+  std::map<std::string, std::deque<RowCounts>> rowCounts_;
+  std::string serverVersion_;
 };

@@ -77,8 +77,9 @@ ScriptedWindow::ScriptedWindow() : now_(QDateTime(QDate(2027, 2, 1), QTime(9, 5,
         }
         return answer;
       });
-  window_->SetOpenFilePicker([this](const QString& filter) {
+  window_->SetOpenFilePicker([this](const QString& filter, const QString& folder) {
     pickerFilters_.append(filter);
+    pickerFolders_.append(folder);
     if (picks_.empty()) {
       return QString();
     }
@@ -86,7 +87,7 @@ ScriptedWindow::ScriptedWindow() : now_(QDateTime(QDate(2027, 2, 1), QTime(9, 5,
     picks_.pop_front();
     return path;
   });
-  window_->SetSaveFilePicker([this](const QString&) { return savePath_; });
+  window_->SetSaveFilePicker([this](const QString&, const QString&) { return savePath_; });
   window_->SetClock([this] { return now_; });
 }
 

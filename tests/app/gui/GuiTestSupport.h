@@ -54,6 +54,8 @@ class ScriptedWindow {
   // Paths the pickers return in order; an empty one means cancelled.
   void PickFiles(std::vector<QString> paths) { picks_.assign(paths.begin(), paths.end()); }
   QStringList PickerFilters() const { return pickerFilters_; }
+  // The folder each picker was opened in, in order.
+  QStringList PickerFolders() const { return pickerFolders_; }
   void SaveTo(const QString& path) { savePath_ = path; }
   void SetNow(const QDateTime& now) { now_ = now; }
   // Script of the next run's step routines.
@@ -73,6 +75,7 @@ class ScriptedWindow {
   std::function<void(const ShownBox&)> onBox_;
   std::deque<QString> picks_;
   QStringList pickerFilters_;
+  QStringList pickerFolders_;
   QString savePath_;
   QDateTime now_;
   StepsScript script_;

@@ -210,9 +210,11 @@ TEST_F(RunTest, LevelTwoRunEndsCorrectedWithRowsLinksAndSavedLogs) {
     EXPECT_EQ(Label(name)->text(), TFPrincipal::CheckMark()) << name;
   }
 
-  // After the run the log is empty and each step's output sits behind its link.
+  // After the run the log names the run's report only, and each step's
+  // output sits behind its link.
   auto* log = w_.Find<QPlainTextEdit>("log");
-  EXPECT_TRUE(log->toPlainText().isEmpty());
+  EXPECT_EQ(log->toPlainText(), QStringLiteral("Relatório: ") +
+                                    QString::fromStdString(w_.Window().Engine()->ReportPath()));
   EXPECT_TRUE(w_.Find<QPushButton>("btnExecutar")->isEnabled());
   EXPECT_FALSE(w_.Find<QPushButton>("btnCancelar")->isEnabled());
   EXPECT_FALSE(Label("lbTempoTermino")->text().isEmpty());
@@ -269,7 +271,7 @@ TEST_F(RunTest, EngineThatCannotBeCreatedEndsTheRunDisplayWithAnErrorBox) {
     texts.push_back(text);
     return MessageAnswer::Ok;
   });
-  window.SetOpenFilePicker([&](const QString& filter) {
+  window.SetOpenFilePicker([&](const QString& filter, const QString&) {
     return filter.contains(QLatin1String("fdb")) ? database_ : backup_;
   });
   window.btnSelecionarBancoCorrompidoClick();
@@ -296,16 +298,17 @@ TEST_F(RunTest, ClosingTheWindowDuringARunStopsTheRunBeforeItsNextStep) {
     });
   });
   w_.Window().show();
-  // The user closes the window while the first question is on screen.
+  // The user closes the window while the first question is on screen, and
+  // answers Sim to the cancel question that brings.
   w_.OnBox([this](const ShownBox&) { w_.Window().close(); });
-  w_.AnswerBoxes({MessageAnswer::Yes});
+  w_.AnswerBoxes({MessageAnswer::Yes, MessageAnswer::Yes});
   Start();
-  ASSERT_TRUE(WaitUntil([&] { return !w_.Boxes().empty(); }));
+  ASSERT_TRUE(WaitUntil([&] { return w_.Boxes().size() >= 2; }));
+  EXPECT_EQ(w_.Boxes()[1].text, TFPrincipal::CancelQuestion());
   // From here on the UI thread serves nothing; the run must still end, and no
   // later step may run unseen.
   EXPECT_TRUE(w_.Window().EndRunOnExit(std::chrono::seconds(5)));
   EXPECT_FALSE(copied);
-  EXPECT_EQ(w_.Boxes().size(), 1u);
 }
 
 TEST_F(RunTest, ClosingTheWindowEndsARoutineThatAsksUntilItIsAnsweredYes) {
@@ -324,11 +327,13 @@ TEST_F(RunTest, ClosingTheWindowEndsARoutineThatAsksUntilItIsAnsweredYes) {
   });
   w_.Window().show();
   w_.OnBox([this](const ShownBox&) { w_.Window().close(); });
-  w_.AnswerBoxes({MessageAnswer::No});
+  // No to the routine's question, Sim to the cancel question of the close.
+  w_.AnswerBoxes({MessageAnswer::No, MessageAnswer::Yes});
   Start();
-  ASSERT_TRUE(WaitUntil([&] { return !w_.Boxes().empty(); }));
+  ASSERT_TRUE(WaitUntil([&] { return w_.Boxes().size() >= 2; }));
   EXPECT_TRUE(w_.Window().EndRunOnExit(std::chrono::seconds(5)));
-  EXPECT_EQ(asked.load(), 0);
+  // The No already given comes back once; the routine's next question ends it.
+  EXPECT_EQ(asked.load(), 1);
 }
 
 }  // namespace

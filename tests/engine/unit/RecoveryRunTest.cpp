@@ -48,6 +48,7 @@ const char kInUse[] =
     "AskUser Information Ok O banco de dados estava em uso e não pôde ser validado.";
 const char kNoErrors[] = "AskUser Information Ok O banco de dados informado não possui erros.";
 const char kStillCorrupt[] = "AskUser Information Ok O banco de dados continua corrompido.";
+const char kReportNotWritten[] = "\r\rO relatório desta execução não pôde ser gravado: ";
 
 // A folder of its own under /tmp, removed with its content.
 class TempFolder {
@@ -162,12 +163,14 @@ TEST_F(RecoveryRunTest, OthersAttachedEndsTheRunAsInUse) {
   host_.Answer(MessageAnswer::Ok);
   Execute();
 
-  EXPECT_THAT(host_.Transcript(),
-              ElementsAre("BeginRunDisplay", "ReportStep 1 1 0 ",
-                          "WriteLog -1 Login: usuário sysdba (conta padrão do servidor de "
-                          "desenvolvimento)",
-                          "ReportStep 1 2 20 Não foi possível obter acesso exlusivo.",
-                          "EndRunDisplay", kInUse));
+  EXPECT_THAT(
+      host_.Transcript(),
+      ElementsAre("BeginRunDisplay", "ReportStep 1 1 0 ",
+                  "WriteLog -1 Login: usuário sysdba (conta padrão do servidor de "
+                  "desenvolvimento)",
+                  "ReportStep 1 2 20 Não foi possível obter acesso exlusivo.", "EndRunDisplay",
+                  // No folder /srv/dados here: the report says why it is missing.
+                  ::testing::StartsWith(std::string(kInUse) + kReportNotWritten)));
   EXPECT_EQ(run_->Verdict(), RunVerdict::InUse);
 }
 
@@ -215,8 +218,9 @@ TEST_F(RecoveryRunTest, SuccessfulLevelOneRestoreEndsCorrectedWithTheRunsNames) 
               ElementsAre("acessoExclusivo", "doCopy " + db_ + " " + copy_, "doValidate " + db_,
                           "doMend", "doBackup " + db_ + " " + backup_ + " 5",
                           "doRestore " + backup_ + " " + restored_ + " 6"));
-  EXPECT_EQ(LastLine(), "AskUser Information Ok " + std::string(kCorrected) + db_ +
-                            "\rBanco corrigido: " + restored_);
+  EXPECT_THAT(LastLine(),
+              ::testing::StartsWith("AskUser Information Ok " + std::string(kCorrected) + db_ +
+                                    "\rBanco corrigido: " + restored_ + kReportNotWritten));
   EXPECT_EQ(run_->Verdict(), RunVerdict::Repaired);
 }
 
@@ -370,8 +374,8 @@ TEST_F(RecoveryRunTest, LevelTwoSwapsNamesOnlyAfterTheFinalRestoreOpens) {
   EXPECT_EQ(ReadFile(old), "corrupt pages");
   EXPECT_EQ(ReadFile(folder.File("empresa-OLD.FDB")), "an earlier run's original");
   EXPECT_FALSE(std::filesystem::exists(folder.File("empresa-NOVO.FDB")));
-  EXPECT_EQ(LastLine(),
-            "AskUser Information Ok " + std::string(kCorrected) + old + "\rBanco corrigido: " + db);
+  EXPECT_EQ(LastLine(), "AskUser Information Ok " + std::string(kCorrected) + old +
+                            "\rBanco corrigido: " + db + "\r\rRelatório: " + stem + ".txt");
   EXPECT_EQ(run_->Verdict(), RunVerdict::Repaired);
 }
 
