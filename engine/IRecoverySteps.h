@@ -8,6 +8,7 @@
 
 #include "engine/RunTypes.h"
 #include "engine/TInconsistency.h"
+#include "engine/TTriage.h"
 
 // The step routines the recovery run calls. Each answers yes or no and shows
 // its own failures to the user; the run decides only from the answers. The
@@ -56,6 +57,18 @@ class IRecoverySteps {
   // The temporary database step 8 restored the older backup into; empty when
   // it made none.
   virtual std::string temporaryDatabase() const = 0;
+
+  // Before step 3: what the file itself shows, read from the disk. A file
+  // the server would loop on or fail to validate is not validated.
+  virtual TTriage::Result triage(const std::string& databasePath) = 0;
+  // The tables whose rows the last backup had to leave out (they restore
+  // empty); empty when it read every table.
+  virtual std::vector<std::string> skippedTables() const = 0;
+  // Fills the skipped tables of the restored database row by row from the
+  // damaged database and, where it has them, the older backup; writes a
+  // line per table in the run log. False when a table could not be worked on.
+  virtual bool rebuildTables(const std::vector<std::string>& tables,
+                             const std::string& restoredPath) = 0;
 
   // For the run's report. Rows per user table (views, external and temporary
   // tables aside), by table name; only the tables named in `tables` unless

@@ -18,6 +18,8 @@
 #include "engine/SafeRename.h"
 #include "engine/SqlName.h"
 #include "engine/TAttachment.h"
+#include "engine/TBackupRetry.h"
+#include "engine/TTableRescue.h"
 #include "fbaccess/EIBInterBaseError.h"
 
 namespace {
@@ -482,26 +484,90 @@ void TFirebirdSteps::EndServiceAttachments(const std::string& databasePath) {
   connection.Transaction().Commit();
 }
 
-bool TFirebirdSteps::doBackup(const std::string& databasePath, const std::string& backupFile,
-                              StepKey key) {
-  bool result = false;
+bool TFirebirdSteps::RunBackup(const std::string& databasePath, const std::string& backupFile,
+                               StepKey key, const std::string& skipPattern, std::string& failure) {
+  failure.clear();
   try {
     {
       PrepareService(backupService_, context_.Credentials());
       backupService_.SetActive(true);
       ServiceDetacher detacher(backupService_);
       backupService_.SetVerbose(true);
-      backupService_.SetOptions({TBackupOption::IgnoreLimbo, TBackupOption::NonTransportable});
+      if (key != StepKey::FazerBackupNivel01) {
+        backupService_.SetOptions({TBackupOption::IgnoreLimbo, TBackupOption::NonTransportable});
+      } else {
+        // Level 1 reads a damaged file: collecting garbage there walks old
+        // record versions on missing pages and fails at random places, and
+        // frees pages, which a destroyed page inventory cannot record.
+        backupService_.SetOptions({TBackupOption::IgnoreLimbo, TBackupOption::NonTransportable,
+                                   TBackupOption::NoGarbageCollection});
+      }
       backupService_.SetDatabaseName(databasePath);
       backupService_.SetBackupFile({backupFile});
+      backupService_.SetSkipData(skipPattern);
       ReadServiceOutput(backupService_, key, databasePath, backupFile);
       context_.SnapshotStepLog(key);
     }
-    result = Contains(context_.RunLogText(), "closing file, committing, and finishing");
+    return Contains(context_.RunLogText(), "closing file, committing, and finishing");
   } catch (const std::exception& error) {
-    ReportException("doBackup() -> Excetion: ", error);
+    failure = error.what();
   }
-  return result;
+  return false;
+}
+
+std::string TFirebirdSteps::FailedTable(const std::string& databasePath,
+                                        const std::string& failure) {
+  std::vector<std::string> lines = context_.RunLog();
+  for (const std::string& line : MessageLines(failure)) {
+    lines.push_back(line);
+  }
+  const TBackupRetry::TStop stop = TBackupRetry::FindStop(lines);
+  if (!stop.Table.empty() || stop.PointerPage == 0) {
+    return stop.Table;
+  }
+  try {
+    TConnection connection(context_.Credentials());
+    TAttachment attachment(connection, databasePath);
+    return TBackupRetry::TableOfPointerPage(connection, stop.PointerPage);
+  } catch (const std::exception&) {
+    return {};
+  }
+}
+
+bool TFirebirdSteps::doBackup(const std::string& databasePath, const std::string& backupFile,
+                              StepKey key) {
+  // Only a file this routine makes may be removed between attempts.
+  const bool fileWasFree = PathIsFree(backupFile);
+  TBackupRetry retry;
+  skippedTables_.clear();
+  for (;;) {
+    std::string failure;
+    if (RunBackup(databasePath, backupFile, key, retry.Pattern(), failure)) {
+      skippedTables_ = retry.Skipped();
+      if (!skippedTables_.empty()) {
+        std::string names;
+        for (const std::string& table : skippedTables_) {
+          names += (names.empty() ? "" : ", ") + table;
+        }
+        context_.WriteLog("Backup concluído sem as linhas das tabelas ilegíveis: " + names);
+        context_.SnapshotStepLog(key);
+      }
+      return true;
+    }
+    // A table whose rows cannot be read: back up again without them; they
+    // are rebuilt row by row after the restore.
+    const std::string table = FailedTable(databasePath, failure);
+    if (table.empty() || !retry.Skip(table)) {
+      if (!failure.empty()) {
+        context_.Tell("doBackup() -> Excetion: " + failure, MessageKind::Error);
+      }
+      return false;
+    }
+    if (fileWasFree) {
+      std::error_code ignored;
+      std::filesystem::remove(backupFile, ignored);
+    }
+  }
 }
 
 bool TFirebirdSteps::doRestore(const std::string& backupFile, const std::string& databasePath,
@@ -548,6 +614,54 @@ bool TFirebirdSteps::bringOnline(const std::string& databasePath) {
   return false;
 }
 
+TTriage::Result TFirebirdSteps::triage(const std::string& databasePath) {
+  return TTriage::Examine(databasePath);
+}
+
+std::vector<std::string> TFirebirdSteps::skippedTables() const {
+  return skippedTables_;
+}
+
+bool TFirebirdSteps::rebuildTables(const std::vector<std::string>& tables,
+                                   const std::string& restoredPath) {
+  bool result = true;
+  try {
+    TConnection damaged(context_.Credentials());
+    damaged.SetDatabasePath(context_.DatabasePath());
+    TConnection target(context_.Credentials());
+    target.SetDatabasePath(restoredPath);
+    // The rows the damaged file no longer gives may still be in the older
+    // backup: restore it beside the database when there is one.
+    std::unique_ptr<TConnection> older;
+    std::error_code error;
+    const std::string& backup = context_.BackupPath();
+    if (!backup.empty() && std::filesystem::is_regular_file(backup, error)) {
+      const std::string temporary = TSalvage::TemporaryPath(context_.DatabasePath());
+      if (!temporary.empty() && doRestore(backup, temporary, StepKey::RecuperarDados)) {
+        rescueTemporary_ = temporary;
+        older = std::make_unique<TConnection>(context_.Credentials());
+        older->SetDatabasePath(temporary);
+      } else if (!temporary.empty() && !PathIsFree(temporary)) {
+        rescueTemporary_ = temporary;
+      }
+    }
+    TTableRescue rescue(context_, damaged, target, older.get());
+    for (const std::string& table : tables) {
+      try {
+        rescue.Rescue(table);
+      } catch (const std::exception& tableError) {
+        context_.WriteLog("Tabela " + table +
+                          ": não foi possível refazer as linhas: " + tableError.what());
+        result = false;
+      }
+    }
+  } catch (const std::exception& error) {
+    ReportException("rebuildTables() -> Excetion: ", error);
+    result = false;
+  }
+  return result;
+}
+
 bool TFirebirdSteps::canAttach(const std::string& databasePath) {
   try {
     targetConnection_.SetDatabasePath(databasePath);
@@ -576,7 +690,7 @@ bool TFirebirdSteps::doCopyDataFromOldBackup(std::vector<std::unique_ptr<TIncons
 }
 
 std::string TFirebirdSteps::temporaryDatabase() const {
-  return salvage_.TemporaryDatabase();
+  return salvage_.TemporaryDatabase().empty() ? rescueTemporary_ : salvage_.TemporaryDatabase();
 }
 
 // ---------------------------------------------------------------------------

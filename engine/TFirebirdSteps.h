@@ -39,6 +39,10 @@ class TFirebirdSteps : public IRecoverySteps {
                  StepKey key) override;
   bool bringOnline(const std::string& databasePath) override;
   bool canAttach(const std::string& databasePath) override;
+  TTriage::Result triage(const std::string& databasePath) override;
+  std::vector<std::string> skippedTables() const override;
+  bool rebuildTables(const std::vector<std::string>& tables,
+                     const std::string& restoredPath) override;
   std::string otherAttachments(const std::string& databasePath) override;
   std::unique_ptr<TInconsistency> checkInconsistencies(const std::string& restoredPath,
                                                        const std::string& line) override;
@@ -79,6 +83,12 @@ class TFirebirdSteps : public IRecoverySteps {
   // Deletes the service attachments of a database: the server then ends the
   // backup they run.
   void EndServiceAttachments(const std::string& databasePath);
+  // One backup, leaving out the rows of the tables `skipPattern` matches;
+  // false with the server's text in `failure` when it raised one.
+  bool RunBackup(const std::string& databasePath, const std::string& backupFile, StepKey key,
+                 const std::string& skipPattern, std::string& failure);
+  // The table whose rows a failed backup could not read, or "".
+  std::string FailedTable(const std::string& databasePath, const std::string& failure);
   // Shows an exception of a routine in the error box that starts with `prefix`.
   void ReportException(const std::string& prefix, const std::exception& error);
 
@@ -89,6 +99,8 @@ class TFirebirdSteps : public IRecoverySteps {
   TIBBackupService backupService_;
   TIBRestoreService restoreService_;
   TIBConfigService configService_;
+  std::vector<std::string> skippedTables_;
+  std::string rescueTemporary_;
   // Level 2: steps 7 and 8 over the two connections above.
   TOrphanSearch orphanSearch_{context_, targetConnection_};
   TSalvage salvage_{context_, targetConnection_, sourceConnection_,

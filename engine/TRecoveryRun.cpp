@@ -365,6 +365,18 @@ void TRecoveryRun::CriarCopia() {
 
 void TRecoveryRun::ValidarDados() {
   Running(StepKey::ValidarDados);
+  // The server loops for ever on a broken page inventory and cannot validate
+  // a truncated file: such a file goes straight to the backup.
+  const TTriage::Result triage = steps_.triage(context_.DatabasePath());
+  if (triage.SkipValidation()) {
+    context_.WriteLog(triage.reason);
+    Finished(StepKey::ValidarDados, StepOutcome::Failure,
+             "Validação não executada: arquivo danificado");
+    Running(StepKey::PrepararBackup);
+    Finished(StepKey::PrepararBackup, StepOutcome::Failure, "Não executado; segue para o backup");
+    skipMend_ = true;
+    return;
+  }
   if (Guarded("doValidate() -> Excetion: ", false,
               [&] { return steps_.doValidate(context_.DatabasePath()); })) {
     Finished(StepKey::ValidarDados, StepOutcome::Success, "Banco não possui erros.");
@@ -379,13 +391,18 @@ void TRecoveryRun::ValidarDados() {
 }
 
 void TRecoveryRun::PrepararBackup() {
+  if (skipMend_) {
+    return;
+  }
   Running(StepKey::PrepararBackup);
   if (Guarded("doMend() -> Excetion: ", false, [&] { return steps_.doMend(); })) {
     Finished(StepKey::PrepararBackup, StepOutcome::Success, "Preparado para o backup");
   } else {
+    // The backup reads what it still can, and skips what it cannot: a failed
+    // mend is no reason to give up.
+    context_.WriteLog("O reparo falhou; o backup será tentado mesmo assim.");
     Finished(StepKey::PrepararBackup, StepOutcome::Failure,
              "Não foi possível preparar para o backup");
-    Stop();
   }
 }
 
@@ -418,16 +435,37 @@ void TRecoveryRun::RestaurarBancoNivel01() {
   if (free && !PathIsFree(restoredPath_)) {
     Made(restoredPath_);
   }
+  // Read the violations before anything else can touch the restore's output.
+  constraintLines_ = getForeignKeyErrors(context_.RunLog());
+  const std::vector<std::string> skipped = steps_.skippedTables();
+  const bool levelTwoCanGoOn = restored || (free && FailedOnForeignKeysOnly(context_.RunLog()));
+  if (!skipped.empty() && levelTwoCanGoOn) {
+    // Their rows were left out of the backup: refill them before anything
+    // looks for missing parents.
+    if (!restored) {
+      Guarded("bringOnline() -> Excetion: ", false,
+              [&] { return steps_.bringOnline(restoredPath_); });
+    }
+    Guarded("rebuildTables() -> Excetion: ", false,
+            [&] { return steps_.rebuildTables(skipped, restoredPath_); });
+    const std::string temporary = steps_.temporaryDatabase();
+    if (!temporary.empty() && !PathIsFree(temporary)) {
+      Made(temporary);
+    }
+  }
   if (restored) {
     Finished(StepKey::RestaurarBancoNivel01, StepOutcome::Success,
-             "Restaurado em: " + NamePart(restoredPath_));
+             "Restaurado em: " + NamePart(restoredPath_) +
+                 (skipped.empty() ? std::string()
+                                  : " (" + std::to_string(skipped.size()) +
+                                        " tabela(s) refeitas linha a linha)"));
     StopWith(RunVerdict::Repaired);
     return;
   }
   Finished(StepKey::RestaurarBancoNivel01, StepOutcome::Failure, "Restaurado, mas com erro.");
   // Level 2 mends missing parent rows and nothing else: any other failure
   // (no space, I/O, metadata, a backup read only in part) ends the run here.
-  if (!free || !FailedOnForeignKeysOnly(context_.RunLog())) {
+  if (!levelTwoCanGoOn) {
     std::string errors;
     for (const std::string& line : context_.RunLog()) {
       if (Contains(line, kErrorMark)) {
@@ -443,8 +481,6 @@ void TRecoveryRun::RestaurarBancoNivel01() {
 void TRecoveryRun::ProcurarOrfaos() {
   context_.Host().SetLevelRowsEnabled(true, 2);
   Running(StepKey::ProcurarOrfaos);
-  // Read the violations before anything else can touch the restore's output.
-  constraintLines_ = getForeignKeyErrors(context_.RunLog());
   verdict_ = RunVerdict::StillCorrupt;
 
   // The failed restore leaves its database in maintenance; nothing can read it
@@ -477,7 +513,8 @@ void TRecoveryRun::RecuperarDados() {
   const bool copied = Guarded("doCopyDataFromOldBackup() -> Excetion: ", false,
                               [&] { return steps_.doCopyDataFromOldBackup(inconsistencies_); });
   const std::string temporary = steps_.temporaryDatabase();
-  if (!temporary.empty() && !PathIsFree(temporary)) {
+  if (!temporary.empty() && !PathIsFree(temporary) &&
+      std::find(filesMade_.begin(), filesMade_.end(), temporary) == filesMade_.end()) {
     Made(temporary);
   }
   if (copied) {

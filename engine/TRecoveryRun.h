@@ -110,6 +110,7 @@ class TRecoveryRun {
   std::string newDatabasePath_;
   std::string oldPath_;
   bool swapped_ = false;
+  bool skipMend_ = false;
   std::vector<std::string> filesMade_;
   std::vector<std::string> constraintLines_;
   std::vector<std::unique_ptr<TInconsistency>> inconsistencies_;

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <exception>
 #include <filesystem>
+#include <map>
 #include <set>
+#include <stdexcept>
 #include <system_error>
 
 #include "engine/DerivedNames.h"
@@ -74,46 +76,101 @@ bool TSalvage::RestoreOlderBackup(const std::string& temporaryPath) {
   }
 }
 
-void TSalvage::AddMissingAncestors(const TTableLayout& layout, const std::vector<TFieldType>& types,
-                                   std::vector<std::vector<TValue>>& rows) {
-  // A row of a table that refers to itself needs its parent row too: when the
-  // target lacks it, it comes from the older backup as well, and so on up.
-  for (const TTableLayout::TSelfReference& reference : layout.SelfReferences()) {
-    std::vector<std::size_t> columns;
-    std::vector<std::size_t> referenced;
-    std::string condition;
-    for (std::size_t i = 0; i < reference.Columns.size(); ++i) {
-      columns.push_back(layout.IndexOf(reference.Columns[i]));
-      referenced.push_back(layout.IndexOf(reference.Referenced[i]));
-      condition += (i == 0 ? " where " : " and ") + SqlName(reference.Referenced[i]) + " = :P" +
-                   std::to_string(i + 1);
+// The rows to bring into one table, with the records they were looked up for
+// (null for a parent brought along).
+struct TSalvage::TPending {
+  TTableLayout layout;
+  std::vector<TFieldType> types;
+  std::vector<std::vector<TValue>> rows;
+  std::vector<TInconsistency*> records;
+};
+
+namespace {
+
+// "where A = :P1 and B = :P2" over these columns.
+std::string KeyCondition(const std::vector<std::string>& columns) {
+  std::string condition;
+  for (std::size_t i = 0; i < columns.size(); ++i) {
+    condition +=
+        (i == 0 ? " where " : " and ") + SqlName(columns[i]) + " = :P" + std::to_string(i + 1);
+  }
+  return condition;
+}
+
+// Positions of the columns in the layout; empty when one is not carried.
+std::vector<std::size_t> Positions(const TTableLayout& layout,
+                                   const std::vector<std::string>& columns) {
+  std::vector<std::size_t> positions;
+  for (const std::string& column : columns) {
+    positions.push_back(layout.IndexOf(column));
+    if (positions.back() == layout.Columns().size()) {
+      return {};
     }
-    if (std::find(columns.begin(), columns.end(), layout.Columns().size()) != columns.end() ||
-        std::find(referenced.begin(), referenced.end(), layout.Columns().size()) !=
-            referenced.end()) {
-      continue;  // a key column the copy cannot carry
+  }
+  return positions;
+}
+
+}  // namespace
+
+void TSalvage::AddMissingParents(std::map<std::string, TPending>& pending,
+                                 std::vector<std::string>& order) {
+  // A row needs the rows its foreign keys refer to. Those the target lacks
+  // come from the older backup as well, in whatever table, and so on up:
+  // a lost department's manager may be a lost employee no child names.
+  std::vector<std::pair<std::string, std::size_t>> work;
+  for (const std::string& table : order) {
+    for (std::size_t row = 0; row < pending.at(table).rows.size(); ++row) {
+      work.emplace_back(table, row);
     }
-    std::set<std::string> held;
-    for (const auto& row : rows) {
-      held.insert(TTableLayout::KeyOf(row, referenced));
+  }
+  std::set<std::string> looked;
+  while (!work.empty()) {
+    const auto [table, index] = work.back();
+    work.pop_back();
+    std::vector<TTableLayout::TReference> references = pending.at(table).layout.References();
+    for (const auto& self : pending.at(table).layout.SelfReferences()) {
+      references.push_back({self.Constraint, table, self.Columns, self.Referenced});
     }
-    TIBQuery inTarget;
-    inTarget.SetDatabase(&target_.Database());
-    inTarget.SQL().SetText("select count(*) from " + SqlName(layout.Table()) + condition);
-    TIBQuery inSource;
-    inSource.SetDatabase(&source_.Database());
-    inSource.SQL().SetText("select " + layout.SelectList() + " from " + SqlName(layout.Table()) +
-                           condition);
-    for (std::size_t next = 0; next < rows.size(); ++next) {
-      const std::vector<TValue> row = rows[next];
-      const std::string parent = TTableLayout::KeyOf(row, columns);
-      if (parent.empty() || !held.insert(parent).second) {
+    for (const TTableLayout::TReference& reference : references) {
+      const TPending& child = pending.at(table);
+      const std::vector<TValue> row = child.rows[index];
+      const std::vector<std::size_t> columns = Positions(child.layout, reference.Columns);
+      const std::string key = columns.empty() ? std::string() : TTableLayout::KeyOf(row, columns);
+      if (key.empty()) {
+        continue;  // NULL, or a column the copy cannot carry
+      }
+      if (pending.find(reference.Table) == pending.end()) {
+        pending[reference.Table].layout = TTableLayout::Read(target_, reference.Table);
+        order.push_back(reference.Table);
+      }
+      TPending& parent = pending.at(reference.Table);
+      const std::vector<std::size_t> referenced = Positions(parent.layout, reference.Referenced);
+      if (referenced.empty() ||
+          std::any_of(parent.rows.begin(), parent.rows.end(), [&](const auto& held) {
+            return TTableLayout::KeyOf(held, referenced) == key;
+          })) {
         continue;
       }
+      std::string asked = reference.Table + '\x01';
+      for (const std::string& column : reference.Referenced) {
+        asked += column + '\x02';
+      }
+      if (!looked.insert(asked + '\x01' + key).second) {
+        continue;
+      }
+      const std::string condition = KeyCondition(reference.Referenced);
+      TIBQuery inTarget;
+      inTarget.SetDatabase(&target_.Database());
+      inTarget.SQL().SetText("select count(*) from " + SqlName(reference.Table) + condition);
+      TIBQuery inSource;
+      inSource.SetDatabase(&source_.Database());
+      inSource.SQL().SetText("select " + parent.layout.SelectList() + " from " +
+                             SqlName(reference.Table) + condition);
       for (TIBQuery* query : {&inTarget, &inSource}) {
         for (std::size_t i = 0; i < columns.size(); ++i) {
-          query->ParamNamed("P" + std::to_string(i + 1)).SetDataType(types[columns[i]]);
-          query->ParamNamed("P" + std::to_string(i + 1)).SetValue(row[columns[i]]);
+          TParam& param = query->ParamNamed("P" + std::to_string(i + 1));
+          param.SetDataType(child.types[columns[i]]);
+          param.SetValue(row[columns[i]]);
         }
       }
       inTarget.Open();
@@ -124,8 +181,13 @@ void TSalvage::AddMissingAncestors(const TTableLayout& layout, const std::vector
       }
       inSource.Open();
       if (!inSource.AtEnd()) {
-        rows.emplace_back();
-        TTableLayout::ReadRow(inSource, rows.back());
+        if (parent.types.empty()) {
+          parent.types = TTableLayout::FieldTypes(inSource);
+        }
+        parent.rows.emplace_back();
+        TTableLayout::ReadRow(inSource, parent.rows.back());
+        parent.records.push_back(nullptr);
+        work.emplace_back(reference.Table, parent.rows.size() - 1);
       }
       inSource.Close();
     }
@@ -139,48 +201,93 @@ void TSalvage::CopyRows(std::vector<std::unique_ptr<TInconsistency>>& list,
   TAttachment targetAttachment(target_);
   TAttachment sourceAttachment(source_, temporaryPath);
   TIBQuery& select = source_.Query();
-  TIBQuery& insert = target_.Query();
+  std::map<std::string, TPending> pending;
+  std::vector<std::string> order;  // tables in the order they came up
   for (const auto& record : list) {
-    // Stored columns only: a COMPUTED BY column refuses any value.
-    const TTableLayout layout = TTableLayout::Read(target_, record->TableName);
-    std::vector<std::vector<TValue>> rows;
-    std::vector<TFieldType> types;
+    if (pending.find(record->TableName) == pending.end()) {
+      // Stored columns only: a COMPUTED BY column refuses any value.
+      pending[record->TableName].layout = TTableLayout::Read(target_, record->TableName);
+      order.push_back(record->TableName);
+    }
+    TPending& table = pending.at(record->TableName);
     for (std::size_t j = 0; j < record->MissingKeys.size(); ++j) {
       select.Close();
-      select.SQL().SetText(" select   " + layout.SelectList() + " from " +
+      select.SQL().SetText(" select   " + table.layout.SelectList() + " from " +
                            SqlName(record->TableName) + " " +
                            record->WhereClause(static_cast<int>(j)));
       select.Open();
       if (!select.AtEnd()) {
-        if (types.empty()) {
-          types = TTableLayout::FieldTypes(select);
+        if (table.types.empty()) {
+          table.types = TTableLayout::FieldTypes(select);
         }
-        rows.emplace_back();
-        TTableLayout::ReadRow(select, rows.back());
+        table.rows.emplace_back();
+        TTableLayout::ReadRow(select, table.rows.back());
+        table.records.push_back(record.get());
       }
       select.Close();
     }
-    if (rows.empty()) {
+  }
+  AddMissingParents(pending, order);
+
+  // Rows whose parent comes later are tried again once it is in; what stays
+  // refused after a round without progress ends the salvage with its error.
+  struct TRow {
+    std::string table;
+    std::size_t index;
+  };
+  std::vector<TRow> rows;
+  std::map<std::string, TIBQuery> inserts;
+  for (const std::string& name : order) {
+    const TPending& table = pending.at(name);
+    if (table.rows.empty()) {
       continue;
     }
-    AddMissingAncestors(layout, types, rows);
-    if (!layout.ArrayColumns().empty()) {
+    if (!table.layout.ArrayColumns().empty()) {
       std::string names;
-      for (const std::string& column : layout.ArrayColumns()) {
+      for (const std::string& column : table.layout.ArrayColumns()) {
         names += (names.empty() ? "" : ", ") + column;
       }
-      context_.WriteLog("Colunas matriz de " + record->TableName + " não copiadas: " + names);
+      context_.WriteLog("Colunas matriz de " + name + " não copiadas: " + names);
     }
-    insert.Close();
-    insert.SQL().Assign(layout.InsertLines());
+    TIBQuery& insert = inserts[name];
+    insert.SetDatabase(&target_.Database());
+    insert.SQL().Assign(table.layout.InsertLines());
     insert.Prepare();
     // A table that refers to itself gets its parent rows first.
-    for (const std::size_t row : TTableLayout::ParentsFirst(rows.size(), layout.LinksOf(rows))) {
-      TTableLayout::BindRow(insert, layout.Columns(), types, rows[row]);
-      insert.ExecQuery();
-      target_.Transaction().Commit();
-      record->DataFound = true;
+    for (const std::size_t row :
+         TTableLayout::ParentsFirst(table.rows.size(), table.layout.LinksOf(table.rows))) {
+      rows.push_back({name, row});
     }
+  }
+  std::string error;
+  bool progress = true;
+  while (progress && !rows.empty()) {
+    progress = false;
+    std::vector<TRow> refused;
+    for (const TRow& row : rows) {
+      const TPending& table = pending.at(row.table);
+      try {
+        TIBQuery& insert = inserts.at(row.table);
+        TTableLayout::BindRow(insert, table.layout.Columns(), table.types, table.rows[row.index]);
+        insert.ExecQuery();
+        target_.Transaction().Commit();
+      } catch (const ERunAborted&) {
+        throw;
+      } catch (const std::exception& e) {
+        error = e.what();
+        refused.push_back(row);
+        continue;
+      }
+      progress = true;
+      if (TInconsistency* record = table.records[row.index]) {
+        record->DataFound = true;
+      }
+    }
+    rows = std::move(refused);
+  }
+  inserts.clear();
+  if (!rows.empty()) {
+    throw std::runtime_error(error);
   }
   sourceAttachment.Detach();
   targetAttachment.Detach();

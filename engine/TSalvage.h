@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -41,12 +42,15 @@ class TSalvage {
                                               const std::vector<std::string>& columns);
 
  private:
+  struct TPending;
+
   void WriteSummary(const std::vector<std::unique_ptr<TInconsistency>>& list);
   bool BackupExists() const;
   // The restore loop: true once a backup was restored into `temporaryPath`.
   bool RestoreOlderBackup(const std::string& temporaryPath);
-  void AddMissingAncestors(const TTableLayout& layout, const std::vector<TFieldType>& types,
-                           std::vector<std::vector<TValue>>& rows);
+  // Adds to `pending` the parent rows, in any table, that its rows need and
+  // the target lacks, from the older backup; new tables go to `order`.
+  void AddMissingParents(std::map<std::string, TPending>& pending, std::vector<std::string>& order);
   void CopyRows(std::vector<std::unique_ptr<TInconsistency>>& list,
                 const std::string& temporaryPath);
 

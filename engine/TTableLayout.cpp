@@ -61,7 +61,8 @@ TTableLayout TTableLayout::Read(TConnection& connection, const std::string& tabl
   }
   for (const auto& row :
        Rows(query,
-            "select rc.rdb$constraint_name, s.rdb$field_name, ps.rdb$field_name"
+            "select rc.rdb$constraint_name, s.rdb$field_name, ps.rdb$field_name,"
+            " k.rdb$relation_name"
             " from rdb$relation_constraints rc"
             " join rdb$ref_constraints c on c.rdb$constraint_name = rc.rdb$constraint_name"
             " join rdb$relation_constraints k on k.rdb$constraint_name = c.rdb$const_name_uq"
@@ -69,12 +70,20 @@ TTableLayout TTableLayout::Read(TConnection& connection, const std::string& tabl
             " join rdb$index_segments ps on ps.rdb$index_name = k.rdb$index_name"
             " and ps.rdb$field_position = s.rdb$field_position"
             " where rc.rdb$relation_name = :NAME and rc.rdb$constraint_type = 'FOREIGN KEY'"
-            " and k.rdb$relation_name = :NAME"
             " order by rc.rdb$constraint_name, s.rdb$field_position",
             table)) {
-    auto& references = layout.selfReferences_;
+    if (row[3] == table) {
+      auto& references = layout.selfReferences_;
+      if (references.empty() || references.back().Constraint != row[0]) {
+        references.push_back({row[0], {}, {}});
+      }
+      references.back().Columns.push_back(row[1]);
+      references.back().Referenced.push_back(row[2]);
+      continue;
+    }
+    auto& references = layout.references_;
     if (references.empty() || references.back().Constraint != row[0]) {
-      references.push_back({row[0], {}, {}});
+      references.push_back({row[0], row[3], {}, {}});
     }
     references.back().Columns.push_back(row[1]);
     references.back().Referenced.push_back(row[2]);

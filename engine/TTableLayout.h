@@ -23,6 +23,14 @@ class TTableLayout {
     std::vector<std::string> Referenced;
   };
 
+  // A foreign key of the table to a key of another table.
+  struct TReference {
+    std::string Constraint;
+    std::string Table;  // the table referred to
+    std::vector<std::string> Columns;
+    std::vector<std::string> Referenced;
+  };
+
   // One self-reference over a set of rows: for each row, the text of the key
   // it is referred to by and the text of the key it refers to ("" for none).
   struct TLinks {
@@ -41,6 +49,8 @@ class TTableLayout {
   const std::vector<std::string>& ArrayColumns() const { return arrayColumns_; }
   const std::vector<std::string>& PrimaryKey() const { return primaryKey_; }
   const std::vector<TSelfReference>& SelfReferences() const { return selfReferences_; }
+  // Foreign keys to other tables.
+  const std::vector<TReference>& References() const { return references_; }
 
   // "COL1, COL2, ..." of Columns(), each as a statement needs it.
   std::string SelectList() const;
@@ -85,4 +95,5 @@ class TTableLayout {
   std::vector<std::string> arrayColumns_;
   std::vector<std::string> primaryKey_;
   std::vector<TSelfReference> selfReferences_;
+  std::vector<TReference> references_;
 };

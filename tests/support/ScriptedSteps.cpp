@@ -139,6 +139,37 @@ std::string ScriptedSteps::temporaryDatabase() const {
   return temporaryDatabase_;
 }
 
+TTriage::Result ScriptedSteps::triage(const std::string&) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return triage_;
+}
+
+std::vector<std::string> ScriptedSteps::skippedTables() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return skippedTables_;
+}
+
+bool ScriptedSteps::rebuildTables(const std::vector<std::string>& tables,
+                                  const std::string& restoredPath) {
+  std::string names;
+  for (const std::string& table : tables) {
+    names += (names.empty() ? "" : ",") + table;
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  calls_.push_back("rebuildTables " + names + " " + restoredPath);
+  return true;
+}
+
+void ScriptedSteps::SetTriage(const TTriage::Result& result) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  triage_ = result;
+}
+
+void ScriptedSteps::SetSkippedTables(const std::vector<std::string>& tables) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  skippedTables_ = tables;
+}
+
 void ScriptedSteps::SetTemporaryDatabase(const std::string& path) {
   std::lock_guard<std::mutex> lock(mutex_);
   temporaryDatabase_ = path;

@@ -76,6 +76,18 @@ class ScriptedSteps : public IRecoverySteps {
   RowCounts rowCounts(const std::string& databasePath,
                       const std::vector<std::string>& tables) override;
   std::string serverVersion(const std::string& databasePath) override;
+  // Unscripted: a healthy file, nothing skipped, every table rebuilt.
+  TTriage::Result triage(const std::string& databasePath) override;
+  std::vector<std::string> skippedTables() const override;
+  bool rebuildTables(const std::vector<std::string>& tables,
+                     const std::string& restoredPath) override;
+  void SetTriage(const TTriage::Result& result);
+  static TTriage::Result HealthyFile() {
+    TTriage::Result result;
+    result.verdict = TTriage::Verdict::Healthy;
+    return result;
+  }
+  void SetSkippedTables(const std::vector<std::string>& tables);
   std::unique_ptr<TInconsistency> checkInconsistencies(const std::string& restoredPath,
                                                        const std::string& line) override;
   bool doCopyDataFromOldBackup(std::vector<std::unique_ptr<TInconsistency>>& list) override;
@@ -92,4 +104,6 @@ class ScriptedSteps : public IRecoverySteps {
   std::string temporaryDatabase_;
   std::map<std::string, std::deque<RowCounts>> rowCounts_;
   std::string serverVersion_;
+  TTriage::Result triage_ = HealthyFile();
+  std::vector<std::string> skippedTables_;
 };

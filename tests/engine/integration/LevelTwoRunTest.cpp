@@ -7,11 +7,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -64,6 +66,10 @@ std::string Literal(const std::string& text) {
   return literal + "'";
 }
 
+const char* const kUserTables =
+    "select trim(rdb$relation_name) from rdb$relations where coalesce(rdb$system_flag, 0) = 0"
+    " and rdb$view_blr is null";
+
 // A damaged database of one sample schema, with its older backup taken while
 // the data was whole.
 class DamagedDatabase {
@@ -78,6 +84,9 @@ class DamagedDatabase {
     for (const auto& row :
          db_.Query("select " + schema_.KeyExpression() + " as CHAVE, c.* from CLIENTES c")) {
       rows_[row.at("CHAVE")] = row;
+    }
+    for (const std::string& table : db_.Column(kUserTables)) {
+      counts_[table] = db_.Count(table);
     }
     damage_ = FileDamage::ZeroDataPage(db_, "CLIENTES", schema_.KeyExpression(), 5);
     referencedLost_ = schema_.ReferencedAmong(db_, damage_.lostKeys);
@@ -108,12 +117,16 @@ class DamagedDatabase {
   const std::vector<std::string>& ReferencedLost() const { return referencedLost_; }
   // The row of a parent key as it was before the damage.
   const FixtureDatabase::Row& OriginalRow(const std::string& key) const { return rows_.at(key); }
+  const std::vector<std::string>& LostKeys() const { return damage_.lostKeys; }
+  // Rows per user table before the damage, as the older backup holds them.
+  const std::map<std::string, long long>& CountsBefore() const { return counts_; }
 
  private:
   SampleSchema schema_;
   FixtureDatabase db_;
   std::string olderBackup_;
   std::map<std::string, FixtureDatabase::Row> rows_;
+  std::map<std::string, long long> counts_;
   testsupport::DamageReport damage_;
   std::vector<std::string> referencedLost_;
   std::string corruptBytes_;
@@ -302,6 +315,103 @@ TEST_F(LevelTwoRun, ParentsMissingFromTheOlderBackupTooLeaveTheDatabaseCorrupt) 
   // No byte of the original is lost: it is where it was, or set aside whole.
   const std::string old = folder_.File("EMPRESA-OLD.FDB");
   EXPECT_TRUE(damaged.HoldsTheZeroedPage(fs::exists(old) ? old : damaged.Db().Path()));
+}
+
+// The words of the report's row-count line of `table`: name, result, older
+// backup, difference; empty when the report has no such line.
+std::vector<std::string> CountLine(const std::string& report, const std::string& table) {
+  std::istringstream lines(report.substr(report.find("Registros por tabela\n")));
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::istringstream words(line);
+    std::vector<std::string> found{std::istream_iterator<std::string>(words), {}};
+    if (!found.empty() && found[0] == table) {
+      return found;
+    }
+  }
+  return {};
+}
+
+TEST_F(LevelTwoRun, TheReportOfARepairHoldsEveryStepQuestionOutputOrphanAndCount) {
+  const DamagedDatabase damaged(folder_, SampleSchema::Kind::NamedConstraints);
+  // A first older backup that does not restore, so that the run asks.
+  const std::string cut = folder_.File("CORTADO.FBK");
+  fs::copy_file(damaged.OlderBackup(), cut);
+  FileDamage::Overwrite(cut, 0, 64, 0);
+  TestFolder::GiveToServer(cut);
+  ScriptedHost host;
+  host.RecordLogLines(false);
+  host.Answer(MessageAnswer::Ok, "doRestore() -> Excetion: ");
+  host.Answer(MessageAnswer::Yes, kCorruptBackup);
+  host.ScriptBackupChoice(damaged.OlderBackup());
+  host.Answer(MessageAnswer::Ok, kRepaired);
+  const std::string database = damaged.Db().Path();
+  Run(host, database, cut);
+
+  const std::string closing = ClosingMessage(host);
+  ASSERT_EQ(0u, closing.find(kRepaired)) << host.TranscriptText();
+  const std::size_t named = closing.rfind("\r\rRelatório: ");
+  ASSERT_NE(std::string::npos, named) << closing;
+  const std::string reportPath = closing.substr(named + std::strlen("\r\rRelatório: "));
+  EXPECT_EQ(reportPath.find(folder_.File("EMPRESA ")), 0u) << reportPath;
+  const std::string report = FileDamage::ReadWhole(reportPath);
+
+  const FixtureDatabase repaired(database);
+  const std::vector<std::string> expected = {
+      "Versão do servidor: " +
+          repaired.Value("select rdb$get_context('SYSTEM', 'ENGINE_VERSION') from rdb$database") +
+          "\n",
+      "Banco de dados: " + database + "\n",
+      "Backup antigo: " + damaged.OlderBackup() + "\n",
+      "Cópia de segurança: " + folder_.File("EMPRESA (Copia).FDB") + "\n",
+      "Banco temporário do backup antigo: " + folder_.File("EMPRESA-TEMP.FDB") + "\n",
+      "Banco corrompido renomeado para: " + folder_.File("EMPRESA-OLD.FDB") + "\n",
+      " 1. Obter acesso exclusivo: sucesso - Acesso obtido. (",
+      " 6. Restaurar banco de dados: falha - Restaurado, mas com erro. (",
+      " 8. Recuperar dados antigos: sucesso - Dados encontrados (",
+      "11. Validação final: sucesso - Banco não possui erros. (",
+      "    doRestore() -> Excetion: ",
+      "    O backup informado está corrompido.\n    Deseja informar outro arquivo para "
+      "restaurar?\n    Resposta: Sim\n",
+      "    Resposta: " + damaged.OlderBackup() + "\n",
+      "Restrição FK_PEDIDOS_CLIENTES na tabela PEDIDOS\n",
+      "Restrição FK_NOTAS_CLIENTES na tabela NOTAS\n",
+      "CLIENTES (ID): " + std::to_string(damaged.ReferencedLost().size()) + " chaves\n",
+      "Registros recuperados do backup antigo\n--------------------------------------\n"
+      "CLIENTES: " +
+          std::to_string(damaged.ReferencedLost().size()) + "\n",
+      // The full server output of the steps, the older backup's restore too.
+      "gbak:closing file, committing, and finishing",
+      "gbak: ERROR:violation of FOREIGN KEY constraint \"FK_NOTAS_CLIENTES\" on table \"NOTAS\"",
+      "gbak:created database " + folder_.File("EMPRESA-TEMP.FDB"),
+  };
+  for (const std::string& part : expected) {
+    EXPECT_NE(std::string::npos, report.find(part)) << part;
+  }
+  for (const std::string& step :
+       {"=== 3. ", "=== 5. ", "=== 6. ", "=== 8. ", "=== 9. ", "=== 10. ", "=== 11. "}) {
+    EXPECT_NE(std::string::npos, report.find(step)) << step;
+  }
+  for (const std::string& key : damaged.ReferencedLost()) {
+    EXPECT_NE(std::string::npos, report.find("\n    " + key + "\n")) << key;
+  }
+
+  // Row counts: the result as it stands, the older backup as it was taken,
+  // and CLIENTES short of exactly the lost rows no child needed.
+  ASSERT_FALSE(damaged.CountsBefore().empty());
+  for (const auto& [table, before] : damaged.CountsBefore()) {
+    const long long now = repaired.Count(table);
+    EXPECT_EQ(CountLine(report, table),
+              (std::vector<std::string>{table, std::to_string(now), std::to_string(before),
+                                        now - before > 0 ? "+" + std::to_string(now - before)
+                                                         : std::to_string(now - before)}))
+        << table;
+  }
+  const long long unneeded =
+      static_cast<long long>(damaged.LostKeys().size() - damaged.ReferencedLost().size());
+  EXPECT_EQ(repaired.Count("CLIENTES") - damaged.CountsBefore().at("CLIENTES"), -unneeded);
+
+  EXPECT_EQ(std::string::npos, report.find(TCredentials::BuiltIn().Password()));
 }
 
 }  // namespace

@@ -349,6 +349,42 @@ TEST_F(RecoveryRunTest, AFileThatIsNotADatabaseIsNamedAsSuch) {
   EXPECT_EQ(LastLine().find("em uso"), std::string::npos);
 }
 
+TEST_F(RecoveryRunTest, AFileTheServerWouldLoopOnGoesStraightToTheBackup) {
+  TTriage::Result broken;
+  broken.verdict = TTriage::Verdict::BrokenPageInventory;
+  broken.reason = "A página 1 não é um inventário de páginas.";
+  Steps().SetTriage(broken);
+  Steps().Script("acessoExclusivo", true);
+  Steps().Script("doCopy", true);
+  Steps().Script("doBackup", true);
+  Steps().Script("doRestore", true);
+  host_.Answer(MessageAnswer::Ok);
+  Execute();
+
+  EXPECT_THAT(steps_->Calls(), ElementsAre("acessoExclusivo", "doCopy " + db_ + " " + copy_,
+                                           "doBackup " + db_ + " " + backup_ + " 5",
+                                           "doRestore " + backup_ + " " + restored_ + " 6"));
+  EXPECT_THAT(Reports(), ::testing::IsSupersetOf(
+                             {"ReportStep 3 2 20 Validação não executada: arquivo danificado",
+                              "ReportStep 4 2 20 Não executado; segue para o backup"}));
+  EXPECT_EQ(run_->Verdict(), RunVerdict::Repaired);
+}
+
+TEST_F(RecoveryRunTest, TablesTheBackupSkippedAreRebuiltBeforeAnythingElseLooksAtThem) {
+  ScriptLevel1WithViolations();
+  Steps().SetSkippedTables({"CLIENTES"});
+  Steps().Script("bringOnline", true);  // before the rebuild
+  Steps().Script("bringOnline", false);  // step 7: stop there
+  host_.Answer(MessageAnswer::Ok);
+  Execute();
+
+  EXPECT_THAT(steps_->Calls(),
+              ::testing::IsSupersetOf({"bringOnline " + restored_,
+                                       "rebuildTables CLIENTES " + restored_}));
+  // The violations were read from the restore's output, before the rebuild.
+  EXPECT_THAT(run_->ConstraintLines(), ElementsAre(kViolationClientes, kViolationProdutos));
+}
+
 // --- level 2 -------------------------------------------------------------
 
 TEST_F(RecoveryRunTest, LevelTwoSwapsNamesOnlyAfterTheFinalRestoreOpens) {
