@@ -203,31 +203,40 @@ void TSalvage::CopyRows(std::vector<std::unique_ptr<TInconsistency>>& list,
   TIBQuery& select = source_.Query();
   std::map<std::string, TPending> pending;
   std::vector<std::string> order;  // tables in the order they came up
-  for (const auto& record : list) {
-    if (pending.find(record->TableName) == pending.end()) {
-      // Stored columns only: a COMPUTED BY column refuses any value.
-      pending[record->TableName].layout = TTableLayout::Read(target_, record->TableName);
-      order.push_back(record->TableName);
-    }
-    TPending& table = pending.at(record->TableName);
-    for (std::size_t j = 0; j < record->MissingKeys.size(); ++j) {
-      select.Close();
-      select.SQL().SetText(" select   " + table.layout.SelectList() + " from " +
-                           SqlName(record->TableName) + " " +
-                           record->WhereClause(static_cast<int>(j)));
-      select.Open();
-      if (!select.AtEnd()) {
-        if (table.types.empty()) {
-          table.types = TTableLayout::FieldTypes(select);
-        }
-        table.rows.emplace_back();
-        TTableLayout::ReadRow(select, table.rows.back());
-        table.records.push_back(record.get());
+  // A record that cannot be looked up ends the salvage, after the rows found
+  // before it are in.
+  std::exception_ptr stopped;
+  try {
+    for (const auto& record : list) {
+      if (pending.find(record->TableName) == pending.end()) {
+        // Stored columns only: a COMPUTED BY column refuses any value.
+        pending[record->TableName].layout = TTableLayout::Read(target_, record->TableName);
+        order.push_back(record->TableName);
       }
-      select.Close();
+      TPending& table = pending.at(record->TableName);
+      for (std::size_t j = 0; j < record->MissingKeys.size(); ++j) {
+        select.Close();
+        select.SQL().SetText(" select   " + table.layout.SelectList() + " from " +
+                             SqlName(record->TableName) + " " +
+                             record->WhereClause(static_cast<int>(j)));
+        select.Open();
+        if (!select.AtEnd()) {
+          if (table.types.empty()) {
+            table.types = TTableLayout::FieldTypes(select);
+          }
+          table.rows.emplace_back();
+          TTableLayout::ReadRow(select, table.rows.back());
+          table.records.push_back(record.get());
+        }
+        select.Close();
+      }
     }
+    AddMissingParents(pending, order);
+  } catch (const ERunAborted&) {
+    throw;
+  } catch (const std::exception&) {
+    stopped = std::current_exception();
   }
-  AddMissingParents(pending, order);
 
   // Rows whose parent comes later are tried again once it is in; what stays
   // refused after a round without progress ends the salvage with its error.
@@ -286,6 +295,9 @@ void TSalvage::CopyRows(std::vector<std::unique_ptr<TInconsistency>>& list,
     rows = std::move(refused);
   }
   inserts.clear();
+  if (stopped) {
+    std::rethrow_exception(stopped);
+  }
   if (!rows.empty()) {
     throw std::runtime_error(error);
   }
