@@ -767,7 +767,7 @@ void TRecoveryRun::FinishReport() {
       {"Banco restaurado do nível 1", restoredPath_},
       {"Banco temporário do backup antigo", steps_.temporaryDatabase()},
       {"Backup do nível 2", levelTwoBackupPath_},
-      {"Banco restaurado do nível 2", newDatabasePath_},
+      {"Banco restaurado do nível 2 (nome provisório)", newDatabasePath_},
       {"Banco corrompido renomeado para", oldPath_},
       {"Relatório", ReportPath()}};
   for (const auto& [label, path] : chosen) {

@@ -105,7 +105,9 @@ void TRunRecord::LogClearing(const std::vector<std::string>& log) {
 }
 
 void TRunRecord::LogFiled(StepKey key, const std::vector<std::string>& log) {
-  KeepNewLines(key, log);
+  // The final validation files its output under step 3, as the window's
+  // link of row 11 expects: the report keeps it with the step that ran.
+  KeepNewLines(openStep_ != 0 ? StepAt(openStep_) : key, log);
 }
 
 void TRunRecord::RunEnded(const std::vector<std::string>& log) {

@@ -87,7 +87,8 @@ class TRunRecord {
   // The run log is about to be emptied: lines not yet kept go to the step
   // running now.
   void LogClearing(const std::vector<std::string>& log);
-  // A step's output was filed (SnapshotStepLog): lines not yet kept go to `key`.
+  // A step's output was filed (SnapshotStepLog): lines not yet kept go to the
+  // step running now, else to `key`.
   void LogFiled(StepKey key, const std::vector<std::string>& log);
   // The end of the run: a step cut short keeps its lines and ends now, and
   // the run's clock stops.

@@ -53,10 +53,6 @@ std::vector<std::string> TextLines(const std::string& text) {
   return lines;
 }
 
-void Section(std::string& out, const std::string& title) {
-  out += "\n" + title + "\n" + std::string(title.size(), '-') + "\n";
-}
-
 void Indented(std::string& out, const std::string& text, const std::string& indent = "    ") {
   for (const std::string& line : TextLines(text)) {
     out += indent + line + "\n";
@@ -99,6 +95,10 @@ std::size_t Width(const std::string& text) {
     shown += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 1 : 0;
   }
   return shown;
+}
+
+void Section(std::string& out, const std::string& title) {
+  out += "\n" + title + "\n" + std::string(Width(title), '-') + "\n";
 }
 
 std::string Padded(const std::string& text, std::size_t width, bool right) {

@@ -358,6 +358,9 @@ TEST_F(LevelTwoRun, TheReportOfARepairHoldsEveryStepQuestionOutputOrphanAndCount
 
   const FixtureDatabase repaired(database);
   const std::vector<std::string> expected = {
+      "\nInício: ",
+      "\nTérmino: ",
+      "\nDuração: ",
       "Versão do servidor: " +
           repaired.Value("select rdb$get_context('SYSTEM', 'ENGINE_VERSION') from rdb$database") +
           "\n",
@@ -388,7 +391,7 @@ TEST_F(LevelTwoRun, TheReportOfARepairHoldsEveryStepQuestionOutputOrphanAndCount
   for (const std::string& part : expected) {
     EXPECT_NE(std::string::npos, report.find(part)) << part;
   }
-  for (const std::string& step :
+  for (const char* step :
        {"=== 3. ", "=== 5. ", "=== 6. ", "=== 8. ", "=== 9. ", "=== 10. ", "=== 11. "}) {
     EXPECT_NE(std::string::npos, report.find(step)) << step;
   }
