@@ -243,6 +243,21 @@ Result RunChild(long (*reader)(const std::string&), const std::string& path) {
                 Seconds(usage.ru_utime) + Seconds(usage.ru_stime)};
 }
 
+// The one-minute load average; above the number of cores, others' work
+// decides the wall-clock rates and only CPU seconds and instruction counts
+// say anything.
+double LoadAverage() {
+  double load = -1;
+  std::FILE* f = std::fopen("/proc/loadavg", "r");
+  if (f != nullptr) {
+    if (std::fscanf(f, "%lf", &load) != 1) {
+      load = -1;
+    }
+    std::fclose(f);
+  }
+  return load;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -328,6 +343,10 @@ int main(int argc, char** argv) {
       reused.rate, reused.peakKiB / 1024, reused.cpu);
   const double ratio = ours.rate / plain.rate;
   const double ratioReused = reused.rate / plain.rate;
+  if (LoadAverage() > double(sysconf(_SC_NPROCESSORS_ONLN))) {
+    std::printf("machine busy (load average %.1f): wall-clock rates below are not a measure\n",
+                LoadAverage());
+  }
   std::printf("ratio AsString / plain       : %.3f (target >= 0.9): %s\n", ratio,
               ratio >= 0.9 ? "met" : "NOT met");
   std::printf("ratio ReadText / plain       : %.3f (target >= 0.9): %s\n", ratioReused,

@@ -514,6 +514,21 @@ struct RoundFiles {
   }
 };
 
+// The one-minute load average; above the number of cores, others' work
+// decides the wall-clock rates and only CPU seconds and instruction counts
+// say anything.
+double LoadAverage() {
+  double load = -1;
+  std::FILE* f = std::fopen("/proc/loadavg", "r");
+  if (f != nullptr) {
+    if (std::fscanf(f, "%lf", &load) != 1) {
+      load = -1;
+    }
+    std::fclose(f);
+  }
+  return load;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -632,6 +647,10 @@ int main(int argc, char** argv) {
                   best(totals["b"]));
       std::printf("best CPU (server + this process): engine %.2f s, server's own work %.2f s\n",
                   best(cpu["a"]), best(cpu["b"]));
+      if (LoadAverage() > double(sysconf(_SC_NPROCESSORS_ONLN))) {
+        std::printf("machine busy (load average %.1f): wall-clock rates below are not a measure\n",
+                    LoadAverage());
+      }
       std::printf("ratio engine / server, wall: %.3f (target <= 1.05): %s\n", ratio,
                   ratio <= 1.05 ? "met" : "NOT met");
       std::printf("ratio engine / server, CPU : %.3f\n", cpuRatio);
