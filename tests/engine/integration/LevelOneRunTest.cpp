@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/DerivedNames.h"
 #include "engine/TConnection.h"
 #include "engine/TFirebirdSteps.h"
 #include "engine/TThreadRecovery.h"
@@ -38,6 +39,7 @@ namespace {
 const char* const kHealthyMessage = "O banco de dados informado não possui erros.";
 const char* const kInUseMessage = "O banco de dados estava em uso e não pôde ser validado.";
 const char* const kNotValidatedMessage = "O banco de dados ainda não foi validade.";
+const std::string kReportLine = "\r\rRelatório: ";
 
 std::string Joined(const std::vector<std::string>& lines) {
   std::string text;
@@ -51,6 +53,20 @@ bool Has(const std::vector<std::string>& lines, const std::string& line) {
     if (candidate == line)
       return true;
   return false;
+}
+
+// The closing message without its last line, which names the run's report;
+// a message without that line comes back marked, so that it never matches.
+std::string WithoutReport(const std::string& closing) {
+  const std::size_t at = closing.rfind(kReportLine);
+  return at == std::string::npos ? "(no report) " + closing : closing.substr(0, at);
+}
+
+// The name of the report file the closing message names.
+std::string ReportName(const std::string& closing) {
+  const std::size_t at = closing.rfind(kReportLine);
+  return at == std::string::npos ? std::string()
+                                 : NamePart(closing.substr(at + kReportLine.size()));
 }
 
 std::vector<std::string> FolderEntries(const std::string& folder) {
@@ -106,16 +122,23 @@ TEST_F(LevelOneRun, HealthyDatabaseHasNoErrorsAndKeepsAnEqualWorkingCopy) {
     EXPECT_TRUE(Has(steps, "ReportStep " + std::to_string(key) + " 0 0 ")) << key;
   }
   EXPECT_TRUE(host.Calls("ReportStep 7").empty());
-  EXPECT_EQ(kHealthyMessage, ClosingMessage(host));
+  EXPECT_EQ(kHealthyMessage, WithoutReport(ClosingMessage(host)));
   EXPECT_EQ(1u, host.Questions().size()) << host.TranscriptText();
 
-  // The copy is whole, and no temporary file was left beside it.
+  // The copy is whole, and no temporary file was left beside it: only the report.
   EXPECT_TRUE(FileDamage::SamePagesApartFromBookkeeping(
       before, FileDamage::ReadWhole(folder_.File("EMPRESA (Copia).FDB"))));
-  EXPECT_EQ((std::vector<std::string>{"EMPRESA (Copia).FDB", "EMPRESA.FDB"}),
+  const std::string report = ReportName(ClosingMessage(host));
+  EXPECT_TRUE(report.starts_with("EMPRESA ") && report.ends_with(".txt")) << report;
+  EXPECT_EQ((std::vector<std::string>{"EMPRESA (Copia).FDB", report, "EMPRESA.FDB"}),
             FolderEntries(folder_.Path()));
-  // The validation's output was filed as step 3's log.
-  EXPECT_EQ(host.LogLines(), host.SavedLog(3));
+  // The validation's output was filed as step 3's log; the run's last line
+  // names the report.
+  std::vector<std::string> shown = host.LogLines();
+  ASSERT_FALSE(shown.empty());
+  EXPECT_EQ(shown.back(), "Relatório: " + folder_.File(report));
+  shown.pop_back();
+  EXPECT_EQ(shown, host.SavedLog(3));
   EXPECT_FALSE(ServerTools::ServerHoldsFile(db.Path()));
 }
 
@@ -144,7 +167,7 @@ TEST_F(LevelOneRun, DamageInAStandaloneTableIsRepairedByLevelOne) {
   const std::string restoredPath = folder_.File(restoredName);
   EXPECT_EQ("O banco de dados foi corrigido com sucesso.\r\rBanco corrompido: " + db.Path() +
                 "\rBanco corrigido: " + restoredPath,
-            ClosingMessage(host));
+            WithoutReport(ClosingMessage(host)));
 
   // The server's summary became the output of validation and mend.
   EXPECT_NE(std::string::npos, Joined(host.SavedLog(3)).find("Summary of validation errors"));
@@ -227,7 +250,7 @@ TEST_F(LevelOneRun, OtherAttachmentIsListedAndTheRunGoesOnOnceItLeft) {
             questions[0]);
   EXPECT_TRUE(Has(host.Calls("AskUser"), "AskUser Confirmation YesNo " + questions[0]));
   EXPECT_TRUE(Has(host.Calls("ReportStep"), "ReportStep 1 2 10 Acesso obtido."));
-  EXPECT_EQ(kHealthyMessage, ClosingMessage(host));
+  EXPECT_EQ(kHealthyMessage, WithoutReport(ClosingMessage(host)));
 }
 
 TEST_F(LevelOneRun, OtherAttachmentAndNoEndsTheRunAsInUse) {
@@ -242,7 +265,7 @@ TEST_F(LevelOneRun, OtherAttachmentAndNoEndsTheRunAsInUse) {
       Has(host.Calls("ReportStep"), "ReportStep 1 2 20 Não foi possível obter acesso exlusivo."))
       << host.TranscriptText();
   EXPECT_TRUE(host.Calls("ReportStep 2").empty());
-  EXPECT_EQ(kInUseMessage, ClosingMessage(host));
+  EXPECT_EQ(kInUseMessage, WithoutReport(ClosingMessage(host)));
   // The engine detached: only the other program is left on the database.
   other.Leave();
   EXPECT_TRUE(ServerTools::WaitUntilReleased(db.Path()));
