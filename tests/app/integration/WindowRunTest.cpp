@@ -123,10 +123,15 @@ TEST(WindowRun, DamagedDatabaseIsRepairedAtLevelOneThroughTheWindow) {
       << restoredName.toStdString();
   const QString restoredPath = QString::fromStdString(folder.Path()) + QLatin1Char('/') +
                                restoredName.mid(QStringLiteral("Restaurado em: ").size());
+  const QString report = QString::fromStdString(window.Engine()->ReportPath());
+  ASSERT_FALSE(report.isEmpty());
   EXPECT_EQ(texts[1],
             QStringLiteral("O banco de dados foi corrigido com sucesso.\n\nBanco corrompido: ") +
                 QString::fromStdString(db.Path()) + QStringLiteral("\nBanco corrigido: ") +
-                restoredPath);
+                restoredPath + QStringLiteral("\n\nRelatório: ") + report);
+  // The log's last line names the report, which "Salvar Log" saves from there.
+  EXPECT_EQ(window.findChild<QPlainTextEdit*>(QStringLiteral("log"))->toPlainText(),
+            QStringLiteral("Relatório: ") + report);
 
   EXPECT_EQ(result("lbAcessoExclusivoResult"), QStringLiteral("Acesso obtido."));
   EXPECT_EQ(result("lbCriarCopiarResult"), QStringLiteral("Cópia em: LOJA (Copia).FDB"));
