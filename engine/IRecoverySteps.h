@@ -69,6 +69,9 @@ class IRecoverySteps {
   // line per table in the run log. False when a table could not be worked on.
   virtual bool rebuildTables(const std::vector<std::string>& tables,
                              const std::string& restoredPath) = 0;
+  // Activates every index a failed restore left inactive; true when none is
+  // left inactive (the foreign keys hold again).
+  virtual bool activateIndexes(const std::string& databasePath) = 0;
 
   // For the run's report. Rows per user table (views, external and temporary
   // tables aside), by table name; only the tables named in `tables` unless

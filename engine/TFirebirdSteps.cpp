@@ -20,6 +20,7 @@
 #include "engine/TAttachment.h"
 #include "engine/TBackupRetry.h"
 #include "engine/TTableRescue.h"
+#include "engine/TextUtil.h"
 #include "fbaccess/EIBInterBaseError.h"
 
 namespace {
@@ -584,6 +585,7 @@ bool TFirebirdSteps::doRestore(const std::string& backupFile, const std::string&
       // a smaller one can make long index keys fail.
       restoreService_.SetOptions({TRestoreOption::OneRelationAtATime, TRestoreOption::CreateNewDB});
       restoreService_.SetPageBuffers(3000);
+      restoreService_.SetPageSize(0);  // none sent: the backup's own
       restoreService_.SetDatabaseName({databasePath});
       restoreService_.SetBackupFile({backupFile});
       ReadServiceOutput(restoreService_, key, backupFile, databasePath);
@@ -660,6 +662,44 @@ bool TFirebirdSteps::rebuildTables(const std::vector<std::string>& tables,
     result = false;
   }
   return result;
+}
+
+bool TFirebirdSteps::activateIndexes(const std::string& databasePath) {
+  try {
+    TConnection connection(context_.Credentials());
+    TAttachment attachment(connection, databasePath);
+    TIBQuery& query = connection.Query();
+    query.SQL().SetText(
+        " select rdb$index_name from rdb$indices where rdb$index_inactive <> 0 and "
+        "coalesce(rdb$system_flag, 0) = 0");
+    query.Open();
+    std::vector<std::string> inactive;
+    while (!query.AtEnd()) {
+      inactive.push_back(TrimText(query.Fields(0).AsString()));
+      query.Next();
+    }
+    query.Close();
+    connection.Transaction().Commit();
+    bool all = true;
+    for (const std::string& index : inactive) {
+      try {
+        query.SQL().SetText(" alter index " + SqlName(index) + " active");
+        query.ExecQuery();
+        connection.Transaction().Commit();
+        context_.WriteLog("Índice ativado: " + index);
+      } catch (const std::exception& error) {
+        if (connection.Transaction().Active()) {
+          connection.Transaction().Rollback();
+        }
+        context_.WriteLog("Índice " + index + " continua inativo: " + error.what());
+        all = false;
+      }
+    }
+    return all;
+  } catch (const std::exception& error) {
+    ReportException("activateIndexes() -> Excetion: ", error);
+  }
+  return false;
 }
 
 bool TFirebirdSteps::canAttach(const std::string& databasePath) {

@@ -41,6 +41,7 @@ class TFirebirdSteps : public IRecoverySteps {
   bool canAttach(const std::string& databasePath) override;
   TTriage::Result triage(const std::string& databasePath) override;
   std::vector<std::string> skippedTables() const override;
+  bool activateIndexes(const std::string& databasePath) override;
   bool rebuildTables(const std::vector<std::string>& tables,
                      const std::string& restoredPath) override;
   std::string otherAttachments(const std::string& databasePath) override;

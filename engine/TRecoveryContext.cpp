@@ -70,6 +70,9 @@ MessageAnswer TRecoveryContext::Ask(QuestionId id, const std::string& text, Mess
 }
 
 void TRecoveryContext::Tell(const std::string& text, MessageKind kind) {
+  if (kind == MessageKind::Error) {
+    lastError_ = text;
+  }
   AskUser(Question{QuestionId::Notice, text, kind, MessageButtons::Ok, MessageAnswer::Ok});
 }
 
@@ -83,4 +86,8 @@ void TRecoveryContext::AskForBackupFile() {
   const std::size_t asked = record_.PickerAsked(folder);
   backupPath_ = host_.ChooseBackupFile(folder).value_or(std::string());
   record_.PickerAnswered(asked, backupPath_);
+}
+
+std::string TRecoveryContext::TakeLastError() {
+  return std::exchange(lastError_, std::string());
 }

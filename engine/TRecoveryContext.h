@@ -42,6 +42,9 @@ class TRecoveryContext {
                     MessageAnswer defaultAnswer = MessageAnswer::Yes);
   // A notice with OK only.
   void Tell(const std::string& text, MessageKind kind);
+  // The text of the last error notice since the last call, then forgets it:
+  // the run names a routine's failure in its closing message.
+  std::string TakeLastError();
   MessageAnswer AskUser(const Question& question);
   // Asks "Deseja escolher um arquivo?" and, on Yes, lets the user pick an
   // older backup; the file picked, or none, becomes BackupPath(). On No the
@@ -66,6 +69,7 @@ class TRecoveryContext {
   std::string databasePath_;
   std::string backupPath_;
   std::vector<std::string> runLog_;
+  std::string lastError_;
   TCredentials credentials_ = TCredentials::BuiltIn();
   std::atomic<bool> cancelRequested_{false};
   std::atomic<bool> cancelThrows_{true};

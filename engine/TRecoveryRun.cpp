@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <system_error>
 #include <utility>
 
@@ -25,6 +26,9 @@ constexpr long kNotADatabase = 335544323;     // isc_bad_db_format
 constexpr long kUnsupportedOds = 335544379;   // isc_wrong_ods
 constexpr long kDatabaseCorrupt = 335544335;  // isc_db_corrupt
 constexpr long kBadPageType = 335544332;      // isc_bug_check ("internal error")
+
+// The smallest page size of a database Firebird 3 opens.
+constexpr std::uintmax_t kSmallestPage = 1024;
 
 constexpr char kErrorMark[] = "gbak: ERROR:";
 constexpr char kForeignKeyViolation[] = "violation of FOREIGN KEY";
@@ -163,7 +167,8 @@ void TRecoveryRun::EndAborted(const ERunAborted& abort) {
     if (shown) {
       context_.Host().EndRunDisplay();
       NameReportInLog();
-      context_.Tell(closingText_, MessageKind::Information);
+      context_.AskUser(Question{QuestionId::ClosingMessage, closingText_, MessageKind::Information,
+                                MessageButtons::Ok, MessageAnswer::Ok});
     }
   } catch (const ERunAborted&) {
     // The front end went away meanwhile: nothing more to show.
@@ -215,10 +220,17 @@ std::string TRecoveryRun::ComposeClosingText() const {
   }
   // A run that did not end well says where everything is.
   if (!filesMade_.empty() && verdict_ != RunVerdict::Repaired && verdict_ != RunVerdict::NoErrors) {
-    text += "\r\rO banco de dados informado continua em: " + context_.DatabasePath();
+    if (swapped_) {
+      text += "\r\rO banco restaurado está em: " + context_.DatabasePath() +
+              "\rO banco original foi renomeado para: " + oldPath_;
+    } else {
+      text += "\r\rO banco de dados informado continua em: " + context_.DatabasePath();
+    }
     text += "\rArquivos criados nesta execução:";
     for (const std::string& file : filesMade_) {
-      text += "\r" + file;
+      if (file != oldPath_) {
+        text += "\r" + file;
+      }
     }
   }
   return text;
@@ -231,8 +243,10 @@ void TRecoveryRun::Running(StepKey key) {
 }
 
 void TRecoveryRun::Finished(StepKey key, StepOutcome outcome, const std::string& text) {
-  stepOpen_ = false;
+  // Closed only once shown: a cancel that cuts this very report still marks
+  // the step as cancelled.
   context_.ReportStep(key, StepPhase::Finished, outcome, text);
+  stepOpen_ = false;
 }
 
 void TRecoveryRun::StopWith(RunVerdict verdict, const std::string& reason) {
@@ -301,7 +315,13 @@ bool TRecoveryRun::AcessoExclusivo() {
       }
       Finished(StepKey::AcessoExclusivo, StepOutcome::Failure,
                "Não foi possível abrir o banco de dados.");
-      if (code == kNotADatabase || code == kUnsupportedOds) {
+      // A file shorter than the smallest page has no header to read: the
+      // server answers with a read error, but it is no database at all.
+      std::error_code sizeError;
+      const bool tooShort =
+          std::filesystem::file_size(context_.DatabasePath(), sizeError) < kSmallestPage &&
+          !sizeError;
+      if (code == kNotADatabase || code == kUnsupportedOds || tooShort) {
         StopWith(RunVerdict::NotADatabase,
                  "O arquivo \"" + context_.DatabasePath() +
                      "\" não é um banco de dados Firebird desta versão.\r" + error.what());
@@ -427,8 +447,9 @@ void TRecoveryRun::FazerBackupNivel01() {
 
 void TRecoveryRun::RestaurarBancoNivel01() {
   Running(StepKey::RestaurarBancoNivel01);
+  context_.TakeLastError();
   const bool free = PathIsFree(restoredPath_);
-  const bool restored =
+  bool restored =
       free && Guarded("doRestore() -> Excetion: ", false, [&] {
         return steps_.doRestore(backupFilePath_, restoredPath_, StepKey::RestaurarBancoNivel01);
       });
@@ -448,6 +469,11 @@ void TRecoveryRun::RestaurarBancoNivel01() {
     }
     Guarded("rebuildTables() -> Excetion: ", false,
             [&] { return steps_.rebuildTables(skipped, restoredPath_); });
+    // The restore's foreign keys may have failed only because those tables
+    // were empty then: once every index activates, they hold again.
+    if (!restored && steps_.activateIndexes(restoredPath_)) {
+      restored = true;
+    }
     const std::string temporary = steps_.temporaryDatabase();
     if (!temporary.empty() && !PathIsFree(temporary)) {
       Made(temporary);
@@ -471,6 +497,11 @@ void TRecoveryRun::RestaurarBancoNivel01() {
       if (Contains(line, kErrorMark)) {
         errors += "\r" + line;
       }
+    }
+    // The server's failure may have come as an error instead of output lines.
+    const std::string raised = context_.TakeLastError();
+    if (errors.empty() && !raised.empty()) {
+      errors = "\r" + raised;
     }
     StopWith(RunVerdict::StillCorrupt,
              "A restauração falhou por um motivo que o nível 2 não corrige." +

@@ -160,6 +160,17 @@ bool ScriptedSteps::rebuildTables(const std::vector<std::string>& tables,
   return true;
 }
 
+bool ScriptedSteps::activateIndexes(const std::string& databasePath) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (actions_["activateIndexes"].empty()) {
+      calls_.push_back("activateIndexes " + databasePath);
+      return false;
+    }
+  }
+  return Next("activateIndexes", "activateIndexes " + databasePath);
+}
+
 void ScriptedSteps::SetTriage(const TTriage::Result& result) {
   std::lock_guard<std::mutex> lock(mutex_);
   triage_ = result;

@@ -81,6 +81,8 @@ class ScriptedSteps : public IRecoverySteps {
   std::vector<std::string> skippedTables() const override;
   bool rebuildTables(const std::vector<std::string>& tables,
                      const std::string& restoredPath) override;
+  // Unscripted: an index stays inactive.
+  bool activateIndexes(const std::string& databasePath) override;
   void SetTriage(const TTriage::Result& result);
   static TTriage::Result HealthyFile() {
     TTriage::Result result;
