@@ -16,6 +16,7 @@
 #include "engine/TCredentialSource.h"
 #include "engine/TRunInputs.h"
 #include "engine/TThreadRecovery.h"
+#include "fbaccess/ClientLibrary.h"
 
 namespace {
 
@@ -86,6 +87,13 @@ int TCliRun::Execute() {
   struct sigaction ignore {};
   ignore.sa_handler = SIG_IGN;
   sigaction(SIGPIPE, &ignore, nullptr);
+  // Ctrl+C cancels the run, which then stops or waits for the server's work:
+  // the client library must not drop the connections under it.
+  try {
+    ClientLibrary::KeepConnectionsOnSignal();
+  } catch (const std::exception&) {
+    // No client library: the run reports that itself.
+  }
   const TSignalWatcher watcher(
       [this] { CancelRequested(); },
       [this] { console_.Error("Cancelamento já em andamento; aguarde a limpeza."); });

@@ -195,6 +195,29 @@ void ClientLibrary::Bind() {
   binding.bound.store(true, std::memory_order_release);
 }
 
+namespace {
+
+// Registered with fb_shut_confirmation: a non-zero answer to a shutdown for a
+// signal keeps the client's connections.
+int RefuseShutdownOnSignal(const int reason, const int /*mask*/, void* /*arg*/) {
+  return reason == -5 ? 1 : 0;  // fb_shutrsn_signal
+}
+
+}  // namespace
+
+bool ClientLibrary::KeepConnectionsOnSignal() {
+  Bind();
+  using Register = long (*)(long*, int (*)(int, int, void*), int, void*);
+  void* symbol = dlsym(TheBinding().libraryHandle, "fb_shutdown_callback");
+  if (symbol == nullptr) {
+    return false;
+  }
+  long status[20] = {};
+  const Register registerCallback = reinterpret_cast<Register>(symbol);
+  registerCallback(status, &RefuseShutdownOnSignal, 1 /* fb_shut_confirmation */, nullptr);
+  return status[0] != 1 || status[1] == 0;
+}
+
 bool ClientLibrary::Bound() {
   return TheBinding().bound.load(std::memory_order_acquire);
 }

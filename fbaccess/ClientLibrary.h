@@ -24,6 +24,12 @@ class ClientLibrary {
   // 6 when the client exports isc_rollback_retaining, else 5. Binds first.
   static int Version();
 
+  // The client library ends every connection of the process when it gets
+  // SIGINT or SIGTERM. A program that handles those signals itself (to stop
+  // its work cleanly, waiting for the server) asks it not to. Binds first;
+  // false when the client offers no way to ask (fb_shutdown_callback).
+  static bool KeepConnectionsOnSignal();
+
   // The three flags that shape the text of a failed client call: the SQL code
   // line (off by default), the server's message lines (on) and the SQL message
   // (on, but never consulted). Read under one process-wide lock.
