@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/ERunAborted.h"
 #include "engine/TRecoveryRun.h"
 #include "engine/TRunReport.h"
 #include "support/ScriptedHost.h"
@@ -145,6 +146,45 @@ TEST(RunReport, RowCountTableComparesTheResultWithTheOlderBackup) {
   EXPECT_THAT(TRunReport::Compose(record),
               HasSubstr("Backup antigo não contado: o banco temporário não abre\n"
                         "Tabela       Resultado\nCLIENTES          2994\n"));
+}
+
+// A front end whose window went away while a question was open.
+class GoneHost : public ScriptedHost {
+ public:
+  MessageAnswer AskUser(const Question& question) override {
+    ScriptedHost::AskUser(question);
+    throw ERunAborted(AbortReason::FrontEndClosed);
+  }
+};
+
+TEST(RunReport, AWindowClosedMidStepStillLeavesItsReport) {
+  Folder folder;
+  const std::string db = folder.File("EMPRESA.FDB");
+  std::ofstream(db) << "corrupt pages";
+  GoneHost host;
+  host.Answer(MessageAnswer::Yes, "Continua?");  // never reaches the run
+  TRecoveryContext context(host, db, "");
+  ScriptedSteps steps(context);
+  steps.Script("acessoExclusivo", true);
+  steps.Script("doCopy", true);
+  steps.Script("doValidate", ScriptedSteps::Action([](TRecoveryContext& c) {
+                 c.ClearLog();
+                 c.WriteLog("validando");
+                 c.Ask(QuestionId::Notice, "Continua?", MessageKind::Confirmation);
+                 return true;
+               }));
+  TRecoveryRun run(context, steps, At0905);
+  run.Execute();
+
+  ASSERT_TRUE(run.Aborted());
+  const std::string text = ReadFile(folder.File("EMPRESA 01-02-2027 09-05.txt"));
+  EXPECT_THAT(text, HasSubstr("A janela foi fechada durante a execução"));
+  EXPECT_THAT(text, HasSubstr(" 3. Validar dados e estrutura: interrompida - Interrompido: a "
+                              "janela foi fechada"));
+  EXPECT_THAT(text, HasSubstr("    Continua?\n    Resposta: sem resposta\n"));
+  EXPECT_THAT(text, HasSubstr("=== 3. Validar dados e estrutura ===\nvalidando\n"));
+  EXPECT_THAT(text, HasSubstr("Arquivos criados nesta execução:\n    " +
+                              folder.File("EMPRESA (Copia).FDB") + "\n"));
 }
 
 }  // namespace
