@@ -812,7 +812,11 @@ void TRecoveryRun::FinishReport() {
       reportNote_ = "\r\rRelatório: " + report_->Path();
     } catch (const std::exception& error) {
       reportProblem_ = error.what();
+      // This run made the file: a report cut short is removed, not left.
+      const std::string path = report_->Path();
       report_.reset();
+      std::error_code ignored;
+      std::filesystem::remove(path, ignored);
     }
   }
   if (!report_) {
