@@ -95,7 +95,44 @@ void TWindowHost::ClearLog() {
 
 void TWindowHost::WriteLog(const std::string& text, int index) {
   TFPrincipal* window = &window_;
-  HandOver([window, index, text = QString::fromStdString(text)] { window->WriteLog(text, index); });
+  auto work = [window, index, text = QString::fromStdString(text)] {
+    window->WriteLog(text, index);
+  };
+  if (index >= 0) {
+    HandOver(std::move(work));
+    return;
+  }
+  // An appended line is only shown: the engine need not wait for it. The UI
+  // thread serves posted work in order, so the next call that does wait (a
+  // step's row, a question) finds every line before it on screen.
+  Post(std::move(work));
+}
+
+void TWindowHost::Post(std::function<void()> work) {
+  if (QThread::currentThread() == window_.thread()) {
+    if (Closed()) {
+      throw ERunAborted();
+    }
+    work();
+    return;
+  }
+  std::shared_ptr<Gate> gate = gate_;
+  std::lock_guard<std::mutex> lock(gate->mutex);
+  if (gate->closed) {
+    throw ERunAborted();
+  }
+  QMetaObject::invokeMethod(
+      &window_,
+      [gate, work = std::move(work)]() {
+        {
+          std::lock_guard<std::mutex> guard(gate->mutex);
+          if (gate->closed) {
+            return;
+          }
+        }
+        work();
+      },
+      Qt::QueuedConnection);
 }
 
 void TWindowHost::SnapshotStepLog(StepKey key) {

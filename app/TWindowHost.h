@@ -52,7 +52,10 @@ class TWindowHost : public IRecoveryHost {
   // Runs `work` on the UI thread and waits for it; throws ERunAborted when
   // the window closed before the work was done.
   void HandOver(std::function<void()> work);
-  // The same, answering false instead of throwing.
+  // Runs `work` on the UI thread without waiting for it; throws ERunAborted
+  // when the window has closed.
+  void Post(std::function<void()> work);
+  // The same as HandOver, answering false instead of throwing.
   bool TryHandOver(std::function<void()> work);
 
   TFPrincipal& window_;

@@ -62,7 +62,7 @@ bool ReadKey(const TIBQuery& query, std::vector<std::string>& values, std::strin
       return false;
     }
     std::string& value = values[static_cast<std::size_t>(i)];
-    value = field.AsString();
+    field.ReadText(value);  // reuses the string's buffer, row after row
     if (IsText(field)) {
       value.resize(WithoutTrailingBlanks(value).size());
     }
