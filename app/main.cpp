@@ -1,13 +1,23 @@
 // Tessarine: opens the repair window and runs until the user closes it.
 #include <QApplication>
+#include <QCommandLineParser>
 #include <chrono>
 
 #include "app/TFPrincipal.h"
 #include "engine/TThreadRecovery.h"
+#include "tessarine/Version.h"
 
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Tessarine"));
+  QApplication::setApplicationVersion(QStringLiteral(TESSARINE_VERSION));
+  // --help and --version, as the package's manual page says.
+  QCommandLineParser options;
+  options.setApplicationDescription(
+      QStringLiteral("Repara bancos de dados Firebird corrompidos (janela)."));
+  options.addHelpOption();
+  options.addVersionOption();
+  options.process(application);
   int exitCode = 0;
   {
     TFPrincipal FPrincipal(TThreadRecovery::DefaultSteps());
