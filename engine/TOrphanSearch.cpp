@@ -5,6 +5,7 @@
 #include "engine/ERunAborted.h"
 #include "engine/KeyText.h"
 #include "engine/SqlName.h"
+#include "engine/SystemRows.h"
 #include "engine/TAttachment.h"
 #include "engine/TOrphanLog.h"
 #include "engine/TextUtil.h"
@@ -21,27 +22,6 @@ std::string ColumnList(const std::vector<std::string>& fields) {
     list += SqlName(field);
   }
   return list;
-}
-
-// Runs the query text with one text parameter :NAME and returns every row's
-// columns, trimmed.
-std::vector<std::vector<std::string>> SystemRows(TIBQuery& query, const std::string& sql,
-                                                 const std::string& name) {
-  query.Close();
-  query.SQL().SetText(sql);
-  query.ParamNamed("NAME").SetValue(TValue(name));
-  query.Open();
-  std::vector<std::vector<std::string>> rows;
-  while (!query.AtEnd()) {
-    std::vector<std::string> row;
-    for (int i = 0; i < query.FieldCount(); ++i) {
-      row.push_back(TrimText(query.Fields(i).AsString()));
-    }
-    rows.push_back(std::move(row));
-    query.Next();
-  }
-  query.Close();
-  return rows;
 }
 
 bool IsText(const TField& field) {

@@ -5,73 +5,50 @@
 
 #include "engine/KeyText.h"
 #include "engine/SqlName.h"
+#include "engine/SystemRows.h"
 #include "engine/TextUtil.h"
-
-namespace {
-
-// Rows of a system-table query with one text parameter :NAME, every column
-// as trimmed text.
-std::vector<std::vector<std::string>> Rows(TIBQuery& query, const std::string& sql,
-                                           const std::string& name) {
-  query.Close();
-  query.SQL().SetText(sql);
-  query.ParamNamed("NAME").SetValue(TValue(name));
-  query.Open();
-  std::vector<std::vector<std::string>> rows;
-  while (!query.AtEnd()) {
-    std::vector<std::string> row;
-    for (int i = 0; i < query.FieldCount(); ++i) {
-      row.push_back(TrimText(query.Fields(i).AsString()));
-    }
-    rows.push_back(std::move(row));
-    query.Next();
-  }
-  query.Close();
-  return rows;
-}
-
-}  // namespace
 
 TTableLayout TTableLayout::Read(TConnection& connection, const std::string& table) {
   TIBQuery& query = connection.Query();
   TTableLayout layout;
   layout.table_ = table;
-  for (const auto& row : Rows(query,
-                              "select rf.rdb$field_name,"
-                              " case when f.rdb$computed_blr is null then 0 else 1 end,"
-                              " coalesce(f.rdb$dimensions, 0)"
-                              " from rdb$relation_fields rf join rdb$fields f"
-                              " on f.rdb$field_name = rf.rdb$field_source"
-                              " where rf.rdb$relation_name = :NAME"
-                              " order by rf.rdb$field_position",
-                              table)) {
+  for (const auto& row : SystemRows(query,
+                                    "select rf.rdb$field_name,"
+                                    " case when f.rdb$computed_blr is null then 0 else 1 end,"
+                                    " coalesce(f.rdb$dimensions, 0)"
+                                    " from rdb$relation_fields rf join rdb$fields f"
+                                    " on f.rdb$field_name = rf.rdb$field_source"
+                                    " where rf.rdb$relation_name = :NAME"
+                                    " order by rf.rdb$field_position",
+                                    table)) {
     if (row[1] != "0") {
       continue;  // computed: no value is stored, none may be given
     }
     (row[2] != "0" ? layout.arrayColumns_ : layout.columns_).push_back(row[0]);
   }
-  for (const auto& row : Rows(query,
-                              "select s.rdb$field_name from rdb$relation_constraints k"
-                              " join rdb$index_segments s on s.rdb$index_name = k.rdb$index_name"
-                              " where k.rdb$relation_name = :NAME"
-                              " and k.rdb$constraint_type = 'PRIMARY KEY'"
-                              " order by s.rdb$field_position",
-                              table)) {
+  for (const auto& row :
+       SystemRows(query,
+                  "select s.rdb$field_name from rdb$relation_constraints k"
+                  " join rdb$index_segments s on s.rdb$index_name = k.rdb$index_name"
+                  " where k.rdb$relation_name = :NAME"
+                  " and k.rdb$constraint_type = 'PRIMARY KEY'"
+                  " order by s.rdb$field_position",
+                  table)) {
     layout.primaryKey_.push_back(row[0]);
   }
   for (const auto& row :
-       Rows(query,
-            "select rc.rdb$constraint_name, s.rdb$field_name, ps.rdb$field_name,"
-            " k.rdb$relation_name"
-            " from rdb$relation_constraints rc"
-            " join rdb$ref_constraints c on c.rdb$constraint_name = rc.rdb$constraint_name"
-            " join rdb$relation_constraints k on k.rdb$constraint_name = c.rdb$const_name_uq"
-            " join rdb$index_segments s on s.rdb$index_name = rc.rdb$index_name"
-            " join rdb$index_segments ps on ps.rdb$index_name = k.rdb$index_name"
-            " and ps.rdb$field_position = s.rdb$field_position"
-            " where rc.rdb$relation_name = :NAME and rc.rdb$constraint_type = 'FOREIGN KEY'"
-            " order by rc.rdb$constraint_name, s.rdb$field_position",
-            table)) {
+       SystemRows(query,
+                  "select rc.rdb$constraint_name, s.rdb$field_name, ps.rdb$field_name,"
+                  " k.rdb$relation_name"
+                  " from rdb$relation_constraints rc"
+                  " join rdb$ref_constraints c on c.rdb$constraint_name = rc.rdb$constraint_name"
+                  " join rdb$relation_constraints k on k.rdb$constraint_name = c.rdb$const_name_uq"
+                  " join rdb$index_segments s on s.rdb$index_name = rc.rdb$index_name"
+                  " join rdb$index_segments ps on ps.rdb$index_name = k.rdb$index_name"
+                  " and ps.rdb$field_position = s.rdb$field_position"
+                  " where rc.rdb$relation_name = :NAME and rc.rdb$constraint_type = 'FOREIGN KEY'"
+                  " order by rc.rdb$constraint_name, s.rdb$field_position",
+                  table)) {
     if (row[3] == table) {
       auto& references = layout.selfReferences_;
       if (references.empty() || references.back().Constraint != row[0]) {

@@ -1,0 +1,23 @@
+#include "engine/SystemRows.h"
+
+#include "engine/TextUtil.h"
+#include "fbaccess/TValue.h"
+
+std::vector<std::vector<std::string>> SystemRows(TIBQuery& query, const std::string& sql,
+                                                 const std::string& name) {
+  query.Close();
+  query.SQL().SetText(sql);
+  query.ParamNamed("NAME").SetValue(TValue(name));
+  query.Open();
+  std::vector<std::vector<std::string>> rows;
+  while (!query.AtEnd()) {
+    std::vector<std::string> row;
+    for (int i = 0; i < query.FieldCount(); ++i) {
+      row.push_back(TrimText(query.Fields(i).AsString()));
+    }
+    rows.push_back(std::move(row));
+    query.Next();
+  }
+  query.Close();
+  return rows;
+}
