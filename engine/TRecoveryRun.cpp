@@ -31,6 +31,8 @@ constexpr long kBadPageType = 335544332;      // isc_bug_check ("internal error"
 constexpr std::uintmax_t kSmallestPage = 1024;
 
 constexpr char kErrorMark[] = "gbak: ERROR:";
+// The server's refusal to validate a database someone else has open.
+constexpr char kOthersAttached[] = "secondary server attachments cannot validate";
 constexpr char kForeignKeyViolation[] = "violation of FOREIGN KEY";
 // The last words of every restore that read its backup to the end.
 constexpr char kRestoreFinished[] = "finishing, closing, and going home";
@@ -397,6 +399,7 @@ void TRecoveryRun::ValidarDados() {
     skipMend_ = true;
     return;
   }
+  context_.TakeLastError();
   if (Guarded("doValidate() -> Excetion: ", false,
               [&] { return steps_.doValidate(context_.DatabasePath()); })) {
     Finished(StepKey::ValidarDados, StepOutcome::Success, "Banco não possui erros.");
@@ -405,9 +408,20 @@ void TRecoveryRun::ValidarDados() {
       context_.ReportStep(key, StepPhase::NotApplicable, StepOutcome::None, "");
     }
     StopWith(RunVerdict::NoErrors);
-  } else {
-    Finished(StepKey::ValidarDados, StepOutcome::Failure, "Erros encontrados");
+    return;
   }
+  // The server validates only a database nobody else has open: someone came
+  // in after step 1. Nothing was changed yet; the run stops here.
+  const std::string refusal = context_.TakeLastError();
+  if (Contains(refusal, kOthersAttached)) {
+    Finished(StepKey::ValidarDados, StepOutcome::Failure, "Outra conexão impediu a validação.");
+    StopWith(RunVerdict::InUse,
+             "Outro programa conectou-se ao banco depois da verificação de acesso exclusivo; "
+             "o banco não foi alterado.\r" +
+                 refusal);
+    return;
+  }
+  Finished(StepKey::ValidarDados, StepOutcome::Failure, "Erros encontrados");
 }
 
 void TRecoveryRun::PrepararBackup() {
