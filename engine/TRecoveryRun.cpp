@@ -11,6 +11,7 @@
 
 #include "engine/DerivedNames.h"
 #include "engine/ERunAborted.h"
+#include "engine/RestoreCounts.h"
 #include "engine/SafeRename.h"
 #include "engine/ViolationLines.h"
 #include "fbaccess/EIBInterBaseError.h"
@@ -473,6 +474,9 @@ void TRecoveryRun::RestaurarBancoNivel01() {
   // Read the violations before anything else can touch the restore's output.
   constraintLines_ = getForeignKeyErrors(context_.RunLog());
   const std::vector<std::string> skipped = steps_.skippedTables();
+  if (restored && skipped.empty()) {
+    restoredCounts_ = RowCountsFromRestore(context_.RunLog());
+  }
   const bool levelTwoCanGoOn = restored || (free && FailedOnForeignKeysOnly(context_.RunLog()));
   if (!skipped.empty() && levelTwoCanGoOn) {
     // Their rows were left out of the backup: refill them before anything
@@ -606,6 +610,9 @@ void TRecoveryRun::RestaurarBancoNivel02() {
   const bool restored = Guarded("doRestore() -> Excetion: ", false, [&] {
     return steps_.doRestore(levelTwoBackupPath_, newDatabasePath_, StepKey::RestaurarBancoNivel02);
   });
+  if (restored) {
+    restoredCounts_ = RowCountsFromRestore(context_.RunLog());
+  }
   if (!PathIsFree(newDatabasePath_)) {
     Made(newDatabasePath_);
   }
@@ -780,6 +787,15 @@ void TRecoveryRun::RecordSalvage() {
 
 void TRecoveryRun::CountResult() {
   if (verdict_ != RunVerdict::Repaired) {
+    return;
+  }
+  // The restore that made the result told how many rows it wrote; rows were
+  // added after it only when skipped tables were rebuilt.
+  if (restoredCounts_) {
+    TRunRecord::Counts counts;
+    counts.taken = true;
+    counts.rows = *restoredCounts_;
+    context_.Record().Facts().result = counts;
     return;
   }
   context_.WriteLog("Contando os registros de cada tabela para o relatório...");

@@ -3,6 +3,7 @@
 #include <ctime>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -111,6 +112,8 @@ class TRecoveryRun {
   std::string oldPath_;
   bool swapped_ = false;
   bool skipMend_ = false;
+  // Rows per table the restore that made the result wrote, when known.
+  std::optional<IRecoverySteps::RowCounts> restoredCounts_;
   std::vector<std::string> filesMade_;
   std::vector<std::string> constraintLines_;
   std::vector<std::unique_ptr<TInconsistency>> inconsistencies_;
