@@ -61,20 +61,8 @@ MessageAnswer TMessageDialog::Show(QWidget* parent, const QString& text,
 }
 
 QString TMessageDialog::Title(std::optional<MessageKind> kind) {
-  if (!kind) {
-    return QGuiApplication::applicationDisplayName();
-  }
-  switch (*kind) {
-    case MessageKind::Warning:
-      return QStringLiteral("Atenção");
-    case MessageKind::Error:
-      return QStringLiteral("Erro");
-    case MessageKind::Information:
-      return QStringLiteral("Informação");
-    case MessageKind::Confirmation:
-      return QStringLiteral("Confirme");
-  }
-  return QGuiApplication::applicationDisplayName();
+  return kind ? QString::fromUtf8(MessageKindTitle(*kind))
+              : QGuiApplication::applicationDisplayName();
 }
 
 QString TMessageDialog::DisplayText(const QString& text) {

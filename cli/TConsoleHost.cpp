@@ -9,21 +9,6 @@
 
 namespace {
 
-// The title the window gives a box of this kind.
-const char* Title(MessageKind kind) {
-  switch (kind) {
-    case MessageKind::Warning:
-      return "Atenção";
-    case MessageKind::Error:
-      return "Erro";
-    case MessageKind::Information:
-      return "Informação";
-    case MessageKind::Confirmation:
-      return "Confirme";
-  }
-  return "";
-}
-
 std::string Choices(const Question& question) {
   return question.defaultAnswer == MessageAnswer::No ? "[s/N]" : "[S/n]";
 }
@@ -140,7 +125,7 @@ MessageAnswer TConsoleHost::AskUser(const Question& question) {
         closingShown_ = true;
         console_.Line("\r" + question.text);
       } else {
-        console_.Line(std::string(Title(question.kind)) + ": " + question.text);
+        console_.Line(std::string(MessageKindTitle(question.kind)) + ": " + question.text);
       }
       return MessageAnswer::Ok;
     }
@@ -149,7 +134,7 @@ MessageAnswer TConsoleHost::AskUser(const Question& question) {
 }
 
 MessageAnswer TConsoleHost::AskYesNo(const Question& question) {
-  const std::string shown = std::string(Title(question.kind)) + ": " + question.text;
+  const std::string shown = std::string(MessageKindTitle(question.kind)) + ": " + question.text;
   if (const auto given = settings_.answers.For(question)) {
     console_.Line(shown + " " + Choices(question) + " " + Word(given->answer) + " (" +
                   given->source + ")");

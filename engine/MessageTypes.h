@@ -8,6 +8,10 @@ enum class MessageKind { Warning, Error, Information, Confirmation };
 enum class MessageButtons { YesNo, Ok };
 enum class MessageAnswer { Yes, No, Ok };
 
+// The title a box of this kind carries: "Atenção", "Erro", "Informação",
+// "Confirme".
+const char* MessageKindTitle(MessageKind kind);
+
 // Every question with Yes and No has a stable identifier, so that a front end
 // without a person in front of it can be told the answer in advance. Boxes
 // with only OK are notices; the closing message is one of its own.

@@ -28,6 +28,20 @@ const char* StepTitle(StepKey key) {
   return "";
 }
 
+const char* MessageKindTitle(MessageKind kind) {
+  switch (kind) {
+    case MessageKind::Warning:
+      return "Atenção";
+    case MessageKind::Error:
+      return "Erro";
+    case MessageKind::Information:
+      return "Informação";
+    case MessageKind::Confirmation:
+      return "Confirme";
+  }
+  return "";
+}
+
 namespace {
 
 struct QuestionName {
