@@ -14,9 +14,11 @@ TWindowHost::~TWindowHost() {
 }
 
 void TWindowHost::Close() {
+  std::deque<std::function<void()>> dropped;
   {
     std::lock_guard<std::mutex> lock(gate_->mutex);
     gate_->closed = true;
+    dropped.swap(gate_->pending);
   }
   gate_->changed.notify_all();
 }
@@ -32,8 +34,39 @@ void TWindowHost::HandOver(std::function<void()> work) {
   }
 }
 
+bool TWindowHost::Enqueue(std::function<void()> work) {
+  {
+    std::lock_guard<std::mutex> lock(gate_->mutex);
+    if (gate_->closed) {
+      return false;
+    }
+    gate_->pending.push_back(std::move(work));
+  }
+  // Woken by name: the queued call carries no data of ours. A wake-up that
+  // finds the queue empty (an earlier one served it) does nothing; one left
+  // when this object is destroyed is dropped by Qt.
+  QMetaObject::invokeMethod(this, "ServeHandOvers", Qt::QueuedConnection);
+  return true;
+}
+
+void TWindowHost::ServeHandOvers() {
+  for (;;) {
+    std::function<void()> work;
+    {
+      std::lock_guard<std::mutex> lock(gate_->mutex);
+      if (gate_->closed || gate_->pending.empty()) {
+        return;
+      }
+      work = std::move(gate_->pending.front());
+      gate_->pending.pop_front();
+    }
+    // Run without the lock: a question's box serves events meanwhile.
+    work();
+  }
+}
+
 bool TWindowHost::TryHandOver(std::function<void()> work) {
-  if (QThread::currentThread() == window_.thread()) {
+  if (QThread::currentThread() == thread()) {
     // Already on the UI thread (the engine's constructor, tests): no hand-over.
     if (Closed()) {
       return false;
@@ -41,31 +74,20 @@ bool TWindowHost::TryHandOver(std::function<void()> work) {
     work();
     return true;
   }
-  auto done = std::make_shared<bool>(false);
   std::shared_ptr<Gate> gate = gate_;
-  std::unique_lock<std::mutex> lock(gate->mutex);
-  if (gate->closed) {
+  auto done = std::make_shared<bool>(false);
+  const bool queued = Enqueue([gate, done, work = std::move(work)] {
+    work();
+    {
+      std::lock_guard<std::mutex> guard(gate->mutex);
+      *done = true;
+    }
+    gate->changed.notify_all();
+  });
+  if (!queued) {
     return false;
   }
-  // Posted while holding the lock: Close() cannot slip in between the test
-  // above and the post, so nothing is posted to a window being destroyed.
-  QMetaObject::invokeMethod(
-      &window_,
-      [gate, done, work = std::move(work)]() {
-        {
-          std::lock_guard<std::mutex> guard(gate->mutex);
-          if (gate->closed) {
-            return;
-          }
-        }
-        work();
-        {
-          std::lock_guard<std::mutex> guard(gate->mutex);
-          *done = true;
-        }
-        gate->changed.notify_all();
-      },
-      Qt::QueuedConnection);
+  std::unique_lock<std::mutex> lock(gate->mutex);
   gate->changed.wait(lock, [&] { return *done || gate->closed; });
   return *done;
 }
@@ -109,30 +131,16 @@ void TWindowHost::WriteLog(const std::string& text, int index) {
 }
 
 void TWindowHost::Post(std::function<void()> work) {
-  if (QThread::currentThread() == window_.thread()) {
+  if (QThread::currentThread() == thread()) {
     if (Closed()) {
       throw ERunAborted();
     }
     work();
     return;
   }
-  std::shared_ptr<Gate> gate = gate_;
-  std::lock_guard<std::mutex> lock(gate->mutex);
-  if (gate->closed) {
+  if (!Enqueue(std::move(work))) {
     throw ERunAborted();
   }
-  QMetaObject::invokeMethod(
-      &window_,
-      [gate, work = std::move(work)]() {
-        {
-          std::lock_guard<std::mutex> guard(gate->mutex);
-          if (gate->closed) {
-            return;
-          }
-        }
-        work();
-      },
-      Qt::QueuedConnection);
 }
 
 void TWindowHost::SnapshotStepLog(StepKey key) {

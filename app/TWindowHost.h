@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QObject>
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -17,7 +19,14 @@ class TFPrincipal;
 // waits on a window that will not answer, and the run stops instead of going
 // on unseen with answers nobody gave (renaming the database, restoring, or
 // retrying a question's loop for ever).
-class TWindowHost : public IRecoveryHost {
+//
+// The work waits in a queue of our own, guarded by a std::mutex, and the UI
+// thread is only woken to serve it: everything the engine thread hands over
+// reaches the UI thread through that mutex (which ThreadSanitizer sees), not
+// through Qt's event queue (which it cannot see in the uninstrumented Qt).
+class TWindowHost : public QObject, public IRecoveryHost {
+  Q_OBJECT
+
  public:
   explicit TWindowHost(TFPrincipal& window);
   ~TWindowHost() override;
@@ -46,8 +55,14 @@ class TWindowHost : public IRecoveryHost {
   struct Gate {
     std::mutex mutex;
     std::condition_variable changed;
+    std::deque<std::function<void()>> pending;
     bool closed = false;
   };
+
+  // Runs the queued work in order on the UI thread.
+  Q_INVOKABLE void ServeHandOvers();
+  // Queues `work` for the UI thread and wakes it; false when closed.
+  bool Enqueue(std::function<void()> work);
 
   // Runs `work` on the UI thread and waits for it; throws ERunAborted when
   // the window closed before the work was done.
