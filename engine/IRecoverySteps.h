@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -80,6 +81,12 @@ class IRecoverySteps {
   using RowCounts = std::map<std::string, std::int64_t>;
   virtual RowCounts rowCounts(const std::string& databasePath,
                               const std::vector<std::string>& tables) = 0;
+  // What step 8 did: the rows per table the restore of the older backup
+  // wrote, as its output told (nothing when that restore did not finish or
+  // named no table), and the rows it copied into the restored database, per
+  // table.
+  virtual std::optional<RowCounts> olderBackupCounts() const = 0;
+  virtual RowCounts salvagedCounts() const = 0;
   // The server's version ("3.0.11"), read through an attachment to the
   // database. Throws when it cannot be attached.
   virtual std::string serverVersion(const std::string& databasePath) = 0;

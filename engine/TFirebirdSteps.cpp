@@ -729,6 +729,14 @@ bool TFirebirdSteps::doCopyDataFromOldBackup(std::vector<std::unique_ptr<TIncons
   return salvage_.doCopyDataFromOldBackup(list);
 }
 
+std::optional<IRecoverySteps::RowCounts> TFirebirdSteps::olderBackupCounts() const {
+  return salvage_.OlderBackupCounts();
+}
+
+IRecoverySteps::RowCounts TFirebirdSteps::salvagedCounts() const {
+  return salvage_.CopiedRows();
+}
+
 std::string TFirebirdSteps::temporaryDatabase() const {
   return salvage_.TemporaryDatabase().empty() ? rescueTemporary_ : salvage_.TemporaryDatabase();
 }

@@ -49,6 +49,8 @@ class TFirebirdSteps : public IRecoverySteps {
                                                        const std::string& line) override;
   bool doCopyDataFromOldBackup(std::vector<std::unique_ptr<TInconsistency>>& list) override;
   std::string temporaryDatabase() const override;
+  std::optional<RowCounts> olderBackupCounts() const override;
+  RowCounts salvagedCounts() const override;
   RowCounts rowCounts(const std::string& databasePath,
                       const std::vector<std::string>& tables) override;
   std::string serverVersion(const std::string& databasePath) override;

@@ -743,45 +743,37 @@ void TRecoveryRun::RecordOrphanSearch() {
   TRunRecord::RunFacts& facts = context_.Record().Facts();
   facts.foreignKeyLines = constraintLines_;
   facts.orphans.clear();
-  std::vector<std::string> tables;
   for (const auto& record : inconsistencies_) {
     facts.orphans.push_back(*record);
-    tables.push_back(record->TableName);
-  }
-  if (continueFlag_ && !tables.empty()) {
-    // The rows step 8 adds are the difference to these.
-    beforeSalvage_ = CountRows(restoredPath_, tables);
   }
 }
 
 void TRecoveryRun::RecordSalvage() {
   TRunRecord::RunFacts& facts = context_.Record().Facts();
-  std::vector<std::string> tables;
   facts.orphans.clear();
+  facts.salvaged = {};
+  facts.salvaged.taken = true;
   for (const auto& record : inconsistencies_) {
     facts.orphans.push_back(*record);  // DataFound is known now
-    tables.push_back(record->TableName);
+    facts.salvaged.rows[record->TableName] = 0;
+  }
+  // The rows step 8 copied, parents it brought along in other tables too.
+  for (const auto& [table, rows] : steps_.salvagedCounts()) {
+    facts.salvaged.rows[table] += rows;
   }
   const std::string temporary = steps_.temporaryDatabase();
   const std::vector<std::string>& log = context_.RunLog();
-  // The salvage says so once the older backup restored without an error.
+  // The salvage says so once the older backup restored without an error;
+  // that restore's output told how many rows each table got.
   if (!temporary.empty() &&
       std::find(log.begin(), log.end(), "Banco temporário restaurado de backup!") != log.end()) {
-    facts.olderBackup = CountRows(temporary, {});
-  }
-  if (!beforeSalvage_.taken) {
-    facts.salvaged.error = beforeSalvage_.error;
-    return;
-  }
-  const TRunRecord::Counts after = CountRows(restoredPath_, tables);
-  if (!after.taken) {
-    facts.salvaged.error = after.error;
-    return;
-  }
-  facts.salvaged.taken = true;
-  for (const auto& [table, rows] : after.rows) {
-    const auto before = beforeSalvage_.rows.find(table);
-    facts.salvaged.rows[table] = rows - (before == beforeSalvage_.rows.end() ? 0 : before->second);
+    const std::optional<IRecoverySteps::RowCounts> counts = steps_.olderBackupCounts();
+    if (counts) {
+      facts.olderBackup.taken = true;
+      facts.olderBackup.rows = *counts;
+    } else {
+      facts.olderBackup = CountRows(temporary, {});
+    }
   }
 }
 

@@ -135,5 +135,4 @@ class TRecoveryRun {
   std::string reportProblem_;
   bool reportWritten_ = false;
   std::string reportNote_;  // the closing text's last lines, about the report
-  TRunRecord::Counts beforeSalvage_;
 };

@@ -10,6 +10,7 @@
 
 #include "engine/DerivedNames.h"
 #include "engine/ERunAborted.h"
+#include "engine/RestoreCounts.h"
 #include "engine/SqlName.h"
 #include "engine/TAttachment.h"
 #include "engine/TOrphanLog.h"
@@ -57,6 +58,8 @@ bool TSalvage::BackupExists() const {
 bool TSalvage::RestoreOlderBackup(const std::string& temporaryPath) {
   for (;;) {
     if (restore_(context_.BackupPath(), temporaryPath, StepKey::RecuperarDados)) {
+      // Its rows per table for the report, before the output is cleared.
+      olderBackupCounts_ = RowCountsFromRestore(context_.RunLog());
       context_.ClearLog();
       context_.WriteLog("Banco temporário restaurado de backup!");
       return true;
@@ -288,6 +291,7 @@ void TSalvage::CopyRows(std::vector<std::unique_ptr<TInconsistency>>& list,
         continue;
       }
       progress = true;
+      ++copied_[row.table];
       if (TInconsistency* record = table.records[row.index]) {
         record->DataFound = true;
       }

@@ -3,9 +3,11 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "engine/IRecoverySteps.h"
 #include "engine/TConnection.h"
 #include "engine/TInconsistency.h"
 #include "engine/TRecoveryContext.h"
@@ -37,6 +39,12 @@ class TSalvage {
   // per piece, with a named parameter per column.
   // The temporary database this salvage restored into; empty before.
   const std::string& TemporaryDatabase() const { return temporaryPath_; }
+  // The rows per table the older backup's restore wrote, from its output.
+  const std::optional<IRecoverySteps::RowCounts>& OlderBackupCounts() const {
+    return olderBackupCounts_;
+  }
+  // The rows copied into the target, per table.
+  const IRecoverySteps::RowCounts& CopiedRows() const { return copied_; }
 
   static std::vector<std::string> InsertLines(const std::string& table,
                                               const std::vector<std::string>& columns);
@@ -59,4 +67,6 @@ class TSalvage {
   TConnection& source_;
   RestoreFunction restore_;
   std::string temporaryPath_;
+  std::optional<IRecoverySteps::RowCounts> olderBackupCounts_;
+  IRecoverySteps::RowCounts copied_;
 };

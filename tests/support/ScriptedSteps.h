@@ -73,6 +73,8 @@ class ScriptedSteps : public IRecoverySteps {
   bool canAttach(const std::string& databasePath) override;
   std::string otherAttachments(const std::string& databasePath) override;
   std::string temporaryDatabase() const override;
+  std::optional<RowCounts> olderBackupCounts() const override { return std::nullopt; }
+  RowCounts salvagedCounts() const override { return {}; }
   RowCounts rowCounts(const std::string& databasePath,
                       const std::vector<std::string>& tables) override;
   std::string serverVersion(const std::string& databasePath) override;
