@@ -110,7 +110,8 @@ class TTableRescue::TRun {
   bool Drain(TIBQuery& select, std::size_t keyPosition, long long& lastKey, int& rows,
              std::string& error);
   void ReadByKeyRanges(std::size_t keyPosition, TFieldType keyType);
-  void ReadInStorageOrder();
+  // True when the whole table was read without an error.
+  bool ReadInStorageOrder();
   void NoteUnreadable(const std::string& error);
 
   TRecoveryContext& context_;
@@ -129,6 +130,12 @@ class TTableRescue::TRun {
   // unread when the table could not be read by key.
   std::vector<std::pair<long long, long long>> unread_;
   bool allUnread_ = true;
+  // Part of the key range was left unread without narrowing it to single
+  // keys (the index there could not be read at all).
+  bool unnarrowed_ = false;
+  // Every row of the table was read in storage order: keys that failed by
+  // key were no rows (their index page was lost, not their row).
+  bool everyRowSeen_ = false;
   std::size_t rangeKey_ = 0;  // position of the integer key read by ranges
   TCounts counts_;
   std::string firstReadError_;
@@ -261,6 +268,12 @@ void TTableRescue::TRun::ReadByKeyRanges(std::size_t keyPosition, TFieldType key
   // Ranges still to read, the lowest last so that it is read first.
   std::vector<std::pair<long long, long long>> ranges{{lowest, highest}};
   int failures = 0;
+  // Single keys failed one after the other: past kFailedKeyRun, the index
+  // pages of this part of the key range are taken as lost (a key that holds
+  // no row fails there too), and ranges that fail at once are left unread
+  // instead of narrowed, until a read succeeds again. Without this, a lost
+  // index page in a sparse key range costs a failed read per key.
+  int failedKeyRun = 0;
   while (!ranges.empty()) {
     auto [from, to] = ranges.back();
     ranges.pop_back();
@@ -271,6 +284,7 @@ void TTableRescue::TRun::ReadByKeyRanges(std::size_t keyPosition, TFieldType key
       int rows = 0;
       std::string error;
       if (Drain(select, keyPosition, last, rows, error)) {
+        failedKeyRun = 0;
         if (rows < kBatchRows || last == to) {
           break;  // the range is read
         }
@@ -280,6 +294,7 @@ void TTableRescue::TRun::ReadByKeyRanges(std::size_t keyPosition, TFieldType key
       NoteUnreadable(error);
       // The rows before the error are in; the failure lies after them.
       if (rows > 0) {
+        failedKeyRun = 0;
         if (last == to) {
           break;
         }
@@ -287,13 +302,21 @@ void TTableRescue::TRun::ReadByKeyRanges(std::size_t keyPosition, TFieldType key
       }
       if (++failures > kMaxFailedReads) {
         counts_.LostKnown = false;  // the rest stays unread
+        unnarrowed_ = true;
         unread_.emplace_back(from, to);
         unread_.insert(unread_.end(), ranges.begin(), ranges.end());
         ranges.clear();
         break;
       }
       if (from == to) {
-        failedKeys_.push_back(IntegerKey(from));  // the lookup found a row it cannot read
+        failedKeys_.push_back(IntegerKey(from));  // a row it cannot read, or a lost index page
+        unread_.emplace_back(from, to);
+        ++failedKeyRun;
+        break;
+      }
+      if (failedKeyRun >= kFailedKeyRun) {
+        counts_.LostKnown = false;
+        unnarrowed_ = true;
         unread_.emplace_back(from, to);
         break;
       }
@@ -308,17 +331,20 @@ void TTableRescue::TRun::ReadByKeyRanges(std::size_t keyPosition, TFieldType key
   }
 }
 
-void TTableRescue::TRun::ReadInStorageOrder() {
+bool TTableRescue::TRun::ReadInStorageOrder() {
   TIBQuery select;
   select.SetDatabase(&damaged_.Database());
+  // Without an order the server reads the data pages as they are stored,
+  // through no index: rows whose index pages are lost come too.
   select.SQL().SetText("select " + layout_.SelectList() + " from " + SqlName(layout_.Table()));
   long long last = 0;
   int rows = 0;
   std::string error;
   if (!Drain(select, layout_.Columns().size(), last, rows, error)) {
     NoteUnreadable(error);
-    counts_.LostKnown = false;  // nothing tells how many rows came after the error
+    return false;
   }
+  return true;
 }
 
 void TTableRescue::TRun::ReadDamaged() {
@@ -343,6 +369,16 @@ void TTableRescue::TRun::ReadDamaged() {
         ReadByKeyRanges(keyPositions_.front(), type);
         allUnread_ = false;
         rangeKey_ = keyPositions_.front();
+        if (!unread_.empty()) {
+          // What the key could not reach may still be read in storage order
+          // (rows already in are not taken twice). Read to its end, the table
+          // showed every row it has.
+          everyRowSeen_ = ReadInStorageOrder();
+          if (everyRowSeen_) {
+            counts_.LostKnown = true;
+            unread_.clear();  // a key not seen holds no row now: none from the older backup
+          }
+        }
         return;
       } catch (const ERunAborted&) {
         throw;
@@ -353,7 +389,9 @@ void TTableRescue::TRun::ReadDamaged() {
       }
     }
   }
-  ReadInStorageOrder();
+  if (!ReadInStorageOrder()) {
+    counts_.LostKnown = false;  // nothing tells how many rows came after the error
+  }
 }
 
 void TTableRescue::TRun::FillFromOlder() {
@@ -396,10 +434,15 @@ void TTableRescue::TRun::FillFromOlder() {
 }
 
 TTableRescue::TCounts TTableRescue::TRun::Counts() {
-  for (const std::string& key : failedKeys_) {
-    // Not given by the older backup either: the key is still free.
-    if (!keys_.Contains(key)) {
-      ++counts_.Lost;
+  // A key that failed is a lost row only where the index could be trusted:
+  // not when the whole table read in storage order without it, and not
+  // where its pages were found lost.
+  if (!everyRowSeen_ && !unnarrowed_) {
+    for (const std::string& key : failedKeys_) {
+      // Not given by the older backup either: the key is still free.
+      if (!keys_.Contains(key)) {
+        ++counts_.Lost;
+      }
     }
   }
   if (!firstReadError_.empty()) {

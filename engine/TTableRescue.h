@@ -17,10 +17,12 @@
 //
 // The damaged database is read in primary-key order, in ranges; a range that
 // fails is split around the error until only single keys that cannot be read
-// are left (those rows exist: the key lookup found them). A table whose key
-// is not one integer column, or that has no primary key, is read in storage
-// order up to its first error. Rows are inserted with parameters, in one
-// transaction per table, with the target's constraints as they are.
+// are left (rows whose pages are lost, or keys whose index page is lost: a
+// long run of failing keys marks that part of the key range unread instead).
+// What the key could not reach is then looked for in storage order, through
+// no index, up to the first error. A table whose key is not one integer
+// column, or that has no primary key, is read in storage order only. Rows are inserted with
+// parameters, in one transaction per table, with the target's constraints as they are.
 class TTableRescue {
  public:
   struct TCounts {
@@ -49,6 +51,9 @@ class TTableRescue {
 
   // Failed reads allowed per table before the narrowing gives up.
   static constexpr int kMaxFailedReads = 65536;
+  // Single keys failing one after the other that mark the index pages of that
+  // part of the key range as lost.
+  static constexpr int kFailedKeyRun = 32;
   // Rows read per statement from the damaged database.
   static constexpr int kBatchRows = 10000;
 

@@ -197,10 +197,10 @@ TEST(WiderRepair, PointerPagesLostOfKeyedAndUnkeyedTables) {
       << host.TranscriptText();
 }
 
-// Disabled: the primary key's index pages lie in the cut part too, so every
-// single key there fails, existing or not; the count of lost rows is far too
-// high and the narrowing takes about 100 s.
-TEST(WiderRepair, DISABLED_FileCutAtNinetyPercentOfItsPages) {
+// The primary key's last index pages lie in the cut part too: every key
+// above the last readable one fails, whether it holds a row or not, so the
+// loss cannot be counted; it must be said so, quickly, and nothing invented.
+TEST(WiderRepair, FileCutAtNinetyPercentOfItsPages) {
   TestFolder folder;
   const FixtureDatabase db = PageDamage::Create(
       folder.File("EMPRESA.FDB"), 4096,
@@ -232,13 +232,12 @@ TEST(WiderRepair, DISABLED_FileCutAtNinetyPercentOfItsPages) {
   const auto rows = Sorted(repaired.Column("select ID || '|' || S from T"));
   EXPECT_TRUE(std::includes(healthy.begin(), healthy.end(), rows.begin(), rows.end()));
   EXPECT_EQ("0", repaired.Value("select count(*) from T where ID < 300"));
-  // What is missing is counted in the log, exactly.
-  const std::string line = RescueLine(host, "T");
-  const std::size_t counted = line.find(" perdidos.");
-  ASSERT_NE(std::string::npos, counted) << host.TranscriptText();
-  const std::size_t from = line.rfind(' ', counted - 1) + 1;
-  EXPECT_EQ(healthy.size() - rows.size(), std::stoul(line.substr(from, counted - from))) << line;
   EXPECT_LT(rows.size(), healthy.size());
+  EXPECT_GT(rows.size(), healthy.size() * 8 / 10);
+  const std::string line = RescueLine(host, "T");
+  EXPECT_NE(std::string::npos, line.find("o total perdido não é conhecido")) << line;
+  EXPECT_NE(std::string::npos, line.find("perdidos: 0 conhecidos")) << line;
+  EXPECT_LT(end.took, std::chrono::seconds(60));
 }
 
 TEST(WiderRepair, PageInventoryZeroedIsBackedUpWithoutValidationAndLeavesTheServerIdle) {
