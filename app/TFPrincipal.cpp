@@ -903,7 +903,8 @@ void TFPrincipal::logChange() {
   btnSalvarLog->setEnabled(btnExecutar->isEnabled() && !log->toPlainText().isEmpty());
 }
 
-MessageAnswer TFPrincipal::AskUser(const QString& text, MessageKind kind, MessageButtons buttons) {
+MessageAnswer TFPrincipal::AskUser(const QString& text, MessageKind kind, MessageButtons buttons,
+                                   MessageAnswer defaultAnswer) {
   if (currentStep_ == 1 || currentStep_ == 2) {
     QStringList& kept = rowLogs_[currentStep_];
     if (!kept.isEmpty()) {
@@ -911,7 +912,7 @@ MessageAnswer TFPrincipal::AskUser(const QString& text, MessageKind kind, Messag
     }
     kept.append(TMessageDialog::DisplayText(text).split(QLatin1Char('\n')));
   }
-  return ShowMessage(text, kind, buttons);
+  return ShowMessage(text, kind, buttons, defaultAnswer);
 }
 
 QString TFPrincipal::ChooseBackupFile(const QString& folder) {

@@ -84,7 +84,9 @@ class TFPrincipal : public QWidget {
   void WriteLog(const QString& text, int index);
   void SnapshotStepLog(int key);
   void logChange();
-  MessageAnswer AskUser(const QString& text, MessageKind kind, MessageButtons buttons);
+  // `defaultAnswer` is what Enter gives in a Sim/Não box.
+  MessageAnswer AskUser(const QString& text, MessageKind kind, MessageButtons buttons,
+                        MessageAnswer defaultAnswer = MessageAnswer::Yes);
   // "Deseja escolher um arquivo?" and the backup picker; returns the new path.
   // The older-backup picker of a run, opened in `folder`; empty when none
   // was picked.

@@ -104,8 +104,8 @@ MessageAnswer TWindowHost::AskUser(const Question& question) {
   TFPrincipal* window = &window_;
   auto answer = std::make_shared<MessageAnswer>(MessageAnswer::No);
   HandOver([window, answer, kind = question.kind, buttons = question.buttons,
-            text = QString::fromStdString(question.text)] {
-    *answer = window->AskUser(text, kind, buttons);
+            defaultAnswer = question.defaultAnswer, text = QString::fromStdString(question.text)] {
+    *answer = window->AskUser(text, kind, buttons, defaultAnswer);
   });
   return *answer;
 }

@@ -2,12 +2,15 @@
 // driven through it with scripted step routines.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QFile>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QThread>
+#include <QTimer>
 #include <atomic>
 #include <fstream>
 #include <future>
@@ -75,6 +78,25 @@ TEST(HostBridgeTest, ChooseBackupFilePicksOrGivesNothing) {
   w.PickFiles({QString()});  // cancelled
   EXPECT_EQ(OnEngineThread([&] { return host.ChooseBackupFile("/srv"); }), std::nullopt);
   EXPECT_TRUE(w.Boxes().empty());
+}
+
+TEST(HostBridgeTest, EnterInARealBoxGivesTheQuestionsOwnDefault) {
+  // No scripted boxes: the window shows real ones, answered with Enter.
+  TFPrincipal window([](TRecoveryContext&) -> std::unique_ptr<IRecoverySteps> { return nullptr; });
+  TWindowHost& host = window.Host();
+  for (const MessageAnswer given : {MessageAnswer::No, MessageAnswer::Yes}) {
+    QTimer press;  // polls: the box opens later, inside the hand-over
+    QObject::connect(&press, &QTimer::timeout, [&press] {
+      if (QWidget* box = QApplication::activeModalWidget()) {
+        press.stop();
+        QTest::keyClick(box, Qt::Key_Return);
+      }
+    });
+    press.start(10);
+    Question question{QuestionId::ContinueUnverifiedAccess, "Deseja continuar assim mesmo?",
+                      MessageKind::Error, MessageButtons::YesNo, given};
+    EXPECT_EQ(OnEngineThread([&] { return host.AskUser(question); }), given);
+  }
 }
 
 TEST(HostBridgeTest, AfterTheWindowClosedEveryCallEndsTheRunAtOnce) {
@@ -246,7 +268,8 @@ TEST_F(RunTest, LinksOfTheFirstRowsShowTheQuestionOrErrorThatStoppedThem) {
   // The login line the step wrote, then the question that stopped it.
   const QString rowLog = w_.Find<QPlainTextEdit>("log")->toPlainText();
   EXPECT_TRUE(rowLog.startsWith(QStringLiteral("Login: usuário ")));
-  EXPECT_TRUE(rowLog.endsWith(QStringLiteral("Existem outras conexões ativas.\nDeseja continuar?")));
+  EXPECT_TRUE(
+      rowLog.endsWith(QStringLiteral("Existem outras conexões ativas.\nDeseja continuar?")));
 
   // A second run from the finished window: the copy fails with an exception.
   w_.ScriptSteps([](ScriptedSteps& steps) {
