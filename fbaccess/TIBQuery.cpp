@@ -244,25 +244,18 @@ void TIBQuery::PassParams() {
 }
 
 void TIBQuery::DropRows() {
-  chunks_.clear();
   rowCount_ = 0;
-  current_ = 0;
   currentRow_ = nullptr;
 }
 
-const char* TIBQuery::RowAt(std::size_t index) const {
-  return reinterpret_cast<const char*>(chunks_[index / kChunkRows].get()) +
-         (index % kChunkRows) * rowSize_;
-}
-
 const char* TIBQuery::FetchRow() {
-  const std::size_t slot = rowCount_ % kChunkRows;
-  if (slot == 0 && chunks_.size() == rowCount_ / kChunkRows) {
-    // Allocated before the fetch that may find the end; then it stays unused
-    // until Close.
-    chunks_.push_back(std::make_unique_for_overwrite<std::uint64_t[]>(kChunkRows * rowSize_ / 8));
+  if (rowsFor_ != rowSize_) {
+    rows_ = std::make_unique_for_overwrite<std::uint64_t[]>(2 * rowSize_ / 8);
+    rowsFor_ = rowSize_;
   }
-  char* image = reinterpret_cast<char*>(chunks_.back().get()) + slot * rowSize_;
+  // The slot the current row is not in: a fetch that finds the end leaves
+  // the last row as it was.
+  char* image = reinterpret_cast<char*>(rows_.get()) + (rowCount_ % 2) * rowSize_;
   if (!statement_->Fetch(image)) {
     return nullptr;
   }
@@ -313,10 +306,6 @@ void TIBQuery::Next() {
   if (!active_ || atEnd_) {
     return;
   }
-  if (current_ + 1 < rowCount_) {
-    currentRow_ = RowAt(++current_);
-    return;
-  }
   const char* fetched = nullptr;
   try {
     fetched = FetchRow();
@@ -328,7 +317,6 @@ void TIBQuery::Next() {
     throw;
   }
   if (fetched != nullptr) {
-    ++current_;
     currentRow_ = fetched;
   } else {
     atEnd_ = true;

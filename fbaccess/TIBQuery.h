@@ -113,15 +113,12 @@ class TIBQuery : public IIBDependent {
   TValue ColumnValue(int column) const;
 
  private:
-  static constexpr std::size_t kChunkRows = 1000;
-
   void SqlChanged();
   void EnsureConnected();
   void PassParams();
   void ExecStatement();
   // The stored row just fetched, or nullptr at the end of the cursor.
   const char* FetchRow();
-  const char* RowAt(std::size_t index) const;
   void DropRows();
   void Release() noexcept;
   const char* CurrentRow() const { return currentRow_ != nullptr ? currentRow_ : ProcedureRow(); }
@@ -141,12 +138,12 @@ class TIBQuery : public IIBDependent {
   bool active_ = false;
   bool atEnd_ = true;
   bool procedureRow_ = false;  // the output area holds a procedure's answer
-  // Fetched rows in the output area's row layout, in chunks of kChunkRows
-  // rows: growing never moves the rows already stored. The client writes each
-  // row straight into its slot.
-  std::vector<std::unique_ptr<std::uint64_t[]>> chunks_;  // 8-byte aligned rows
+  // Two rows in the output area's row layout, the current one and the slot
+  // the client writes the next one straight into: reading is forward only,
+  // so a result of any size takes the same memory.
+  std::unique_ptr<std::uint64_t[]> rows_;  // 8-byte aligned
+  std::size_t rowsFor_ = 0;                // the row size rows_ was made for
   std::size_t rowSize_ = 0;
   std::size_t rowCount_ = 0;
-  std::size_t current_ = 0;
-  const char* currentRow_ = nullptr;  // row current_ while the query is open
+  const char* currentRow_ = nullptr;  // the current row while the query is open
 };
