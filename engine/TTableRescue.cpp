@@ -405,23 +405,32 @@ void TTableRescue::TRun::FillFromOlder() {
   if (types_.empty()) {
     types_ = TTableLayout::FieldTypes(select);
   }
-  // Only the missing rows are kept, and inserted parents first.
+  // Missing rows of a table that refers to itself are kept and inserted
+  // parents first; any other table's go in as they are read.
+  const bool parentsFirst = !layout_.SelfReferences().empty();
   std::vector<std::vector<TValue>> missing;
   std::vector<TValue> values;
+  auto take = [&] {
+    if (parentsFirst) {
+      missing.push_back(values);
+    } else {
+      Insert(values, false);
+    }
+  };
   while (!select.AtEnd()) {
     TTableLayout::ReadRow(select, values);
     if (!InUnreadRange(values)) {
       // read from the damaged database: not there any more
     } else if (Keyed()) {
       if (keys_.Insert(Identity(values))) {
-        missing.push_back(values);
+        take();
       }
     } else {
       auto held = rows_.find(RowText(values));
       if (held != rows_.end() && held->second > 0) {
         --held->second;
       } else {
-        missing.push_back(values);
+        take();
       }
     }
     select.Next();
