@@ -52,8 +52,10 @@ class TTableRescue {
   // Failed reads allowed per table before the narrowing gives up.
   static constexpr int kMaxFailedReads = 65536;
   // Single keys failing one after the other that mark the index pages of that
-  // part of the key range as lost.
-  static constexpr int kFailedKeyRun = 32;
+  // part of the key range as lost: more rows than any data page holds (about
+  // 240 on 4 KiB pages, 1,900 on 32 KiB ones), so that a lost data page of
+  // densely numbered rows is still narrowed key by key and counted exactly.
+  static constexpr int kFailedKeyRun = 2048;
   // Rows read per statement from the damaged database.
   static constexpr int kBatchRows = 10000;
 

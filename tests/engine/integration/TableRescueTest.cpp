@@ -18,6 +18,7 @@
 #include "engine/TRecoveryContext.h"
 #include "engine/TTableRescue.h"
 #include "fbaccess/TIBBackupService.h"
+#include "support/FileDamage.h"
 #include "support/FixtureDatabase.h"
 #include "support/PageDamage.h"
 #include "support/ScriptedHost.h"
@@ -314,6 +315,41 @@ TEST(TableRescue, LostIndexPageReadInStorageOrderWithoutCountingKeysAsRows) {
   std::sort(rebuilt.begin(), rebuilt.end());
   std::sort(healthy.begin(), healthy.end());
   EXPECT_EQ(rebuilt, healthy);
+}
+
+TEST(TableRescue, LostDataPageOfDenselyNumberedRowsIsCountedRowByRow) {
+  TestFolder folder;
+  const FixtureDatabase db = PageDamage::Create(
+      folder.File("EMPRESA.FDB"), 4096,
+      "create table T (ID integer not null primary key, S varchar(20));\n"
+      "commit;\n"
+      "set term ^;\n"
+      "execute block as declare i integer = 0; begin\n"
+      "  while (i < 30000) do begin insert into T values (:i, 'linha ' || :i); i = i + 1; end\n"
+      "end^\n"
+      "set term ;^\n");
+  auto healthy = db.Column("select ID || '|' || S from T");
+  const FixtureDatabase target(folder.File("ALVO.FDB"));
+  PageDamage::Copy(db.Path(), target.Path());
+  target.Execute("delete from T;");
+  // No older backup: what the page held is lost, and must be counted so.
+  const testsupport::DamageReport damage = testsupport::FileDamage::ZeroDataPage(
+      db, "T", "ID", testsupport::FileDamage::DataPages(db, "T").size() / 2);
+  // A whole page of consecutive keys fails: that alone must not pass for a
+  // lost index page.
+  ASSERT_GT(damage.lostKeys.size(), 40u);
+
+  ScriptedHost host;
+  TRecoveryContext context(host, db.Path(), "");
+  TConnection damaged;
+  TConnection restored;
+  damaged.SetDatabasePath(db.Path());
+  restored.SetDatabasePath(target.Path());
+  const TTableRescue::TCounts counts =
+      TTableRescue(context, damaged, restored, nullptr).Rescue("T");
+  EXPECT_TRUE(counts.LostKnown);
+  EXPECT_EQ(counts.Lost, static_cast<long long>(damage.lostKeys.size()));
+  EXPECT_EQ(counts.FromDamaged + counts.Lost, static_cast<long long>(healthy.size()));
 }
 
 }  // namespace
