@@ -5,7 +5,6 @@
 
 #include "app/TFPrincipal.h"
 #include "engine/TThreadRecovery.h"
-#include "fbaccess/ClientLibrary.h"
 #include "tessarine/Version.h"
 
 int main(int argc, char** argv) {
@@ -33,6 +32,5 @@ int main(int argc, char** argv) {
     while (!FPrincipal.EndRunOnExit(std::chrono::seconds(1))) {
     }
   }
-  ClientLibrary::EndClient();
   return exitCode;
 }

@@ -5,7 +5,6 @@
 
 #include "cli/TCliOptions.h"
 #include "cli/TCliRun.h"
-#include "fbaccess/ClientLibrary.h"
 
 int main(int argc, char** argv) {
   // The user's locale for the terminal's character handling; the program's
@@ -15,11 +14,6 @@ int main(int argc, char** argv) {
   if (const std::optional<int> status = options.Parse(argc, argv)) {
     return *status;
   }
-  int status = 0;
-  {
-    TCliRun run(options);
-    status = run.Execute();
-  }
-  ClientLibrary::EndClient();
-  return status;
+  TCliRun run(options);
+  return run.Execute();
 }

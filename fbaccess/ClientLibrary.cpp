@@ -218,18 +218,6 @@ bool ClientLibrary::KeepConnectionsOnSignal() {
   return status[0] != 1 || status[1] == 0;
 }
 
-void ClientLibrary::EndClient() {
-  if (!Bound()) {
-    return;
-  }
-  using Shutdown = int (*)(unsigned int, int);
-  void* symbol = dlsym(TheBinding().libraryHandle, "fb_shutdown");
-  if (symbol != nullptr) {
-    // No timeout: every connection is ended and the thread joined.
-    reinterpret_cast<Shutdown>(symbol)(0, -3 /* fb_shutrsn_app_stopped */);
-  }
-}
-
 bool ClientLibrary::Bound() {
   return TheBinding().bound.load(std::memory_order_acquire);
 }

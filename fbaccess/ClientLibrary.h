@@ -30,13 +30,6 @@ class ClientLibrary {
   // false when the client offers no way to ask (fb_shutdown_callback).
   static bool KeepConnectionsOnSignal();
 
-  // Ends what the client library still runs (its connections and its own
-  // thread) before the program exits, and waits for it: left to the
-  // library's exit handler, its thread would still be ending while other
-  // exit handlers run. Does nothing when the library was never bound or
-  // offers no fb_shutdown. Call once, after the last use of the library.
-  static void EndClient();
-
   // The three flags that shape the text of a failed client call: the SQL code
   // line (off by default), the server's message lines (on) and the SQL message
   // (on, but never consulted). Read under one process-wide lock.
