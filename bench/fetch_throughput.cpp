@@ -35,6 +35,8 @@
 #include "fbaccess/TIBTransaction.h"
 #include "fbaccess/detail/ClientApi.h"
 
+#include "LoadAverage.h"
+
 namespace {
 
 constexpr long kRows = 1000000;
@@ -241,21 +243,6 @@ Result RunChild(long (*reader)(const std::string&), const std::string& path) {
   }
   return Result{message[0] / message[1], usage.ru_maxrss,
                 Seconds(usage.ru_utime) + Seconds(usage.ru_stime)};
-}
-
-// The one-minute load average; above the number of cores, others' work
-// decides the wall-clock rates and only CPU seconds and instruction counts
-// say anything.
-double LoadAverage() {
-  double load = -1;
-  std::FILE* f = std::fopen("/proc/loadavg", "r");
-  if (f != nullptr) {
-    if (std::fscanf(f, "%lf", &load) != 1) {
-      load = -1;
-    }
-    std::fclose(f);
-  }
-  return load;
 }
 
 }  // namespace

@@ -47,6 +47,8 @@
 #include "support/ServerTools.h"
 #include "support/TestFolder.h"
 
+#include "LoadAverage.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -265,20 +267,6 @@ struct Target {
 
   explicit Target(const std::string& empty) { PageDamage::Copy(empty, path); }
 };
-
-// The one-minute load average; above the number of cores, others' work
-// decides the wall-clock rates.
-double LoadAverage() {
-  double load = -1;
-  std::FILE* f = std::fopen("/proc/loadavg", "r");
-  if (f != nullptr) {
-    if (std::fscanf(f, "%lf", &load) != 1) {
-      load = -1;
-    }
-    std::fclose(f);
-  }
-  return load;
-}
 
 }  // namespace
 

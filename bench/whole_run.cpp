@@ -49,6 +49,8 @@
 #include "support/ServerTools.h"
 #include "support/TestFolder.h"
 
+#include "LoadAverage.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -513,21 +515,6 @@ struct RoundFiles {
     TestFolder::GiveToServer(olderBackup);
   }
 };
-
-// The one-minute load average; above the number of cores, others' work
-// decides the wall-clock rates and only CPU seconds and instruction counts
-// say anything.
-double LoadAverage() {
-  double load = -1;
-  std::FILE* f = std::fopen("/proc/loadavg", "r");
-  if (f != nullptr) {
-    if (std::fscanf(f, "%lf", &load) != 1) {
-      load = -1;
-    }
-    std::fclose(f);
-  }
-  return load;
-}
 
 }  // namespace
 
