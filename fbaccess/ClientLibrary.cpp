@@ -89,6 +89,9 @@ void ResolveAll(void* library, fbdetail::ClientApi& table, int& version) {
   FB_RESOLVE(isc_close_blob);
   FB_RESOLVE(isc_cancel_blob);
   FB_RESOLVE(isc_blob_info);
+  FB_RESOLVE(isc_array_lookup_bounds);
+  FB_RESOLVE(isc_array_get_slice);
+  FB_RESOLVE(isc_array_put_slice);
   FB_RESOLVE(isc_decode_date);
   FB_RESOLVE(isc_encode_date);
   FB_RESOLVE(isc_dsql_alloc_statement2);

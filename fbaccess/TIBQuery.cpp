@@ -5,6 +5,7 @@
 #include "fbaccess/EDatabaseError.h"
 #include "fbaccess/TIBDatabase.h"
 #include "fbaccess/TIBTransaction.h"
+#include "fbaccess/detail/ArrayIO.h"
 #include "fbaccess/detail/ClientApi.h"
 #include "fbaccess/detail/SqlParamScan.h"
 #include "fbaccess/detail/TIBSQL.h"
@@ -433,6 +434,26 @@ TValue TIBQuery::ColumnValue(int column) const {
   const fbdetail::TIBXSQLDA::Slot& slot = out.SlotOf(column);
   return fbdetail::TIBXSQLVAR::DecodeValue(out.Area()->sqlvar[column], row + slot.Data,
                                            IndicatesNull(row, slot), statement_->Context());
+}
+
+TValue TIBQuery::ArrayNamed(std::string_view name) const {
+  const fbdetail::TIBXSQLDA& out = statement_->Fields();
+  for (int i = 0; i < out.Count(); ++i) {
+    const XSQLVAR& meta = out.Area()->sqlvar[i];
+    if ((meta.sqltype & ~1) != SQL_ARRAY || !SameName(out[i].AliasName(), name)) {
+      continue;
+    }
+    const char* row = CurrentRow();
+    const fbdetail::TIBXSQLDA::Slot& slot = out.SlotOf(i);
+    if (row == nullptr || IndicatesNull(row, slot)) {
+      return TValue();
+    }
+    ISC_QUAD id;
+    std::memcpy(&id, row + slot.Data, sizeof id);
+    const fbdetail::StatementContext ctx = statement_->Context();
+    return TValue(fbdetail::ReadArray(ctx, out[i].ArrayShape(ctx), id));
+  }
+  throw EDatabaseError("Campo '" + std::string(name) + "' não encontrado");
 }
 
 void TIBQuery::Release() noexcept {

@@ -93,6 +93,11 @@ class TIBQuery : public IIBDependent {
   // Ignoring case; EDatabaseError "Campo '%s' não encontrado" when unknown.
   const TField& FieldNamed(std::string_view name) const;
   const std::vector<TFieldDef>& FieldDefs() const { return fieldDefs_; }
+  // Array columns are not fields. The whole content of the array column
+  // `name` in the current row, read in the query's transaction: a Bytes value
+  // that a parameter of a column of the same shape takes, or NULL. Unknown
+  // names raise as FieldNamed does.
+  TValue ArrayNamed(std::string_view name) const;
 
   // Runs a statement that returns no rows; the transaction stays active.
   void ExecQuery();

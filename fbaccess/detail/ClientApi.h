@@ -26,6 +26,10 @@ struct ClientApi {
   decltype(&::isc_close_blob) isc_close_blob = nullptr;
   decltype(&::isc_cancel_blob) isc_cancel_blob = nullptr;
   decltype(&::isc_blob_info) isc_blob_info = nullptr;
+  // arrays
+  decltype(&::isc_array_lookup_bounds) isc_array_lookup_bounds = nullptr;
+  decltype(&::isc_array_get_slice) isc_array_get_slice = nullptr;
+  decltype(&::isc_array_put_slice) isc_array_put_slice = nullptr;
   // dates (version 5 set)
   decltype(&::isc_decode_date) isc_decode_date = nullptr;
   decltype(&::isc_encode_date) isc_encode_date = nullptr;

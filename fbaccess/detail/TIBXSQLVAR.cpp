@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "fbaccess/EDatabaseError.h"
+#include "fbaccess/detail/ArrayIO.h"
 #include "fbaccess/detail/BlobIO.h"
 #include "fbaccess/detail/ClientApi.h"
 #include "fbaccess/detail/TIBXSQLDA.h"
@@ -174,6 +175,7 @@ void TIBXSQLVAR::KeepDescribedType() {
   declLen_ = v.sqllen;
   declScale_ = v.sqlscale;
   declSubType_ = v.sqlsubtype;
+  arrayShape_.reset();
   // Until a value is written the entry is sent as null.
   Reserve(declType_, declLen_, declScale_);
   SetNull();
@@ -263,9 +265,26 @@ void TIBXSQLVAR::WriteText(const std::string& text, bool raw, const StatementCon
   v.sqlsubtype = textEntry ? declSubType_ : 0;
 }
 
+const ISC_ARRAY_DESC& TIBXSQLVAR::ArrayShape(const StatementContext& ctx) const {
+  if (!arrayShape_) {
+    arrayShape_ = LookUpArray(ctx, RelName(), SqlName());
+  }
+  return *arrayShape_;
+}
+
 void TIBXSQLVAR::WriteValue(const TValue& value, TFieldType type, const StatementContext& ctx) {
   if (value.IsNull()) {
     SetNull();
+    return;
+  }
+  if (declType_ == SQL_ARRAY) {
+    // Only an array's whole content, as read from a column of the same shape.
+    if (value.Kind() != TValueKind::Bytes) {
+      RaiseClientError(4, "Caracteristica não suportada");
+    }
+    const ISC_QUAD id = WriteArray(ctx, ArrayShape(ctx), value.AsBytes());
+    Store(Reserve(SQL_ARRAY, sizeof(ISC_QUAD), 0), id);
+    Raw().sqlsubtype = declSubType_;
     return;
   }
   XSQLVAR& v = Raw();

@@ -6,6 +6,7 @@
 #include <ibase.h>
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -60,7 +61,13 @@ class TIBXSQLVAR {
   void SetOffsets(std::size_t data, std::size_t ind) {
     dataOffset_ = data;
     indOffset_ = ind;
+    arrayShape_.reset();  // described anew
   }
+
+  // --- array entries (either kind) ---
+  // The column's array descriptor, looked up by its table and column name
+  // once per description of the statement.
+  const ISC_ARRAY_DESC& ArrayShape(const StatementContext& ctx) const;
 
   // Columns of these types are exposed as fields; others (arrays) are not.
   static bool IsSupportedColumn(const XSQLVAR& meta);
@@ -93,6 +100,7 @@ class TIBXSQLVAR {
   short ind_ = 0;
   std::size_t dataOffset_ = 0;
   std::size_t indOffset_ = 0;
+  mutable std::optional<ISC_ARRAY_DESC> arrayShape_;
 };
 
 }  // namespace fbdetail

@@ -106,6 +106,17 @@ std::string Bytes(std::initializer_list<int> bytes) {
   return text;
 }
 
+std::string RenderArrayShape(const ISC_ARRAY_DESC& shape) {
+  std::string text = std::string(shape.array_desc_relation_name) + "." +
+                     shape.array_desc_field_name + " dtype=" + Num(shape.array_desc_dtype) +
+                     " len=" + Num(shape.array_desc_length) + " ";
+  for (int i = 0; i < shape.array_desc_dimensions && i < 16; ++i) {
+    text += "[" + Num(shape.array_desc_bounds[i].array_bound_lower) + ":" +
+            Num(shape.array_desc_bounds[i].array_bound_upper) + "]";
+  }
+  return text;
+}
+
 std::string RenderXsqlda(const XSQLDA* sqlda) {
   if (sqlda == nullptr) {
     return "null";
@@ -211,6 +222,13 @@ void FakeClient::Reset() {
   self.blobContent.clear();
   self.blobSegmentSize = 16384;
   self.blobWritten.clear();
+  self.arrayShape = ISC_ARRAY_DESC{};
+  self.arrayShape.array_desc_dtype = blr_long;
+  self.arrayShape.array_desc_length = 4;
+  self.arrayShape.array_desc_dimensions = 1;
+  self.arrayShape.array_desc_bounds[0] = {1, 4};
+  self.arrayContent.clear();
+  self.arrayWritten.clear();
   self.blobReadPosition = 0;
   self.sqlCode = 0;
   self.nextHandle = 1000;
@@ -225,6 +243,9 @@ void FakeClient::Reset() {
   self.isc_close_blob = nullptr;
   self.isc_cancel_blob = nullptr;
   self.isc_blob_info = nullptr;
+  self.isc_array_lookup_bounds = nullptr;
+  self.isc_array_get_slice = nullptr;
+  self.isc_array_put_slice = nullptr;
   self.isc_decode_date = nullptr;
   self.isc_encode_date = nullptr;
   self.isc_dsql_alloc_statement2 = nullptr;
@@ -482,6 +503,45 @@ ISC_STATUS isc_blob_info(ISC_STATUS* status, isc_blob_handle* blob, short itemsL
     PutInteger(out, value, 4);
   }
   *out = isc_info_end;
+  return f.Ok(status);
+}
+
+// ---- arrays ------------------------------------------------------------------
+
+ISC_STATUS isc_array_lookup_bounds(ISC_STATUS* status, isc_db_handle* db, isc_tr_handle* tr,
+                                   const ISC_SCHAR* table, const ISC_SCHAR* column,
+                                   ISC_ARRAY_DESC* shape) {
+  FAKE_ENTRY(isc_array_lookup_bounds, Handle(db), Handle(tr), Raw(table, std::strlen(table)),
+             Raw(column, std::strlen(column)));
+  FAKE_DECIDE(isc_array_lookup_bounds, status, db, tr, table, column, shape);
+  *shape = f.arrayShape;
+  std::snprintf(shape->array_desc_relation_name, sizeof shape->array_desc_relation_name, "%s",
+                table);
+  std::snprintf(shape->array_desc_field_name, sizeof shape->array_desc_field_name, "%s", column);
+  return f.Ok(status);
+}
+
+ISC_STATUS isc_array_get_slice(ISC_STATUS* status, isc_db_handle* db, isc_tr_handle* tr,
+                               ISC_QUAD* id, const ISC_ARRAY_DESC* shape, void* slice,
+                               ISC_LONG* length) {
+  FAKE_ENTRY(isc_array_get_slice, Handle(db), Handle(tr), BlobId(id), RenderArrayShape(*shape),
+             Num(*length));
+  FAKE_DECIDE(isc_array_get_slice, status, db, tr, id, shape, slice, length);
+  const std::size_t size = std::min(f.arrayContent.size(), static_cast<std::size_t>(*length));
+  std::memcpy(slice, f.arrayContent.data(), size);
+  *length = static_cast<ISC_LONG>(size);
+  return f.Ok(status);
+}
+
+ISC_STATUS isc_array_put_slice(ISC_STATUS* status, isc_db_handle* db, isc_tr_handle* tr,
+                               ISC_QUAD* id, const ISC_ARRAY_DESC* shape, void* slice,
+                               ISC_LONG* length) {
+  FAKE_ENTRY(isc_array_put_slice, Handle(db), Handle(tr), BlobId(id), RenderArrayShape(*shape),
+             Raw(slice, static_cast<std::size_t>(*length)));
+  FAKE_DECIDE(isc_array_put_slice, status, db, tr, id, shape, slice, length);
+  f.arrayWritten = Raw(slice, static_cast<std::size_t>(*length));
+  id->gds_quad_high = 0x82;
+  id->gds_quad_low = f.NewHandle();
   return f.Ok(status);
 }
 

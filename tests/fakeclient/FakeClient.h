@@ -40,7 +40,9 @@
 //     100 (end of cursor); blobs read `blobContent` in segments of at most
 //     `blobSegmentSize` and written segments append to `blobWritten`;
 //     isc_service_query hands out `serviceLines` one per call as
-//     isc_info_svc_line, then an empty line; dates and integers are encoded and
+//     isc_info_svc_line, then an empty line; arrays are described by
+//     `arrayShape`, read as `arrayContent` and written into `arrayWritten`,
+//     with ids 0x82:<n>; dates and integers are encoded and
 //     decoded as the real client does (isc_vax_integer: little-endian).
 //
 // A second build, libfakefbclient5.so (same folder), omits the eleven
@@ -92,6 +94,9 @@ struct FakeClient {
   std::string blobContent;                       // read by isc_get_segment
   unsigned short blobSegmentSize = 16384;
   std::string blobWritten;                // appended by isc_put_segment
+  ISC_ARRAY_DESC arrayShape{};            // isc_array_lookup_bounds (names filled in)
+  std::string arrayContent;               // isc_array_get_slice, cut to the buffer
+  std::string arrayWritten;               // the last isc_array_put_slice
   std::deque<std::string> serviceLines;   // isc_service_query, one per call
   ISC_LONG sqlCode = 0;                   // isc_sqlcode when no failure set it
   std::vector<std::string> messageLines;  // isc_interprete lines (set by Fail)
@@ -110,8 +115,14 @@ struct FakeClient {
   std::function<decltype(::isc_close_blob)> isc_close_blob;      // blob
   std::function<decltype(::isc_cancel_blob)> isc_cancel_blob;    // blob
   std::function<decltype(::isc_blob_info)> isc_blob_info;        // blob, items, buffer length
-  std::function<decltype(::isc_decode_date)> isc_decode_date;    // (nothing recorded)
-  std::function<decltype(::isc_encode_date)> isc_encode_date;    // (nothing recorded)
+  // args: db, tr, table, column
+  std::function<decltype(::isc_array_lookup_bounds)> isc_array_lookup_bounds;
+  // args: db, tr, array id (hex "high:low"), descriptor (RenderArrayShape), slice length
+  std::function<decltype(::isc_array_get_slice)> isc_array_get_slice;
+  // args: db, tr, array id, descriptor, slice bytes
+  std::function<decltype(::isc_array_put_slice)> isc_array_put_slice;
+  std::function<decltype(::isc_decode_date)> isc_decode_date;  // (nothing recorded)
+  std::function<decltype(::isc_encode_date)> isc_encode_date;  // (nothing recorded)
   std::function<decltype(::isc_dsql_alloc_statement2)> isc_dsql_alloc_statement2;  // db, stmt
   // args: tr, stmt, SQL text, dialect, xsqlda
   std::function<decltype(::isc_dsql_prepare)> isc_dsql_prepare;
@@ -177,6 +188,10 @@ struct FakeClient {
 
 // The one fake client of the process.
 FakeClient& Fake();
+
+// An array descriptor as text: "T.C dtype=8 len=4 [1:4]" with one bound per
+// dimension.
+std::string RenderArrayShape(const ISC_ARRAY_DESC& shape);
 
 // XSQLDA contents as text: "version=1 sqln=2 sqld=1" and per variable
 // "\n[i] type=... scale=... subtype=... len=... null=... name=... alias=...

@@ -1,10 +1,12 @@
 // Statements against the real local server: a select walked row by row,
 // parameters of every supported type, blobs beyond one 16384-byte piece,
-// dates and times through typed and text parameters, unsupported columns,
+// dates and times through typed and text parameters, arrays read and written
+// whole but never as fields,
 // the server's text for a failing statement, and execution after a commit.
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -29,7 +31,8 @@ const char* const kSchema =
     "create table TIPOS (K integer, S varchar(20), C char(5), SI smallint, I integer,"
     " B bigint, D double precision, N numeric(15,2), DT date, TM time, TS timestamp,"
     " MEMO blob sub_type 1, BIN blob sub_type 0, BO boolean, X integer);"
-    "create table GRADE (ID integer, VALORES integer [1:3], NOME varchar(10));";
+    "create table GRADE (ID integer, VALORES integer [1:3], NOME varchar(10));"
+    "create table MATRIZ (ID integer, TEXTOS varchar(4) [0:1, 1:2] character set octets);";
 
 class QueryIntegration : public ::testing::Test {
  protected:
@@ -176,6 +179,59 @@ TEST_F(QueryIntegration, ArrayColumnIsNotExposed) {
   EXPECT_EQ(query_.FieldDefs()[0].Name, "ID");
   EXPECT_EQ(query_.FieldDefs()[1].Name, "NOME");
   EXPECT_THROW(query_.FieldNamed("VALORES"), EDatabaseError);
+}
+
+// An array is written and read whole, in the client's slice layout, and the
+// server sees each element where that layout puts it.
+TEST_F(QueryIntegration, ArraysAreWrittenAndReadWhole) {
+  const auto ints = [](std::initializer_list<std::int32_t> values) {
+    TBytes bytes;
+    for (const std::int32_t value : values) {
+      const auto* p = reinterpret_cast<const std::uint8_t*>(&value);
+      bytes.insert(bytes.end(), p, p + sizeof value);
+    }
+    return bytes;
+  };
+  // varchar(4) elements, as the client lays them out: the text ended by a
+  // zero byte, in 4 + 2 bytes.
+  TBytes texts;
+  for (const std::string text : {"a", "bb", "ccc", "dddd"}) {
+    std::string padded = text;
+    padded.resize(6, '\0');
+    texts.insert(texts.end(), padded.begin(), padded.end());
+  }
+  query_.SQL().SetText("insert into GRADE (ID, VALORES) values (1, :VALORES)");
+  query_.ParamNamed("VALORES").SetValue(ints({7, -8, 9}));
+  query_.ExecQuery();
+  query_.SQL().SetText("insert into MATRIZ (ID, TEXTOS) values (1, :TEXTOS)");
+  query_.ParamNamed("TEXTOS").SetValue(texts);
+  query_.ExecQuery();
+  transaction_.Commit();
+
+  query_.SQL().SetText("select VALORES, VALORES[2] as SEGUNDO from GRADE");
+  query_.Open();
+  EXPECT_EQ(query_.ArrayNamed("VALORES").AsBytes(), ints({7, -8, 9}));
+  EXPECT_EQ(query_.FieldNamed("SEGUNDO").AsString(), "-8");
+  query_.SQL().SetText("select TEXTOS, TEXTOS[0, 2] as B, TEXTOS[1, 2] as D from MATRIZ");
+  query_.Open();
+  const TValue copied = query_.ArrayNamed("TEXTOS");
+  EXPECT_EQ(copied.AsBytes(), texts);
+  EXPECT_EQ(query_.FieldNamed("B").AsString(), "bb");
+  EXPECT_EQ(query_.FieldNamed("D").AsString(), "dddd");
+
+  // Copied into another row and read back from there.
+  query_.SQL().SetText("insert into MATRIZ (ID, TEXTOS) values (2, :TEXTOS)");
+  query_.ParamNamed("TEXTOS").SetValue(copied);
+  query_.ExecQuery();
+  query_.SQL().SetText("insert into MATRIZ (ID, TEXTOS) values (3, :TEXTOS)");
+  query_.ParamNamed("TEXTOS").SetValue(TValue());
+  query_.ExecQuery();
+  query_.SQL().SetText("select ID, TEXTOS, TEXTOS[1, 1] as C from MATRIZ where ID > 1 order by ID");
+  query_.Open();
+  EXPECT_EQ(query_.ArrayNamed("TEXTOS").AsBytes(), texts);
+  EXPECT_EQ(query_.FieldNamed("C").AsString(), "ccc");
+  query_.Next();
+  EXPECT_TRUE(query_.ArrayNamed("TEXTOS").IsNull());
 }
 
 TEST_F(QueryIntegration, FailingStatementCarriesTheServerText) {

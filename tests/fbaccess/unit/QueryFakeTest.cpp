@@ -27,6 +27,7 @@ struct Column {
   std::string name;
   short scale = 0;
   short subtype = 0;
+  std::string relation = std::string();
 };
 
 void Fill(XSQLDA* d, const std::vector<Column>& cols) {
@@ -41,6 +42,8 @@ void Fill(XSQLDA* d, const std::vector<Column>& cols) {
     v.sqlname_length = v.aliasname_length = static_cast<short>(c.name.size());
     std::memcpy(v.sqlname, c.name.data(), c.name.size());
     std::memcpy(v.aliasname, c.name.data(), c.name.size());
+    v.relname_length = static_cast<short>(c.relation.size());
+    std::memcpy(v.relname, c.relation.data(), c.relation.size());
   }
 }
 
@@ -493,6 +496,66 @@ TEST_F(QueryFake, BlobColumnIsReadInPieces) {
   for (const FakeCall& c : Fake().CallsTo("isc_get_segment")) {
     EXPECT_LE(std::stoi(c.args.at(1)), 16384);
   }
+}
+
+// Arrays are no fields, but a copy reads and writes them whole: the slice
+// is sized from the column's own descriptor, looked up once per statement.
+TEST_F(QueryFake, ArrayIsReadAndWrittenWholeThroughItsDescriptor) {
+  DescribeColumns({{SQL_LONG, 4, "ID"}, {SQL_ARRAY, 8, "GRID", 0, 0, "T"}});
+  Fake().arrayShape.array_desc_dtype = blr_varying;
+  Fake().arrayShape.array_desc_length = 3;
+  Fake().arrayShape.array_desc_dimensions = 2;
+  Fake().arrayShape.array_desc_bounds[0] = {0, 1};
+  Fake().arrayShape.array_desc_bounds[1] = {1, 2};
+  Fake().arrayContent = std::string(20, 'a');  // 4 elements of 2 + 3 bytes
+  Fake().isc_dsql_fetch = [next = 0](ISC_STATUS* s, isc_stmt_handle*, unsigned short,
+                                     const XSQLDA* d) mutable -> ISC_STATUS {
+    if (next == 2) {
+      Fake().Ok(s);
+      return 100;
+    }
+    const ISC_QUAD id{0x7, ISC_ULONG(0x10 + next)};
+    std::memcpy(d->sqlvar[1].sqldata, &id, sizeof id);
+    *d->sqlvar[1].sqlind = next++ == 1 ? -1 : 0;  // the second row's array is NULL
+    *d->sqlvar[0].sqlind = 0;
+    return Fake().Ok(s);
+  };
+  q.SQL().SetText("select ID, GRID from T");
+  q.Open();
+  EXPECT_EQ(q.FieldCount(), 1);
+  const TValue grid = q.ArrayNamed("grid");
+  ASSERT_EQ(grid.Kind(), TValueKind::Bytes);
+  EXPECT_EQ(grid.AsBytes(), TBytes(20, 'a'));
+  const FakeCall lookup = Fake().CallsTo("isc_array_lookup_bounds").at(0);
+  EXPECT_EQ(lookup.args.at(2), "T");
+  EXPECT_EQ(lookup.args.at(3), "GRID");
+  const FakeCall get = Fake().CallsTo("isc_array_get_slice").at(0);
+  EXPECT_EQ(get.args.at(2), "7:10");
+  EXPECT_EQ(get.args.at(3), "T.GRID dtype=37 len=3 [0:1][1:2]");
+  EXPECT_EQ(get.args.at(4), "20");
+  q.Next();
+  EXPECT_TRUE(q.ArrayNamed("GRID").IsNull());
+  EXPECT_EQ(Fake().CallsTo("isc_array_lookup_bounds").size(), 1u);
+  EXPECT_EQ(Fake().CallsTo("isc_array_get_slice").size(), 1u);
+  ExpectDatabaseError([&] { q.ArrayNamed("ID"); }, "Campo 'ID' não encontrado");
+  q.Close();
+
+  Fake().statementType = isc_info_sql_stmt_insert;
+  DescribeParams({{SQL_ARRAY, 8, "GRID", 0, 0, "T"}});
+  q.SQL().SetText("insert into T (GRID) values (:GRID)");
+  q.ParamNamed("GRID").SetValue(grid);
+  q.ExecQuery();
+  const FakeCall put = Fake().CallsTo("isc_array_put_slice").at(0);
+  EXPECT_EQ(put.args.at(2), "0:0");  // a new array
+  EXPECT_EQ(put.args.at(3), "T.GRID dtype=37 len=3 [0:1][1:2]");
+  EXPECT_EQ(put.args.at(4), std::string(20, 'a'));
+  const std::string in = Fake().CallsTo("isc_dsql_execute").at(0).args.at(3);
+  EXPECT_NE(in.find("[0] type=541 scale=0 subtype=0 len=8 null=0"), std::string::npos) << in;
+  EXPECT_NE(in.find(" data=82000000"), std::string::npos) << in;  // the id the client gave
+
+  // Only a whole array goes into an array parameter.
+  q.ParamNamed("GRID").SetValue("abc");
+  ExpectClientError([&] { q.ExecQuery(); }, 4, "Caracteristica não suportada");
 }
 
 }  // namespace
