@@ -188,7 +188,7 @@ void TSalvage::AddMissingParents(std::map<std::string, TPending>& pending,
           parent.types = TTableLayout::FieldTypes(inSource);
         }
         parent.rows.emplace_back();
-        TTableLayout::ReadRow(inSource, parent.rows.back());
+        parent.layout.ReadRow(inSource, parent.rows.back());
         parent.records.push_back(nullptr);
         work.emplace_back(reference.Table, parent.rows.size() - 1);
       }
@@ -228,7 +228,7 @@ void TSalvage::CopyRows(std::vector<std::unique_ptr<TInconsistency>>& list,
             table.types = TTableLayout::FieldTypes(select);
           }
           table.rows.emplace_back();
-          TTableLayout::ReadRow(select, table.rows.back());
+          table.layout.ReadRow(select, table.rows.back());
           table.records.push_back(record.get());
         }
         select.Close();
@@ -254,13 +254,6 @@ void TSalvage::CopyRows(std::vector<std::unique_ptr<TInconsistency>>& list,
     if (table.rows.empty()) {
       continue;
     }
-    if (!table.layout.ArrayColumns().empty()) {
-      std::string names;
-      for (const std::string& column : table.layout.ArrayColumns()) {
-        names += (names.empty() ? "" : ", ") + column;
-      }
-      context_.WriteLog("Colunas matriz de " + name + " não copiadas: " + names);
-    }
     TIBQuery& insert = inserts[name];
     insert.SetDatabase(&target_.Database());
     insert.SQL().Assign(table.layout.InsertLines());
@@ -280,7 +273,7 @@ void TSalvage::CopyRows(std::vector<std::unique_ptr<TInconsistency>>& list,
       const TPending& table = pending.at(row.table);
       try {
         TIBQuery& insert = inserts.at(row.table);
-        TTableLayout::BindRow(insert, table.layout.Columns(), table.types, table.rows[row.index]);
+        table.layout.BindRow(insert, table.types, table.rows[row.index]);
         insert.ExecQuery();
         target_.Transaction().Commit();
       } catch (const ERunAborted&) {

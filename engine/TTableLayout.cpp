@@ -73,13 +73,21 @@ TTableLayout TTableLayout::Read(TConnection& connection, const std::string& tabl
 
 std::string TTableLayout::SelectList() const {
   std::string list;
-  for (const std::string& column : columns_) {
-    if (!list.empty()) {
-      list += ", ";
+  for (const auto* names : {&columns_, &arrayColumns_}) {
+    for (const std::string& column : *names) {
+      if (!list.empty()) {
+        list += ", ";
+      }
+      list += SqlName(column);
     }
-    list += SqlName(column);
   }
   return list;
+}
+
+std::vector<std::string> TTableLayout::InsertLines() const {
+  std::vector<std::string> columns = columns_;
+  columns.insert(columns.end(), arrayColumns_.begin(), arrayColumns_.end());
+  return InsertLines(table_, columns);
 }
 
 std::size_t TTableLayout::IndexOf(const std::string& column) const {
@@ -110,11 +118,15 @@ std::string TTableLayout::MarkerName(const std::string& column, std::size_t inde
   return ParamNameFor(column, "_" + std::to_string(index + 1));
 }
 
-void TTableLayout::ReadRow(const TIBQuery& select, std::vector<TValue>& values) {
-  values.resize(static_cast<std::size_t>(select.FieldCount()));
-  for (int i = 0; i < select.FieldCount(); ++i) {
-    const TField& field = select.Fields(i);
-    values[static_cast<std::size_t>(i)] = field.IsNull() ? TValue() : field.Value();
+void TTableLayout::ReadRow(const TIBQuery& select, std::vector<TValue>& values) const {
+  const std::size_t fields = static_cast<std::size_t>(select.FieldCount());
+  values.resize(fields + arrayColumns_.size());
+  for (std::size_t i = 0; i < fields; ++i) {
+    const TField& field = select.Fields(static_cast<int>(i));
+    values[i] = field.IsNull() ? TValue() : field.Value();
+  }
+  for (std::size_t i = 0; i < arrayColumns_.size(); ++i) {
+    values[fields + i] = select.ArrayNamed(arrayColumns_[i]);
   }
 }
 
@@ -126,12 +138,14 @@ std::vector<TFieldType> TTableLayout::FieldTypes(const TIBQuery& select) {
   return types;
 }
 
-void TTableLayout::BindRow(TIBQuery& insert, const std::vector<std::string>& columns,
-                           const std::vector<TFieldType>& types,
-                           const std::vector<TValue>& values) {
-  for (std::size_t i = 0; i < columns.size(); ++i) {
-    TParam& param = insert.ParamNamed(MarkerName(columns[i], i));
-    param.SetDataType(types[i]);
+void TTableLayout::BindRow(TIBQuery& insert, const std::vector<TFieldType>& types,
+                           const std::vector<TValue>& values) const {
+  const std::size_t count = columns_.size() + arrayColumns_.size();
+  for (std::size_t i = 0; i < count; ++i) {
+    const bool array = i >= columns_.size();
+    TParam& param =
+        insert.ParamNamed(MarkerName(array ? arrayColumns_[i - columns_.size()] : columns_[i], i));
+    param.SetDataType(array ? TFieldType::Bytes : types[i]);
     param.SetValue(values[i]);
   }
 }

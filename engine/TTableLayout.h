@@ -42,22 +42,24 @@ class TTableLayout {
   static TTableLayout Read(TConnection& connection, const std::string& table);
 
   const std::string& Table() const { return table_; }
-  // Stored columns the access layer carries, in the table's column order.
+  // Stored columns the access layer reads as fields, in the table's column
+  // order.
   const std::vector<std::string>& Columns() const { return columns_; }
-  // Stored array columns: the access layer reads no array, so these are left
-  // out of the copy (they stay NULL in copied rows).
+  // Stored array columns: no fields, so a row carries their whole content
+  // after the values of Columns(), in this order.
   const std::vector<std::string>& ArrayColumns() const { return arrayColumns_; }
   const std::vector<std::string>& PrimaryKey() const { return primaryKey_; }
   const std::vector<TSelfReference>& SelfReferences() const { return selfReferences_; }
   // Foreign keys to other tables.
   const std::vector<TReference>& References() const { return references_; }
 
-  // "COL1, COL2, ..." of Columns(), each as a statement needs it.
+  // "COL1, COL2, ..." of Columns() and then ArrayColumns(), each as a
+  // statement needs it.
   std::string SelectList() const;
   // Position of a column in Columns(); Columns().size() when absent.
   std::size_t IndexOf(const std::string& column) const;
-  // The insert of one row of Columns() with a parameter per column.
-  std::vector<std::string> InsertLines() const { return InsertLines(table_, columns_); }
+  // The insert of one row of SelectList()'s columns, a parameter per column.
+  std::vector<std::string> InsertLines() const;
 
   static std::vector<std::string> InsertLines(const std::string& table,
                                               const std::vector<std::string>& columns);
@@ -66,15 +68,16 @@ class TTableLayout {
   // column name can equal (those begin with a letter).
   static std::string MarkerName(const std::string& column, std::size_t index);
 
-  // The current row of `select` as values, one per field.
-  static void ReadRow(const TIBQuery& select, std::vector<TValue>& values);
+  // The current row of a select of SelectList() as values: one per field,
+  // then each array's whole content.
+  void ReadRow(const TIBQuery& select, std::vector<TValue>& values) const;
   // The types of the select's fields, in order.
   static std::vector<TFieldType> FieldTypes(const TIBQuery& select);
-  // Gives the insert (prepared from InsertLines with the columns the values
-  // were read from) the values of a row, each with its field's type, so that
-  // a NULL goes with its column's type too.
-  static void BindRow(TIBQuery& insert, const std::vector<std::string>& columns,
-                      const std::vector<TFieldType>& types, const std::vector<TValue>& values);
+  // Gives the insert (prepared from InsertLines()) the values of a row read
+  // by ReadRow, each field with its type, so that a NULL goes with its
+  // column's type too.
+  void BindRow(TIBQuery& insert, const std::vector<TFieldType>& types,
+               const std::vector<TValue>& values) const;
 
   // The text of the values at `positions` for matching keys: "" when one of
   // them is NULL (the server checks no reference with a NULL part); text

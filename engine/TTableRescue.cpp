@@ -148,7 +148,7 @@ void TTableRescue::TRun::LoadTargetRows(TConnection& target) {
   select.Open();
   std::vector<TValue> values;
   while (!select.AtEnd()) {
-    TTableLayout::ReadRow(select, values);
+    layout_.ReadRow(select, values);
     Claim(values);
     select.Next();
   }
@@ -167,7 +167,7 @@ bool TTableRescue::TRun::Claim(const std::vector<TValue>& values) {
 
 bool TTableRescue::TRun::TryInsert(const std::vector<TValue>& values, std::string& error) {
   try {
-    TTableLayout::BindRow(insert_, layout_.Columns(), types_, values);
+    layout_.BindRow(insert_, types_, values);
     insert_.ExecQuery();
     return true;
   } catch (const ERunAborted&) {
@@ -226,7 +226,7 @@ bool TTableRescue::TRun::Drain(TIBQuery& select, std::size_t keyPosition, long l
       types_ = TTableLayout::FieldTypes(select);
     }
     while (!select.AtEnd()) {
-      TTableLayout::ReadRow(select, values);
+      layout_.ReadRow(select, values);
       if (keyPosition < values.size()) {
         lastKey = values[keyPosition].AsInt64();
       }
@@ -418,7 +418,7 @@ void TTableRescue::TRun::FillFromOlder() {
     }
   };
   while (!select.AtEnd()) {
-    TTableLayout::ReadRow(select, values);
+    layout_.ReadRow(select, values);
     if (!InUnreadRange(values)) {
       // read from the damaged database: not there any more
     } else if (Keyed()) {
@@ -457,13 +457,6 @@ TTableRescue::TCounts TTableRescue::TRun::Counts() {
   if (!firstReadError_.empty()) {
     context_.WriteLog("  Leitura de " + layout_.Table() +
                       " no banco danificado: " + firstReadError_);
-  }
-  if (!layout_.ArrayColumns().empty()) {
-    std::string names;
-    for (const std::string& column : layout_.ArrayColumns()) {
-      names += (names.empty() ? "" : ", ") + column;
-    }
-    context_.WriteLog("  Colunas matriz de " + layout_.Table() + " não copiadas: " + names);
   }
   return counts_;
 }

@@ -4,6 +4,9 @@
 #include <stdexcept>
 #include <utility>
 
+#include "fbaccess/TIBDatabase.h"
+#include "fbaccess/TIBQuery.h"
+#include "fbaccess/TIBTransaction.h"
 #include "support/ServerTools.h"
 
 namespace testsupport {
@@ -104,6 +107,28 @@ std::string FixtureDatabase::Value(const std::string& select) const {
 
 long long FixtureDatabase::Count(const std::string& table) const {
   return std::stoll(Value("select count(*) as N from " + table));
+}
+
+void FixtureDatabase::WriteArrays(const std::string& statement,
+                                  const std::vector<std::pair<TValue, TBytes>>& rows) const {
+  TIBDatabase database;
+  TIBTransaction transaction;
+  database.SetDefaultTransaction(&transaction);
+  transaction.SetDefaultDatabase(&database);
+  database.AddParam(std::string("user_name=") + ServerTools::kUser);
+  database.AddParam(std::string("password=") + ServerTools::kPassword);
+  database.SetLoginPrompt(false);
+  database.SetDatabaseName("localhost:" + path_);
+  database.Open();
+  TIBQuery query;
+  query.SetDatabase(&database);
+  query.SQL().SetText(statement);
+  for (const auto& [key, array] : rows) {
+    query.ParamNamed("K").SetValue(key);
+    query.ParamNamed("A").SetValue(array);
+    query.ExecQuery();
+  }
+  transaction.Commit();
 }
 
 }  // namespace testsupport

@@ -2,7 +2,10 @@
 
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "fbaccess/TValue.h"
 
 namespace testsupport {
 
@@ -35,6 +38,11 @@ class FixtureDatabase {
   std::string Value(const std::string& select) const;
   // select count(*) from `table`.
   long long Count(const std::string& table) const;
+  // SQL gives no array a value: runs `statement`, with the parameters :K (a
+  // key) and :A (an array's whole content, in the client's slice layout),
+  // once per row through the access layer, and commits.
+  void WriteArrays(const std::string& statement,
+                   const std::vector<std::pair<TValue, TBytes>>& rows) const;
 
   // Parses isql-fb "set list on" output into rows (exposed for its own test).
   static std::vector<Row> ParseListOutput(const std::string& output);

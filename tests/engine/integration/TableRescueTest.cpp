@@ -352,4 +352,54 @@ TEST(TableRescue, LostDataPageOfDenselyNumberedRowsIsCountedRowByRow) {
   EXPECT_EQ(counts.FromDamaged + counts.Lost, static_cast<long long>(healthy.size()));
 }
 
+// Arrays are no fields: a rescued row must still carry its array, read
+// whole from whichever source gave the row.
+TEST(TableRescue, ArraysComeBackWholeFromTheDamagedFileAndTheOlderBackup) {
+  TestFolder folder;
+  const FixtureDatabase db = PageDamage::Create(
+      folder.File("EMPRESA.FDB"), 4096,
+      "create table T (ID integer not null primary key, V integer [1:3], S varchar(20));\n"
+      "commit;\n"
+      "set term ^;\n"
+      "execute block as declare i integer = 0; begin\n"
+      "  while (i < 1000) do begin insert into T (ID, S) values (:i, 'linha ' || :i);"
+      " i = i + 1; end\n"
+      "end^\n"
+      "set term ;^\n");
+  std::vector<std::pair<TValue, TBytes>> arrays;
+  for (std::int32_t id = 0; id < 1000; ++id) {
+    const std::int32_t values[3] = {id, -id, 7 * id};
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(values);
+    arrays.emplace_back(TValue(id), TBytes(bytes, bytes + sizeof values));
+  }
+  db.WriteArrays("update T set V = :A where ID = :K", arrays);
+  ASSERT_TRUE(ServerTools::Backup(db.Path(), folder.File("VELHO.FBK")).Ok());
+  // Restored, every array lies beside its row, and no page holds only old
+  // versions of rows.
+  const FixtureDatabase damagedDb(Restored(folder, folder.File("VELHO.FBK"), "DANIFICADO.FDB"));
+  const std::string olderPath = Restored(folder, folder.File("VELHO.FBK"), "EMPRESA-TEMP.FDB");
+  const FixtureDatabase target(folder.File("ALVO.FDB"));
+  PageDamage::Copy(damagedDb.Path(), target.Path());
+  target.Execute("delete from T;");
+  const testsupport::DamageReport damage = testsupport::FileDamage::ZeroDataPage(
+      damagedDb, "T", "ID", testsupport::FileDamage::DataPages(damagedDb, "T").size() / 2);
+  ASSERT_FALSE(damage.lostKeys.empty());
+
+  ScriptedHost host;
+  TRecoveryContext context(host, damagedDb.Path(), folder.File("VELHO.FBK"));
+  TConnection damaged;
+  TConnection restored;
+  TConnection older;
+  damaged.SetDatabasePath(damagedDb.Path());
+  restored.SetDatabasePath(target.Path());
+  older.SetDatabasePath(olderPath);
+  const TTableRescue::TCounts counts = TTableRescue(context, damaged, restored, &older).Rescue("T");
+  EXPECT_GT(counts.FromDamaged, 0);
+  EXPECT_GT(counts.FromOlderBackup, 0);
+  EXPECT_EQ(counts.Lost, 0);
+  EXPECT_EQ(target.Value("select count(*) from T where V[1] = ID and V[2] = -ID and"
+                         " V[3] = 7 * ID"),
+            "1000");
+}
+
 }  // namespace
