@@ -15,6 +15,7 @@
 #include "engine/TAttachment.h"
 #include "engine/TOrphanLog.h"
 #include "engine/TTableLayout.h"
+#include "engine/TTriggerPause.h"
 
 TSalvage::TSalvage(TRecoveryContext& context, TConnection& target, TConnection& source,
                    RestoreFunction restore)
@@ -248,6 +249,14 @@ void TSalvage::CopyRows(std::vector<std::unique_ptr<TInconsistency>>& list,
     std::size_t index;
   };
   std::vector<TRow> rows;
+  std::vector<std::string> filled;
+  for (const std::string& name : order) {
+    if (!pending.at(name).rows.empty()) {
+      filled.push_back(name);
+    }
+  }
+  // Copied rows keep their values: no trigger of the target runs on them.
+  TTriggerPause triggers(target_, filled);
   std::map<std::string, TIBQuery> inserts;
   for (const std::string& name : order) {
     const TPending& table = pending.at(name);
@@ -292,6 +301,10 @@ void TSalvage::CopyRows(std::vector<std::unique_ptr<TInconsistency>>& list,
     rows = std::move(refused);
   }
   inserts.clear();
+  triggers.Resume();
+  if (!triggers.Paused().empty()) {
+    context_.WriteLog(triggers.LogLine());
+  }
   if (stopped) {
     std::rethrow_exception(stopped);
   }

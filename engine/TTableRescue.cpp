@@ -12,6 +12,7 @@
 #include "engine/SqlName.h"
 #include "engine/TAttachment.h"
 #include "engine/TKeySet.h"
+#include "engine/TTriggerPause.h"
 
 namespace {
 
@@ -474,12 +475,18 @@ TTableRescue::TCounts TTableRescue::Rescue(const std::string& table) {
   }
   TCounts counts;
   try {
+    // Rebuilt rows keep their values: no trigger of the target runs on them.
+    TTriggerPause triggers(target_, {table});
     TRun run(context_, damaged_, target_, older_, TTableLayout::Read(target_, table));
     run.ReadDamaged();
     run.FillFromOlder();
     run.RetryDeferred();
     counts = run.Counts();
     target_.Transaction().Commit();
+    triggers.Resume();
+    if (!triggers.Paused().empty()) {
+      context_.WriteLog("  " + triggers.LogLine());
+    }
   } catch (...) {
     if (target_.Transaction().Active()) {
       target_.Transaction().Rollback();

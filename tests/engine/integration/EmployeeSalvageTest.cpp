@@ -97,6 +97,11 @@ TEST(EmployeeSalvage, ReferencedParentsBackWithComputedAndArrayColumnsIntact) {
   ASSERT_FALSE(script.empty());
   const FixtureDatabase db = PageDamage::Create(folder.File("EMPLOYEE.FDB"), 4096, script);
   FillLanguages(db);
+  // A trigger that would change every row inserted from now on.
+  db.Execute(
+      "set term ^;\n"
+      "create trigger JOB_TITULO for JOB before insert as begin new.JOB_TITLE = 'mudado'; end^\n"
+      "set term ;^");
   const std::string older = folder.File("EMPLOYEE-VELHO.FBK");
   ASSERT_TRUE(ServerTools::Backup(db.Path(), older).Ok());
   const auto employees = Rows(db, "EMPLOYEE", kEmployee, "EMP_NO");
@@ -158,6 +163,9 @@ TEST(EmployeeSalvage, ReferencedParentsBackWithComputedAndArrayColumnsIntact) {
     EXPECT_EQ(restored.Value(orphans), "0") << orphans;
   }
   EXPECT_EQ(restored.Value("select count(*) from JOB where LANGUAGE_REQ is null"), "0");
+  EXPECT_EQ(restored.Value("select rdb$trigger_inactive from rdb$triggers"
+                           " where rdb$trigger_name = 'JOB_TITULO'"),
+            "0");
 }
 
 }  // namespace

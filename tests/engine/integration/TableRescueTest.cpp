@@ -352,9 +352,10 @@ TEST(TableRescue, LostDataPageOfDenselyNumberedRowsIsCountedRowByRow) {
   EXPECT_EQ(counts.FromDamaged + counts.Lost, static_cast<long long>(healthy.size()));
 }
 
-// Arrays are no fields: a rescued row must still carry its array, read
-// whole from whichever source gave the row.
-TEST(TableRescue, ArraysComeBackWholeFromTheDamagedFileAndTheOlderBackup) {
+// A rescued row keeps every value it had: its array (no field) read whole
+// from whichever source gave the row, and no trigger of the target changes
+// it or writes rows of its own.
+TEST(TableRescue, RescuedRowsKeepTheirValuesArraysIncludedAndRunNoTrigger) {
   TestFolder folder;
   const FixtureDatabase db = PageDamage::Create(
       folder.File("EMPRESA.FDB"), 4096,
@@ -365,6 +366,10 @@ TEST(TableRescue, ArraysComeBackWholeFromTheDamagedFileAndTheOlderBackup) {
       "  while (i < 1000) do begin insert into T (ID, S) values (:i, 'linha ' || :i);"
       " i = i + 1; end\n"
       "end^\n"
+      "create table AUDITORIA (ID integer)^\n"
+      "create trigger T_BI for T before insert as begin new.S = 'mudado'; end^\n"
+      "create trigger T_AI for T after insert as begin"
+      " insert into AUDITORIA values (new.ID); end^\n"
       "set term ;^\n");
   std::vector<std::pair<TValue, TBytes>> arrays;
   for (std::int32_t id = 0; id < 1000; ++id) {
@@ -397,6 +402,11 @@ TEST(TableRescue, ArraysComeBackWholeFromTheDamagedFileAndTheOlderBackup) {
   EXPECT_GT(counts.FromDamaged, 0);
   EXPECT_GT(counts.FromOlderBackup, 0);
   EXPECT_EQ(counts.Lost, 0);
+  EXPECT_EQ(target.Value("select count(*) from T where S = 'linha ' || ID"), "1000");
+  EXPECT_EQ(target.Count("AUDITORIA"), 0);
+  EXPECT_EQ(target.Value("select count(*) from rdb$triggers where rdb$relation_name = 'T'"
+                         " and rdb$trigger_inactive = 0"),
+            "2");
   EXPECT_EQ(target.Value("select count(*) from T where V[1] = ID and V[2] = -ID and"
                          " V[3] = 7 * ID"),
             "1000");
