@@ -367,7 +367,8 @@ TEST(TableRescue, RescuedRowsKeepTheirValuesArraysIncludedAndRunNoTrigger) {
       " i = i + 1; end\n"
       "end^\n"
       "create table AUDITORIA (ID integer)^\n"
-      "create trigger T_BI for T before insert as begin new.S = 'mudado'; end^\n"
+      // A trigger named by a reserved word is reached only quoted.
+      "create trigger \"ORDER\" for T before insert as begin new.S = 'mudado'; end^\n"
       "create trigger T_AI for T after insert as begin"
       " insert into AUDITORIA values (new.ID); end^\n"
       "set term ;^\n");

@@ -179,6 +179,8 @@ TEST(SalvageTextsTest, InsertStatementHasOneLinePerColumnAndValue) {
             TSalvage::InsertLines("T", {"Nome", "P1", "_2"}));
   EXPECT_EQ("\"A\"\"B\"", SqlName("A\"B"));
   EXPECT_EQ("RDB$X_1", SqlName("RDB$X_1"));
+  EXPECT_EQ("\"ORDER\"", SqlName("ORDER"));
+  EXPECT_EQ("ORDERS", SqlName("ORDERS"));
 }
 
 TEST(SalvageTextsTest, TemporaryDatabaseNeverNamesTheDatabaseItself) {
