@@ -485,16 +485,26 @@ void TRecoveryRun::RestaurarBancoNivel01() {
       Guarded("bringOnline() -> Excetion: ", false,
               [&] { return steps_.bringOnline(restoredPath_); });
     }
-    Guarded("rebuildTables() -> Excetion: ", false,
-            [&] { return steps_.rebuildTables(skipped, restoredPath_); });
+    const bool rebuilt = Guarded("rebuildTables() -> Excetion: ", false,
+                                 [&] { return steps_.rebuildTables(skipped, restoredPath_); });
+    const std::string temporary = steps_.temporaryDatabase();
+    if (!temporary.empty() && !PathIsFree(temporary)) {
+      Made(temporary);
+    }
+    if (!rebuilt) {
+      // A table left out of the backup stayed empty or half filled: that
+      // database must not take the operator's place.
+      Finished(StepKey::RestaurarBancoNivel01, StepOutcome::Failure,
+               "Não foi possível refazer as tabelas que o backup pulou.");
+      StopWith(RunVerdict::StillCorrupt,
+               "As linhas de uma tabela que o backup pulou não puderam ser refeitas; o motivo "
+               "está no log.");
+      return;
+    }
     // The restore's foreign keys may have failed only because those tables
     // were empty then: once every index activates, they hold again.
     if (!restored && steps_.activateIndexes(restoredPath_)) {
       restored = true;
-    }
-    const std::string temporary = steps_.temporaryDatabase();
-    if (!temporary.empty() && !PathIsFree(temporary)) {
-      Made(temporary);
     }
   }
   if (restored) {

@@ -155,9 +155,14 @@ bool ScriptedSteps::rebuildTables(const std::vector<std::string>& tables,
   for (const std::string& table : tables) {
     names += (names.empty() ? "" : ",") + table;
   }
-  std::lock_guard<std::mutex> lock(mutex_);
-  calls_.push_back("rebuildTables " + names + " " + restoredPath);
-  return true;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (actions_["rebuildTables"].empty()) {
+      calls_.push_back("rebuildTables " + names + " " + restoredPath);
+      return true;
+    }
+  }
+  return Next("rebuildTables", "rebuildTables " + names + " " + restoredPath);
 }
 
 bool ScriptedSteps::activateIndexes(const std::string& databasePath) {

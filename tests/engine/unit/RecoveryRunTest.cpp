@@ -373,16 +373,33 @@ TEST_F(RecoveryRunTest, AFileTheServerWouldLoopOnGoesStraightToTheBackup) {
 TEST_F(RecoveryRunTest, TablesTheBackupSkippedAreRebuiltBeforeAnythingElseLooksAtThem) {
   ScriptLevel1WithViolations();
   Steps().SetSkippedTables({"CLIENTES"});
-  Steps().Script("bringOnline", true);  // before the rebuild
+  Steps().Script("bringOnline", true);   // before the rebuild
   Steps().Script("bringOnline", false);  // step 7: stop there
   host_.Answer(MessageAnswer::Ok);
   Execute();
 
-  EXPECT_THAT(steps_->Calls(),
-              ::testing::IsSupersetOf({"bringOnline " + restored_,
-                                       "rebuildTables CLIENTES " + restored_}));
+  EXPECT_THAT(steps_->Calls(), ::testing::IsSupersetOf({"bringOnline " + restored_,
+                                                        "rebuildTables CLIENTES " + restored_}));
   // The violations were read from the restore's output, before the rebuild.
   EXPECT_THAT(run_->ConstraintLines(), ElementsAre(kViolationClientes, kViolationProdutos));
+}
+
+TEST_F(RecoveryRunTest, ARebuildThatFailsNeverEndsRepaired) {
+  Steps().Script("acessoExclusivo", true);
+  Steps().Script("doCopy", true);
+  Steps().Script("doValidate", false);
+  Steps().Script("doMend", true);
+  Steps().Script("doBackup", true);
+  Steps().Script("doRestore", true);
+  Steps().SetSkippedTables({"CLIENTES"});
+  Steps().Script("rebuildTables", false);
+  host_.Answer(MessageAnswer::Ok);
+  Execute();
+
+  EXPECT_EQ(run_->Verdict(), RunVerdict::StillCorrupt);
+  EXPECT_THAT(Reports(), ::testing::Contains("ReportStep 6 2 20 Não foi possível refazer as "
+                                             "tabelas que o backup pulou."));
+  EXPECT_NE(LastLine().find("não puderam ser refeitas"), std::string::npos) << LastLine();
 }
 
 // --- level 2 -------------------------------------------------------------
