@@ -189,7 +189,7 @@ void TSalvage::AddMissingParents(std::map<std::string, TPending>& pending,
           parent.types = TTableLayout::FieldTypes(inSource);
         }
         parent.rows.emplace_back();
-        parent.layout.ReadRow(inSource, parent.rows.back());
+        unreadableArrays_ += parent.layout.ReadRow(inSource, parent.rows.back());
         parent.records.push_back(nullptr);
         work.emplace_back(reference.Table, parent.rows.size() - 1);
       }
@@ -229,7 +229,7 @@ void TSalvage::CopyRows(std::vector<std::unique_ptr<TInconsistency>>& list,
             table.types = TTableLayout::FieldTypes(select);
           }
           table.rows.emplace_back();
-          table.layout.ReadRow(select, table.rows.back());
+          unreadableArrays_ += table.layout.ReadRow(select, table.rows.back());
           table.records.push_back(record.get());
         }
         select.Close();
@@ -301,15 +301,22 @@ void TSalvage::CopyRows(std::vector<std::unique_ptr<TInconsistency>>& list,
     rows = std::move(refused);
   }
   inserts.clear();
-  triggers.Resume();
-  if (!triggers.Paused().empty()) {
-    context_.WriteLog(triggers.LogLine());
+  if (unreadableArrays_ > 0) {
+    context_.WriteLog(std::to_string(unreadableArrays_) +
+                      " coluna(s) matriz ilegível(is) no backup anterior; as linhas foram "
+                      "copiadas com a matriz vazia (NULL).");
   }
+  // A salvage that failed reports its own error; its target is never the
+  // operator's, and the triggers come back on the way out.
   if (stopped) {
     std::rethrow_exception(stopped);
   }
   if (!rows.empty()) {
     throw std::runtime_error(error);
+  }
+  triggers.Resume();
+  if (!triggers.Paused().empty()) {
+    context_.WriteLog(triggers.LogLine());
   }
   sourceAttachment.Detach();
   targetAttachment.Detach();

@@ -69,4 +69,5 @@ class TSalvage {
   std::string temporaryPath_;
   std::optional<IRecoverySteps::RowCounts> olderBackupCounts_;
   IRecoverySteps::RowCounts copied_;
+  std::size_t unreadableArrays_ = 0;  // left NULL in rows read from the older backup
 };

@@ -118,16 +118,23 @@ std::string TTableLayout::MarkerName(const std::string& column, std::size_t inde
   return ParamNameFor(column, "_" + std::to_string(index + 1));
 }
 
-void TTableLayout::ReadRow(const TIBQuery& select, std::vector<TValue>& values) const {
+std::size_t TTableLayout::ReadRow(const TIBQuery& select, std::vector<TValue>& values) const {
   const std::size_t fields = static_cast<std::size_t>(select.FieldCount());
   values.resize(fields + arrayColumns_.size());
   for (std::size_t i = 0; i < fields; ++i) {
     const TField& field = select.Fields(static_cast<int>(i));
     values[i] = field.IsNull() ? TValue() : field.Value();
   }
+  std::size_t unreadable = 0;
   for (std::size_t i = 0; i < arrayColumns_.size(); ++i) {
-    values[fields + i] = select.ArrayNamed(arrayColumns_[i]);
+    try {
+      values[fields + i] = select.ArrayNamed(arrayColumns_[i]);
+    } catch (const std::exception&) {
+      values[fields + i] = TValue();
+      ++unreadable;
+    }
   }
+  return unreadable;
 }
 
 std::vector<TFieldType> TTableLayout::FieldTypes(const TIBQuery& select) {

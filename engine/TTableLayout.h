@@ -69,8 +69,9 @@ class TTableLayout {
   static std::string MarkerName(const std::string& column, std::size_t index);
 
   // The current row of a select of SelectList() as values: one per field,
-  // then each array's whole content.
-  void ReadRow(const TIBQuery& select, std::vector<TValue>& values) const;
+  // then each array's whole content. An array that cannot be read (its pages
+  // damaged) is left NULL rather than costing the row; returns how many.
+  std::size_t ReadRow(const TIBQuery& select, std::vector<TValue>& values) const;
   // The types of the select's fields, in order.
   static std::vector<TFieldType> FieldTypes(const TIBQuery& select);
   // Gives the insert (prepared from InsertLines()) the values of a row read

@@ -21,11 +21,12 @@ std::string FirstLine(const std::string& message) {
   return message.substr(0, message.find_first_of("\r\n"));
 }
 
-// A whole row as one text, NULL told apart from every value, so that rows of
-// a table without a key can be matched.
-std::string RowText(const std::vector<TValue>& values) {
+// The first `count` values of a row as one text, NULL told apart from every
+// value, so that rows of a table without a key can be matched.
+std::string RowText(const std::vector<TValue>& values, std::size_t count) {
   std::string text;
-  for (const TValue& value : values) {
+  for (std::size_t i = 0; i < count && i < values.size(); ++i) {
+    const TValue& value = values[i];
     if (value.IsNull()) {
       text += '\x01';
     } else {
@@ -98,8 +99,11 @@ class TTableRescue::TRun {
       return range.first <= value && value <= range.second;
     });
   }
+  // Rows without a key match on their fields: an array the damaged file
+  // could not give must not make its row differ from the older backup's.
   std::string Identity(const std::vector<TValue>& values) const {
-    return Keyed() ? TTableLayout::KeyOf(values, keyPositions_) : RowText(values);
+    return Keyed() ? TTableLayout::KeyOf(values, keyPositions_)
+                   : RowText(values, layout_.Columns().size());
   }
   // True when the row is not in the target yet (and is counted in now).
   bool Claim(const std::vector<TValue>& values);
@@ -140,6 +144,7 @@ class TTableRescue::TRun {
   std::size_t rangeKey_ = 0;  // position of the integer key read by ranges
   TCounts counts_;
   std::string firstReadError_;
+  std::size_t unreadableArrays_ = 0;  // in rows read from the damaged file
 };
 
 void TTableRescue::TRun::LoadTargetRows(TConnection& target) {
@@ -227,7 +232,7 @@ bool TTableRescue::TRun::Drain(TIBQuery& select, std::size_t keyPosition, long l
       types_ = TTableLayout::FieldTypes(select);
     }
     while (!select.AtEnd()) {
-      layout_.ReadRow(select, values);
+      unreadableArrays_ += layout_.ReadRow(select, values);
       if (keyPosition < values.size()) {
         lastKey = values[keyPosition].AsInt64();
       }
@@ -427,7 +432,7 @@ void TTableRescue::TRun::FillFromOlder() {
         take();
       }
     } else {
-      auto held = rows_.find(RowText(values));
+      auto held = rows_.find(Identity(values));
       if (held != rows_.end() && held->second > 0) {
         --held->second;
       } else {
@@ -458,6 +463,11 @@ TTableRescue::TCounts TTableRescue::TRun::Counts() {
   if (!firstReadError_.empty()) {
     context_.WriteLog("  Leitura de " + layout_.Table() +
                       " no banco danificado: " + firstReadError_);
+  }
+  if (unreadableArrays_ > 0) {
+    context_.WriteLog("  " + layout_.Table() + ": " + std::to_string(unreadableArrays_) +
+                      " coluna(s) matriz ilegível(is) no banco danificado; as linhas foram "
+                      "copiadas com a matriz vazia (NULL).");
   }
   return counts_;
 }
