@@ -105,6 +105,12 @@ std::string FixtureDatabase::Value(const std::string& select) const {
   return values.front();
 }
 
+std::string FixtureDatabase::FillScript(const std::string& insert, int rows) {
+  return "set term ^;\nexecute block as declare i integer = 0; begin\n  while (i < " +
+         std::to_string(rows) + ") do begin\n    " + insert +
+         "; i = i + 1; end\nend^\nset term ;^\ncommit;\n";
+}
+
 long long FixtureDatabase::Count(const std::string& table) const {
   return std::stoll(Value("select count(*) as N from " + table));
 }

@@ -25,6 +25,10 @@ class FixtureDatabase {
   // (committed at the end). Replaces nothing: the file must not exist.
   static FixtureDatabase Create(const std::string& path, const std::string& script);
 
+  // An isql script that runs `insert` (which may use :i, counting from 0)
+  // `rows` times in one execute block, and commits.
+  static std::string FillScript(const std::string& insert, int rows);
+
   const std::string& Path() const { return path_; }
 
   // Runs statements (";"-terminated) and commits.

@@ -116,25 +116,26 @@ std::string Restored(const TestFolder& folder, const std::string& backup, const 
   return path;
 }
 
-const char* const kThreeTables =
+const std::string kThreeTables =
     "create table A (ID integer not null primary key, S varchar(60));\n"
     "create table B (ID integer, S varchar(60));\n"
     "create table C (ID integer not null primary key, PAI integer references C (ID),"
     " S varchar(60));\n"
-    "commit;\n"
-    "set term ^;\n"
-    "execute block as declare i integer = 0; begin\n"
-    "  while (i < 3000) do begin\n"
-    "    insert into A values (:i, uuid_to_char(gen_uuid()));\n"
-    "    insert into B values (:i, uuid_to_char(gen_uuid()));\n"
-    "    insert into C values (:i, null, uuid_to_char(gen_uuid()));\n"
-    "    i = i + 1; end\n"
-    "end^\n"
-    "set term ;^\n"
-    "commit;\n"
+    "commit;\n" +
+    FixtureDatabase::FillScript(
+        "insert into A values (:i, uuid_to_char(gen_uuid()));"
+        " insert into B values (:i, uuid_to_char(gen_uuid()));"
+        " insert into C values (:i, null, uuid_to_char(gen_uuid()))",
+        3000) +
     // Every row of C refers to the next one, stored after it: copied in
     // storage order, each row would come before its parent.
     "update C set PAI = ID + 1 where ID < 2999;\n";
+
+// 20,000 rows whose keys leave two free numbers between each other.
+const std::string kSpacedKeys =
+    "create table T (ID integer not null primary key, S varchar(100));\n"
+    "commit;\n" +
+    FixtureDatabase::FillScript("insert into T values (:i * 3, uuid_to_char(gen_uuid()))", 20000);
 
 TEST(TableRescue, PointerPagesDestroyedTablesSkippedThenRebuiltFromTheOlderBackup) {
   TestFolder folder;
@@ -198,16 +199,7 @@ TEST(TableRescue, PointerPagesDestroyedTablesSkippedThenRebuiltFromTheOlderBacku
 
 TEST(TableRescue, TruncatedFileReadByKeyRangesAroundTheMissingPages) {
   TestFolder folder;
-  const FixtureDatabase db = PageDamage::Create(
-      folder.File("EMPRESA.FDB"), 4096,
-      "create table T (ID integer not null primary key, S varchar(100));\n"
-      "commit;\n"
-      "set term ^;\n"
-      "execute block as declare i integer = 0; begin\n"
-      "  while (i < 20000) do begin\n"
-      "    insert into T values (:i * 3, uuid_to_char(gen_uuid())); i = i + 1; end\n"
-      "end^\n"
-      "set term ;^\n");
+  const FixtureDatabase db = PageDamage::Create(folder.File("EMPRESA.FDB"), 4096, kSpacedKeys);
   ASSERT_TRUE(ServerTools::Backup(db.Path(), folder.File("VELHO.FBK")).Ok());
   const std::string olderPath = Restored(folder, folder.File("VELHO.FBK"), "EMPRESA-TEMP.FDB");
   // Rows after the backup, stored at the end of the file, and rows that
@@ -272,16 +264,7 @@ std::vector<std::uint32_t> LeafPages(const std::string& file, unsigned relation)
 
 TEST(TableRescue, LostIndexPageReadInStorageOrderWithoutCountingKeysAsRows) {
   TestFolder folder;
-  const FixtureDatabase db = PageDamage::Create(
-      folder.File("EMPRESA.FDB"), 4096,
-      "create table T (ID integer not null primary key, S varchar(100));\n"
-      "commit;\n"
-      "set term ^;\n"
-      "execute block as declare i integer = 0; begin\n"
-      "  while (i < 20000) do begin\n"
-      "    insert into T values (:i * 3, uuid_to_char(gen_uuid())); i = i + 1; end\n"
-      "end^\n"
-      "set term ;^\n");
+  const FixtureDatabase db = PageDamage::Create(folder.File("EMPRESA.FDB"), 4096, kSpacedKeys);
   ASSERT_TRUE(ServerTools::Backup(db.Path(), folder.File("VELHO.FBK")).Ok());
   const std::string olderPath = Restored(folder, folder.File("VELHO.FBK"), "EMPRESA-TEMP.FDB");
   // Rows deleted since the older backup, all over the key range: none may
@@ -322,12 +305,8 @@ TEST(TableRescue, LostDataPageOfDenselyNumberedRowsIsCountedRowByRow) {
   const FixtureDatabase db = PageDamage::Create(
       folder.File("EMPRESA.FDB"), 4096,
       "create table T (ID integer not null primary key, S varchar(20));\n"
-      "commit;\n"
-      "set term ^;\n"
-      "execute block as declare i integer = 0; begin\n"
-      "  while (i < 30000) do begin insert into T values (:i, 'linha ' || :i); i = i + 1; end\n"
-      "end^\n"
-      "set term ;^\n");
+      "commit;\n" +
+          FixtureDatabase::FillScript("insert into T values (:i, 'linha ' || :i)", 30000));
   auto healthy = db.Column("select ID || '|' || S from T");
   const FixtureDatabase target(folder.File("ALVO.FDB"));
   PageDamage::Copy(db.Path(), target.Path());
@@ -360,18 +339,15 @@ TEST(TableRescue, RescuedRowsKeepTheirValuesArraysIncludedAndRunNoTrigger) {
   const FixtureDatabase db = PageDamage::Create(
       folder.File("EMPRESA.FDB"), 4096,
       "create table T (ID integer not null primary key, V integer [1:3], S varchar(20));\n"
-      "commit;\n"
-      "set term ^;\n"
-      "execute block as declare i integer = 0; begin\n"
-      "  while (i < 1000) do begin insert into T (ID, S) values (:i, 'linha ' || :i);"
-      " i = i + 1; end\n"
-      "end^\n"
-      "create table AUDITORIA (ID integer)^\n"
-      // A trigger named by a reserved word is reached only quoted.
-      "create trigger \"ORDER\" for T before insert as begin new.S = 'mudado'; end^\n"
-      "create trigger T_AI for T after insert as begin"
-      " insert into AUDITORIA values (new.ID); end^\n"
-      "set term ;^\n");
+      "commit;\n" +
+          FixtureDatabase::FillScript("insert into T (ID, S) values (:i, 'linha ' || :i)", 1000) +
+          "create table AUDITORIA (ID integer);\n"
+          "set term ^;\n"
+          // A trigger named by a reserved word is reached only quoted.
+          "create trigger \"ORDER\" for T before insert as begin new.S = 'mudado'; end^\n"
+          "create trigger T_AI for T after insert as begin"
+          " insert into AUDITORIA values (new.ID); end^\n"
+          "set term ;^\n");
   std::vector<std::pair<TValue, TBytes>> arrays;
   for (std::int32_t id = 0; id < 1000; ++id) {
     const std::int32_t values[3] = {id, -id, 7 * id};

@@ -9,24 +9,21 @@
 
 #include "engine/TTriage.h"
 #include "support/FileDamage.h"
+#include "support/FixtureDatabase.h"
 #include "support/PageDamage.h"
 #include "support/TestFolder.h"
 
 using testsupport::FileDamage;
+using testsupport::FixtureDatabase;
 using testsupport::PageDamage;
 using testsupport::TestFolder;
 
 namespace {
 
-const char* const kRows =
+const std::string kRows =
     "create table T (ID integer not null primary key, S varchar(100));\n"
-    "commit;\n"
-    "set term ^;\n"
-    "execute block as declare i integer = 0; begin\n"
-    "  while (i < 20000) do begin\n"
-    "    insert into T values (:i, uuid_to_char(gen_uuid())); i = i + 1; end\n"
-    "end^\n"
-    "set term ;^\n";
+    "commit;\n" +
+    FixtureDatabase::FillScript("insert into T values (:i, uuid_to_char(gen_uuid()))", 20000);
 
 // Examines a file and checks that it was left exactly as it was.
 TTriage::Result ExamineUntouched(const std::string& file) {

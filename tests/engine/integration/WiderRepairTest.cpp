@@ -140,12 +140,6 @@ std::vector<std::uint32_t> DataPagesOf(const std::string& file, unsigned relatio
   return pages;
 }
 
-std::string Fill(const std::string& insert, int rows) {
-  return "set term ^;\nexecute block as declare i integer = 0; begin\n  while (i < " +
-         std::to_string(rows) + ") do begin\n    " + insert +
-         "; i = i + 1; end\nend^\nset term ;^\ncommit;\n";
-}
-
 // The backup skips A, so the restore fails on C's foreign key; once the
 // rebuild has filled A, the index activates and the restore counts as done.
 TEST(WiderRepair, PointerPagesLostOfKeyedAndUnkeyedTables) {
@@ -156,10 +150,10 @@ TEST(WiderRepair, PointerPagesLostOfKeyedAndUnkeyedTables) {
       "create table B (ID integer, S varchar(60));\n"
       "create table C (ID integer not null primary key, A_ID integer references A (ID));\n"
       "commit;\n" +
-          Fill("insert into A values (:i, uuid_to_char(gen_uuid()));"
-               " insert into B values (:i, uuid_to_char(gen_uuid()));"
-               " insert into C values (:i, :i)",
-               3000));
+          FixtureDatabase::FillScript("insert into A values (:i, uuid_to_char(gen_uuid()));"
+                                      " insert into B values (:i, uuid_to_char(gen_uuid()));"
+                                      " insert into C values (:i, :i)",
+                                      3000));
   const std::string older = folder.File("ANTERIOR.FBK");
   ASSERT_TRUE(ServerTools::Backup(db.Path(), older).Ok());
   // Rows newer than the older backup in a table whose pointer page goes:
@@ -207,8 +201,9 @@ TEST(WiderRepair, FileCutAtNinetyPercentOfItsPages) {
       "create table T (ID integer not null primary key, S varchar(100));\n"
       "create table P (ID integer not null primary key, NOME varchar(40));\n"
       "commit;\n" +
-          Fill("insert into P values (:i, 'p' || :i)", 200) +
-          Fill("insert into T values (:i * 3, uuid_to_char(gen_uuid()))", 12000));
+          FixtureDatabase::FillScript("insert into P values (:i, 'p' || :i)", 200) +
+          FixtureDatabase::FillScript("insert into T values (:i * 3, uuid_to_char(gen_uuid()))",
+                                      12000));
   const std::string older = folder.File("ANTERIOR.FBK");
   ASSERT_TRUE(ServerTools::Backup(db.Path(), older).Ok());
   // Rows added since the older backup land at the end of the file, and rows
@@ -242,12 +237,12 @@ TEST(WiderRepair, FileCutAtNinetyPercentOfItsPages) {
 
 TEST(WiderRepair, PageInventoryZeroedIsBackedUpWithoutValidationAndLeavesTheServerIdle) {
   TestFolder folder;
-  const FixtureDatabase db =
-      PageDamage::Create(folder.File("EMPRESA.FDB"), 4096,
-                         "create table T (ID integer not null primary key, S varchar(100));\n"
-                         "create index IX_T_S on T (S);\n"
-                         "commit;\n" +
-                             Fill("insert into T values (:i, uuid_to_char(gen_uuid()))", 8000));
+  const FixtureDatabase db = PageDamage::Create(
+      folder.File("EMPRESA.FDB"), 4096,
+      "create table T (ID integer not null primary key, S varchar(100));\n"
+      "create index IX_T_S on T (S);\n"
+      "commit;\n" +
+          FixtureDatabase::FillScript("insert into T values (:i, uuid_to_char(gen_uuid()))", 8000));
   // Old record versions left behind: collecting them would free pages, which
   // needs the page inventory.
   db.Execute("delete from T where ID < 2000; update T set S = 'novo ' || ID where ID < 4000;");
@@ -280,13 +275,15 @@ TEST(WiderRepair, SixteenKilobytePagesKeepTheirLongUtf8KeysThroughLevelTwo) {
       " CIDADE varchar(300) character set utf8 references CIDADE (NOME));\n"
       "create index IX_CIDADE_UF on CIDADE (UF);\n"
       "commit;\n" +
-          Fill("insert into CIDADE values ('Cidade ' || :i || ' ' || rpad(_utf8 'ã', 250, _utf8 "
-               "'ç'),"
-               " 'S' || mod(:i, 10))",
-               3000) +
-          Fill("insert into ENDERECO values (:i, 'Cidade ' || mod(:i * 7, 3000) || ' ' ||"
-               " rpad(_utf8 'ã', 250, _utf8 'ç'))",
-               3000));
+          FixtureDatabase::FillScript(
+              "insert into CIDADE values ('Cidade ' || :i || ' ' || rpad(_utf8 'ã', 250, _utf8 "
+              "'ç'),"
+              " 'S' || mod(:i, 10))",
+              3000) +
+          FixtureDatabase::FillScript(
+              "insert into ENDERECO values (:i, 'Cidade ' || mod(:i * 7, 3000) || ' ' ||"
+              " rpad(_utf8 'ã', 250, _utf8 'ç'))",
+              3000));
   ASSERT_EQ(PageDamage::PageSizeOf(db.Path()), 16384u);
   const std::string older = folder.File("ANTERIOR.FBK");
   ASSERT_TRUE(ServerTools::Backup(db.Path(), older).Ok());

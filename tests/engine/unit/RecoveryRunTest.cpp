@@ -110,12 +110,18 @@ class RecoveryRunTest : public ::testing::Test {
   }
 
   // Scripts level 1 up to a restore that fails with the two violation lines.
-  void ScriptLevel1WithViolations() {
+  // A damaged database through steps 1 to 5: validation finds errors, the
+  // mend and the backup work.
+  void ScriptUpToTheBackup() {
     Steps().Script("acessoExclusivo", true);
     Steps().Script("doCopy", true);
     Steps().Script("doValidate", false);
     Steps().Script("doMend", true);
     Steps().Script("doBackup", true);
+  }
+
+  void ScriptLevel1WithViolations() {
+    ScriptUpToTheBackup();
     Steps().Script("doRestore", ScriptedSteps::WritesLog(
                                     {"gbak:restoring data for table PEDIDOS", kViolationClientes,
                                      kViolationProdutos, kViolationClientes, kFinished},
@@ -205,11 +211,7 @@ TEST_F(RecoveryRunTest, CleanValidationGreysRowsFourToSixAndEnds) {
 }
 
 TEST_F(RecoveryRunTest, SuccessfulLevelOneRestoreEndsCorrectedWithTheRunsNames) {
-  Steps().Script("acessoExclusivo", true);
-  Steps().Script("doCopy", true);
-  Steps().Script("doValidate", false);
-  Steps().Script("doMend", true);
-  Steps().Script("doBackup", true);
+  ScriptUpToTheBackup();
   Steps().Script("doRestore", true);
   host_.Answer(MessageAnswer::Ok);
   Execute();
@@ -231,11 +233,7 @@ TEST_F(RecoveryRunTest, TakenNamesAreNeverReusedAndTheFirstFreeVariantIsTaken) {
   WriteFile(folder.File("Empresa (Copia).FDB"), "an earlier pristine copy");
   WriteFile(folder.File("Empresa 01-02-2027 09-05.FDB"), "an earlier run's result");
   UseDatabase(db);
-  Steps().Script("acessoExclusivo", true);
-  Steps().Script("doCopy", true);
-  Steps().Script("doValidate", false);
-  Steps().Script("doMend", true);
-  Steps().Script("doBackup", true);
+  ScriptUpToTheBackup();
   Steps().Script("doRestore", true);
   host_.Answer(MessageAnswer::Ok);
   Execute();
@@ -385,11 +383,7 @@ TEST_F(RecoveryRunTest, TablesTheBackupSkippedAreRebuiltBeforeAnythingElseLooksA
 }
 
 TEST_F(RecoveryRunTest, ARebuildThatFailsNeverEndsRepaired) {
-  Steps().Script("acessoExclusivo", true);
-  Steps().Script("doCopy", true);
-  Steps().Script("doValidate", false);
-  Steps().Script("doMend", true);
-  Steps().Script("doBackup", true);
+  ScriptUpToTheBackup();
   Steps().Script("doRestore", true);
   Steps().SetSkippedTables({"CLIENTES"});
   Steps().Script("rebuildTables", false);
