@@ -546,11 +546,8 @@ bool TFirebirdSteps::doBackup(const std::string& databasePath, const std::string
     if (RunBackup(databasePath, backupFile, key, retry.Pattern(), failure)) {
       skippedTables_ = retry.Skipped();
       if (!skippedTables_.empty()) {
-        std::string names;
-        for (const std::string& table : skippedTables_) {
-          names += (names.empty() ? "" : ", ") + table;
-        }
-        context_.WriteLog("Backup concluído sem as linhas das tabelas ilegíveis: " + names);
+        context_.WriteLog("Backup concluído sem as linhas das tabelas ilegíveis: " +
+                          JoinedNames(skippedTables_));
         context_.SnapshotStepLog(key);
       }
       return true;

@@ -13,6 +13,7 @@
 #include <system_error>
 #include <utility>
 
+#include "engine/TextUtil.h"
 #include "engine/ViolationLines.h"
 
 namespace {
@@ -188,11 +189,8 @@ void WriteLevelTwo(std::string& out, const TRunRecord::RunFacts& facts) {
     out += "Nenhuma.\n";
   }
   for (const TInconsistency& record : facts.orphans) {
-    std::string fields;
-    for (const std::string& field : record.KeyFields) {
-      fields += (fields.empty() ? "" : ", ") + field;
-    }
-    out += record.TableName + " (" + fields + "): " + std::to_string(record.MissingKeys.size()) +
+    out += record.TableName + " (" + JoinedNames(record.KeyFields) +
+           "): " + std::to_string(record.MissingKeys.size()) +
            (record.MissingKeys.size() == 1 ? " chave" : " chaves") +
            (record.DataFound ? "" : "; nenhum registro recuperado") + "\n";
     for (const std::string& key : record.MissingKeys) {

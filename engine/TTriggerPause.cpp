@@ -2,6 +2,7 @@
 
 #include "engine/SqlName.h"
 #include "engine/SystemRows.h"
+#include "engine/TextUtil.h"
 
 TTriggerPause::TTriggerPause(TConnection& target, const std::vector<std::string>& tables)
     : target_(target) {
@@ -48,11 +49,7 @@ TTriggerPause::~TTriggerPause() {
 }
 
 std::string TTriggerPause::LogLine() const {
-  std::string names;
-  for (const std::string& trigger : paused_) {
-    names += (names.empty() ? "" : ", ") + trigger;
-  }
-  return "Gatilhos desativados durante a cópia e reativados depois: " + names;
+  return "Gatilhos desativados durante a cópia e reativados depois: " + JoinedNames(paused_);
 }
 
 void TTriggerPause::Resume() {

@@ -70,3 +70,11 @@ std::string QuotedText(const std::string& text, char quote) {
   quoted += quote;
   return quoted;
 }
+
+std::string JoinedNames(const std::vector<std::string>& names) {
+  std::string joined;
+  for (const std::string& name : names) {
+    joined += (joined.empty() ? "" : ", ") + name;
+  }
+  return joined;
+}

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 // Small text helpers shared by the run and the orphan analysis. Letter case is
 // folded for ASCII letters only: the names and phrases compared here (paths'
@@ -25,3 +26,6 @@ std::string QuotedText(const std::string& text, char quote);
 // The whole percentage position * 100 / count, cut towards zero, followed by
 // "%"; the empty text when count is 0.
 std::string percentText(long long position, long long count);
+
+// The names one after the other, separated by ", ".
+std::string JoinedNames(const std::vector<std::string>& names);
