@@ -1,5 +1,6 @@
 #pragma once
 
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -19,16 +20,20 @@ class TIBControlAndQueryService : public TIBControlService {
 
   // The next line of the running action's output, waiting for the server as
   // long as it takes. At the end of the output it returns "" and sets AtEnd.
-  // Fails with index 93 before any start and 95 for a malformed answer; a
-  // failure of the server detaches the object and raises the server's text.
+  // Fails with index 93 before any start and 95 for a malformed answer. A
+  // failure of the server is raised once the lines queued before it have
+  // been returned (or at once when nothing more comes), detaching the object.
   std::string ReadOutputLine();
 
  protected:
   void ActionStarting(int action) override;
 
  private:
+  [[noreturn]] void RaiseFailure();
+
   int bufferSize_ = 32000;
   std::vector<char> buffer_;
   int action_ = 0;
   bool atEnd_ = false;
+  std::exception_ptr failure_;  // the server's, held until the output ends
 };

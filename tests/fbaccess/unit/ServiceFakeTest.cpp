@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -302,6 +303,73 @@ TEST_F(ServiceFake, FailedStartOrQueryKeepsItsTextWhenTheDetachFailsToo) {
     EXPECT_EQ(error.SqlCode(), -902);
   }
   EXPECT_FALSE(service.Active());
+}
+
+// Measured on 3.0.11: the server reports an action's failure on the query
+// that waits when the action ends, with a line in its buffer, and hands out
+// the lines still queued on the next queries. A backup's retry needs them all
+// (the last "writing data for table" line names the table to leave out).
+TEST_F(ServiceFake, FailureInTheMiddleOfTheOutputIsRaisedAfterTheQueuedLines) {
+  TIBBackupService backup;
+  Prepare(backup);
+  backup.SetDatabaseName(kDb);
+  backup.SetBackupFile({kFbk});
+  backup.Attach();
+  backup.ServiceStart();
+  struct Answer {
+    std::string line;
+    bool fails;
+  };
+  std::deque<Answer> answers = {{"gbak:    writing domain RDB$4 ", false},
+                                {"gbak:writing shadow files ", true},
+                                {"gbak:    writing data for table T ", false},
+                                {"", false}};
+  Fake().isc_service_query = [&answers](ISC_STATUS* status, isc_svc_handle*, isc_resv_handle*,
+                                        unsigned short, const ISC_SCHAR*, unsigned short,
+                                        const ISC_SCHAR*, unsigned short,
+                                        ISC_SCHAR* buffer) -> ISC_STATUS {
+    const Answer answer = answers.front();
+    answers.pop_front();
+    buffer[0] = 62;
+    buffer[1] = static_cast<char>(answer.line.size());
+    buffer[2] = 0;
+    std::copy(answer.line.begin(), answer.line.end(), buffer + 3);
+    buffer[3 + answer.line.size()] = 1;
+    return answer.fails
+               ? Fake().Fail(status, {{335544344}, {"File size is less than expected"}, -902})
+               : Fake().Ok(status);
+  };
+  std::vector<std::string> lines;
+  try {
+    while (!backup.AtEnd()) {
+      lines.push_back(backup.ReadOutputLine());
+    }
+    ADD_FAILURE() << "the failure was lost";
+  } catch (const EIBInterBaseError& error) {
+    EXPECT_EQ(std::string(error.what()), "File size is less than expected");
+  }
+  EXPECT_EQ(lines, (std::vector<std::string>{"gbak:    writing domain RDB$4 ",
+                                             "gbak:writing shadow files ",
+                                             "gbak:    writing data for table T "}));
+  EXPECT_FALSE(backup.Active());
+  EXPECT_TRUE(DetachedAfter("isc_service_query"));
+
+  // A failure that brings nothing, then another: the attachment is gone, and
+  // the first failure is raised without a third query.
+  Fake().isc_service_query = nullptr;
+  backup.Attach();
+  backup.ServiceStart();
+  const std::size_t queriesBefore = Fake().CallsTo("isc_service_query").size();
+  Fake().FailOn("isc_service_query", {{335544344}, {"I/O error"}, -902});
+  Fake().FailOn("isc_service_query", {{335544721}, {"Unable to complete network request"}, -902});
+  try {
+    backup.ReadOutputLine();
+    ADD_FAILURE() << "read did not fail";
+  } catch (const EIBInterBaseError& error) {
+    EXPECT_EQ(std::string(error.what()), "I/O error");
+  }
+  EXPECT_EQ(Fake().CallsTo("isc_service_query").size(), queriesBefore + 2);
+  EXPECT_FALSE(backup.Active());
 }
 
 TEST_F(ServiceFake, FailedAttachOrDetachAndDestructionWhileAttached) {
