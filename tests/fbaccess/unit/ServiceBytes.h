@@ -1,15 +1,17 @@
 #pragma once
 
 // Helpers shared by the service tests: the items of a start request as bytes,
-// and the check of a layer error with its index.
+// the check of a layer error with its index, and the catch of a server's.
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "FakeClient.h"
 #include "fbaccess/EIBClientError.h"
+#include "fbaccess/EIBInterBaseError.h"
 
 // A text item: code, 16-bit little-endian length, text.
 inline std::string Text(int code, const std::string& text) {
@@ -32,4 +34,17 @@ void ExpectClientError(F call, int index, const std::string& message) {
     EXPECT_EQ(error.SqlCode(), index);
     EXPECT_EQ(std::string(error.what()), message);
   }
+}
+
+// The server's failure that `call` raises; none, and a test failure, when it
+// raises none.
+template <typename F>
+std::optional<EIBInterBaseError> ServerFailure(F call) {
+  try {
+    call();
+    ADD_FAILURE() << "expected a failure of the server";
+  } catch (const EIBInterBaseError& error) {
+    return error;
+  }
+  return std::nullopt;
 }

@@ -251,14 +251,11 @@ TEST_F(ServiceFake, FailedStartOrQueryDetachesAndRaisesTheServersText) {
                 {{335740952, 335740953},
                  {"Summary of validation errors", "\tNumber of data page errors\t: 1."},
                  -999});
-  try {
-    service.ServiceStart();
-    ADD_FAILURE() << "start did not fail";
-  } catch (const EIBInterBaseError& error) {
-    EXPECT_EQ(std::string(error.what()),
-              "Summary of validation errors\r\n\tNumber of data page errors\t: 1");
-    EXPECT_EQ(error.EngineCode(), 335740952L);
-  }
+  const auto failure = ServerFailure([&] { service.ServiceStart(); });
+  ASSERT_TRUE(failure);
+  EXPECT_EQ(std::string(failure->what()),
+            "Summary of validation errors\r\n\tNumber of data page errors\t: 1");
+  EXPECT_EQ(failure->EngineCode(), 335740952L);
   // The server's attachment is released, not just forgotten.
   EXPECT_FALSE(service.Active());
   EXPECT_TRUE(DetachedAfter("isc_service_start"));
@@ -282,26 +279,20 @@ TEST_F(ServiceFake, FailedStartOrQueryKeepsItsTextWhenTheDetachFailsToo) {
   service.Attach();
   Fake().FailOn("isc_service_start", {{335740952}, {"Summary of validation errors"}, -999});
   Fake().FailOn("isc_service_detach", {{335544559}, {"invalid service handle"}, -902});
-  try {
-    service.ServiceStart();
-    ADD_FAILURE() << "start did not fail";
-  } catch (const EIBInterBaseError& error) {
-    EXPECT_EQ(std::string(error.what()), "Summary of validation errors");
-    EXPECT_EQ(error.SqlCode(), -999);
-  }
+  const auto failure = ServerFailure([&] { service.ServiceStart(); });
+  ASSERT_TRUE(failure);
+  EXPECT_EQ(std::string(failure->what()), "Summary of validation errors");
+  EXPECT_EQ(failure->SqlCode(), -999);
   EXPECT_FALSE(service.Active());
 
   service.Attach();
   service.ServiceStart();
   Fake().FailOn("isc_service_query", {{335544344}, {"I/O error."}, -902});
   Fake().FailOn("isc_service_detach", {{335544559}, {"invalid service handle"}, -904});
-  try {
-    service.ReadOutputLine();
-    ADD_FAILURE() << "read did not fail";
-  } catch (const EIBInterBaseError& error) {
-    EXPECT_EQ(std::string(error.what()), "I/O error");
-    EXPECT_EQ(error.SqlCode(), -902);
-  }
+  const auto readFailure = ServerFailure([&] { service.ReadOutputLine(); });
+  ASSERT_TRUE(readFailure);
+  EXPECT_EQ(std::string(readFailure->what()), "I/O error");
+  EXPECT_EQ(readFailure->SqlCode(), -902);
   EXPECT_FALSE(service.Active());
 }
 
@@ -340,14 +331,13 @@ TEST_F(ServiceFake, FailureInTheMiddleOfTheOutputIsRaisedAfterTheQueuedLines) {
                : Fake().Ok(status);
   };
   std::vector<std::string> lines;
-  try {
+  const auto failure = ServerFailure([&] {
     while (!backup.AtEnd()) {
       lines.push_back(backup.ReadOutputLine());
     }
-    ADD_FAILURE() << "the failure was lost";
-  } catch (const EIBInterBaseError& error) {
-    EXPECT_EQ(std::string(error.what()), "File size is less than expected");
-  }
+  });
+  ASSERT_TRUE(failure);
+  EXPECT_EQ(std::string(failure->what()), "File size is less than expected");
   EXPECT_EQ(lines, (std::vector<std::string>{"gbak:    writing domain RDB$4 ",
                                              "gbak:writing shadow files ",
                                              "gbak:    writing data for table T "}));
@@ -362,12 +352,9 @@ TEST_F(ServiceFake, FailureInTheMiddleOfTheOutputIsRaisedAfterTheQueuedLines) {
   const std::size_t queriesBefore = Fake().CallsTo("isc_service_query").size();
   Fake().FailOn("isc_service_query", {{335544344}, {"I/O error"}, -902});
   Fake().FailOn("isc_service_query", {{335544721}, {"Unable to complete network request"}, -902});
-  try {
-    backup.ReadOutputLine();
-    ADD_FAILURE() << "read did not fail";
-  } catch (const EIBInterBaseError& error) {
-    EXPECT_EQ(std::string(error.what()), "I/O error");
-  }
+  const auto gone = ServerFailure([&] { backup.ReadOutputLine(); });
+  ASSERT_TRUE(gone);
+  EXPECT_EQ(std::string(gone->what()), "I/O error");
   EXPECT_EQ(Fake().CallsTo("isc_service_query").size(), queriesBefore + 2);
   EXPECT_FALSE(backup.Active());
 }
@@ -379,14 +366,11 @@ TEST_F(ServiceFake, FailedAttachOrDetachAndDestructionWhileAttached) {
                                        -902});
   TIBRestoreService restore;
   Prepare(restore);
-  try {
-    restore.Attach();
-    ADD_FAILURE() << "attach did not fail";
-  } catch (const EIBInterBaseError& error) {
-    EXPECT_EQ(std::string(error.what()),
-              "Your user name and password are not defined. Ask your database administrator to "
-              "set up a Firebird login");
-  }
+  const auto failure = ServerFailure([&] { restore.Attach(); });
+  ASSERT_TRUE(failure);
+  EXPECT_EQ(std::string(failure->what()),
+            "Your user name and password are not defined. Ask your database administrator to "
+            "set up a Firebird login");
   EXPECT_FALSE(restore.Active());
 
   restore.Attach();
