@@ -116,6 +116,31 @@ std::string Restored(const TestFolder& folder, const std::string& backup, const 
   return path;
 }
 
+// A rescue wired as the run wires it: the damaged database, the restore being
+// filled and, unless `olderPath` is "", the older backup's restore.
+class RescueSetup {
+ public:
+  RescueSetup(const std::string& damagedPath, const std::string& targetPath,
+              const std::string& olderPath, const std::string& olderBackup)
+      : context_(host_, damagedPath, olderBackup),
+        rescue_(context_, damaged_, target_, olderPath.empty() ? nullptr : &older_) {
+    damaged_.SetDatabasePath(damagedPath);
+    target_.SetDatabasePath(targetPath);
+    older_.SetDatabasePath(olderPath);
+  }
+
+  TTableRescue::TCounts Rescue(const std::string& table) { return rescue_.Rescue(table); }
+  const ScriptedHost& Host() const { return host_; }
+
+ private:
+  ScriptedHost host_;
+  TRecoveryContext context_;
+  TConnection damaged_;
+  TConnection target_;
+  TConnection older_;
+  TTableRescue rescue_;
+};
+
 const std::string kThreeTables =
     "create table A (ID integer not null primary key, S varchar(60));\n"
     "create table B (ID integer, S varchar(60));\n"
@@ -161,15 +186,7 @@ TEST(TableRescue, PointerPagesDestroyedTablesSkippedThenRebuiltFromTheOlderBacku
     EXPECT_EQ(target.Count(table), 0) << table;  // the tables exist, empty
   }
 
-  ScriptedHost host;
-  TRecoveryContext context(host, db.Path(), backup);
-  TConnection damaged;
-  TConnection restored;
-  TConnection older;
-  damaged.SetDatabasePath(db.Path());
-  restored.SetDatabasePath(target.Path());
-  older.SetDatabasePath(olderPath);
-  TTableRescue rescue(context, damaged, restored, &older);
+  RescueSetup rescue(db.Path(), target.Path(), olderPath, backup);
   for (const char* table : {"A", "B", "C"}) {
     SCOPED_TRACE(table);
     const TTableRescue::TCounts counts = rescue.Rescue(table);
@@ -185,13 +202,13 @@ TEST(TableRescue, PointerPagesDestroyedTablesSkippedThenRebuiltFromTheOlderBacku
   std::sort(rebuiltC.begin(), rebuiltC.end());
   std::sort(expectedC.begin(), expectedC.end());
   EXPECT_EQ(rebuiltC, expectedC);
-  const auto log = host.LogLines();
+  const auto log = rescue.Host().LogLines();
   EXPECT_NE(std::find(log.begin(), log.end(),
                       "Tabela A: 0 registros lidos do banco danificado, 3000 do backup anterior, "
                       "perdidos: 0 conhecidos; parte da tabela não pôde ser lida, o total "
                       "perdido não é conhecido."),
             log.end())
-      << host.TranscriptText();
+      << rescue.Host().TranscriptText();
   EXPECT_TRUE(ServerTools::Validate(target.Path()).Ok());
   EXPECT_TRUE(ServerTools::WaitUntilReleased(db.Path()));
   EXPECT_TRUE(ServerTools::WaitUntilReleased(target.Path()));
@@ -220,15 +237,8 @@ TEST(TableRescue, TruncatedFileReadByKeyRangesAroundTheMissingPages) {
   EXPECT_EQ(BackupSkipping(db.Path(), backup), (std::vector<std::string>{"T"}));
   const FixtureDatabase target(Restored(folder, backup, "RESTAURADO.FDB"));
 
-  ScriptedHost host;
-  TRecoveryContext context(host, db.Path(), backup);
-  TConnection damaged;
-  TConnection restored;
-  TConnection older;
-  damaged.SetDatabasePath(db.Path());
-  restored.SetDatabasePath(target.Path());
-  older.SetDatabasePath(olderPath);
-  const TTableRescue::TCounts counts = TTableRescue(context, damaged, restored, &older).Rescue("T");
+  const TTableRescue::TCounts counts =
+      RescueSetup(db.Path(), target.Path(), olderPath, backup).Rescue("T");
   EXPECT_TRUE(counts.LostKnown);
   EXPECT_GT(counts.FromDamaged, healthyRows / 2);
   EXPECT_GT(counts.Lost, 0);  // new rows on the cut pages
@@ -282,15 +292,8 @@ TEST(TableRescue, LostIndexPageReadInStorageOrderWithoutCountingKeysAsRows) {
   const FixtureDatabase target(Restored(folder, folder.File("VELHO.FBK"), "RESTAURADO.FDB"));
   target.Execute("delete from T;");
 
-  ScriptedHost host;
-  TRecoveryContext context(host, db.Path(), "");
-  TConnection damaged;
-  TConnection restored;
-  TConnection older;
-  damaged.SetDatabasePath(db.Path());
-  restored.SetDatabasePath(target.Path());
-  older.SetDatabasePath(olderPath);
-  const TTableRescue::TCounts counts = TTableRescue(context, damaged, restored, &older).Rescue("T");
+  const TTableRescue::TCounts counts =
+      RescueSetup(db.Path(), target.Path(), olderPath, "").Rescue("T");
   EXPECT_TRUE(counts.LostKnown);
   EXPECT_EQ(counts.Lost, 0);
   EXPECT_EQ(counts.FromOlderBackup, 0);
@@ -318,14 +321,7 @@ TEST(TableRescue, LostDataPageOfDenselyNumberedRowsIsCountedRowByRow) {
   // lost index page.
   ASSERT_GT(damage.lostKeys.size(), 40u);
 
-  ScriptedHost host;
-  TRecoveryContext context(host, db.Path(), "");
-  TConnection damaged;
-  TConnection restored;
-  damaged.SetDatabasePath(db.Path());
-  restored.SetDatabasePath(target.Path());
-  const TTableRescue::TCounts counts =
-      TTableRescue(context, damaged, restored, nullptr).Rescue("T");
+  const TTableRescue::TCounts counts = RescueSetup(db.Path(), target.Path(), "", "").Rescue("T");
   EXPECT_TRUE(counts.LostKnown);
   EXPECT_EQ(counts.Lost, static_cast<long long>(damage.lostKeys.size()));
   EXPECT_EQ(counts.FromDamaged + counts.Lost, static_cast<long long>(healthy.size()));
@@ -367,15 +363,8 @@ TEST(TableRescue, RescuedRowsKeepTheirValuesArraysIncludedAndRunNoTrigger) {
       damagedDb, "T", "ID", testsupport::FileDamage::DataPages(damagedDb, "T").size() / 2);
   ASSERT_FALSE(damage.lostKeys.empty());
 
-  ScriptedHost host;
-  TRecoveryContext context(host, damagedDb.Path(), folder.File("VELHO.FBK"));
-  TConnection damaged;
-  TConnection restored;
-  TConnection older;
-  damaged.SetDatabasePath(damagedDb.Path());
-  restored.SetDatabasePath(target.Path());
-  older.SetDatabasePath(olderPath);
-  const TTableRescue::TCounts counts = TTableRescue(context, damaged, restored, &older).Rescue("T");
+  const TTableRescue::TCounts counts =
+      RescueSetup(damagedDb.Path(), target.Path(), olderPath, folder.File("VELHO.FBK")).Rescue("T");
   EXPECT_GT(counts.FromDamaged, 0);
   EXPECT_GT(counts.FromOlderBackup, 0);
   EXPECT_EQ(counts.Lost, 0);
