@@ -44,6 +44,15 @@ class ServiceFake : public ::testing::Test {
     Fake().Reset();
   }
 
+  // Attached and started on kDb into kFbk, ready for its output to be read.
+  static void StartBackup(TIBBackupService& backup) {
+    Prepare(backup);
+    backup.SetDatabaseName(kDb);
+    backup.SetBackupFile({kFbk});
+    backup.Attach();
+    backup.ServiceStart();
+  }
+
   static std::string StartRequest() {
     const auto starts = Fake().CallsTo("isc_service_start");
     return starts.empty() ? std::string() : starts.back().args.at(1);
@@ -180,11 +189,7 @@ TEST_F(ServiceFake, StartRequestsOfTheSystemsOperations) {
 
 TEST_F(ServiceFake, ReadOutputLineGivesEachLineThenOneEmptyText) {
   TIBBackupService backup;
-  Prepare(backup);
-  backup.SetDatabaseName(kDb);
-  backup.SetBackupFile({kFbk});
-  backup.Attach();
-  backup.ServiceStart();
+  StartBackup(backup);
   Fake().serviceLines = {"gbak:    writing data for table CLIENTES ",
                          "gbak:closing file, committing, and finishing. 244224 bytes written "};
   std::vector<std::string> lines;
@@ -302,11 +307,7 @@ TEST_F(ServiceFake, FailedStartOrQueryKeepsItsTextWhenTheDetachFailsToo) {
 // (the last "writing data for table" line names the table to leave out).
 TEST_F(ServiceFake, FailureInTheMiddleOfTheOutputIsRaisedAfterTheQueuedLines) {
   TIBBackupService backup;
-  Prepare(backup);
-  backup.SetDatabaseName(kDb);
-  backup.SetBackupFile({kFbk});
-  backup.Attach();
-  backup.ServiceStart();
+  StartBackup(backup);
   struct Answer {
     std::string line;
     bool fails;
