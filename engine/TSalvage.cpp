@@ -302,9 +302,7 @@ void TSalvage::CopyRows(std::vector<std::unique_ptr<TInconsistency>>& list,
   }
   inserts.clear();
   if (unreadableArrays_ > 0) {
-    context_.WriteLog(std::to_string(unreadableArrays_) +
-                      " coluna(s) matriz ilegível(is) no backup anterior; as linhas foram "
-                      "copiadas com a matriz vazia (NULL).");
+    context_.WriteLog(TTableLayout::UnreadableArraysText(unreadableArrays_, "no backup anterior"));
   }
   // A salvage that failed reports its own error; its target is never the
   // operator's, and the triggers come back on the way out.

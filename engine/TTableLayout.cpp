@@ -73,21 +73,22 @@ TTableLayout TTableLayout::Read(TConnection& connection, const std::string& tabl
 
 std::string TTableLayout::SelectList() const {
   std::string list;
-  for (const auto* names : {&columns_, &arrayColumns_}) {
-    for (const std::string& column : *names) {
-      if (!list.empty()) {
-        list += ", ";
-      }
-      list += SqlName(column);
-    }
+  for (std::size_t i = 0; i < CopiedCount(); ++i) {
+    list += (list.empty() ? "" : ", ") + SqlName(CopiedColumn(i));
   }
   return list;
 }
 
 std::vector<std::string> TTableLayout::InsertLines() const {
-  std::vector<std::string> columns = columns_;
-  columns.insert(columns.end(), arrayColumns_.begin(), arrayColumns_.end());
+  std::vector<std::string> columns;
+  for (std::size_t i = 0; i < CopiedCount(); ++i) {
+    columns.push_back(CopiedColumn(i));
+  }
   return InsertLines(table_, columns);
+}
+
+const std::string& TTableLayout::CopiedColumn(std::size_t index) const {
+  return index < columns_.size() ? columns_[index] : arrayColumns_[index - columns_.size()];
 }
 
 std::size_t TTableLayout::IndexOf(const std::string& column) const {
@@ -137,6 +138,11 @@ std::size_t TTableLayout::ReadRow(const TIBQuery& select, std::vector<TValue>& v
   return unreadable;
 }
 
+std::string TTableLayout::UnreadableArraysText(std::size_t count, const std::string& where) {
+  return std::to_string(count) + " coluna(s) matriz ilegível(is) " + where +
+         "; as linhas foram copiadas com a matriz vazia (NULL).";
+}
+
 std::vector<TFieldType> TTableLayout::FieldTypes(const TIBQuery& select) {
   std::vector<TFieldType> types;
   for (int i = 0; i < select.FieldCount(); ++i) {
@@ -147,12 +153,9 @@ std::vector<TFieldType> TTableLayout::FieldTypes(const TIBQuery& select) {
 
 void TTableLayout::BindRow(TIBQuery& insert, const std::vector<TFieldType>& types,
                            const std::vector<TValue>& values) const {
-  const std::size_t count = columns_.size() + arrayColumns_.size();
-  for (std::size_t i = 0; i < count; ++i) {
-    const bool array = i >= columns_.size();
-    TParam& param =
-        insert.ParamNamed(MarkerName(array ? arrayColumns_[i - columns_.size()] : columns_[i], i));
-    param.SetDataType(array ? TFieldType::Bytes : types[i]);
+  for (std::size_t i = 0; i < CopiedCount(); ++i) {
+    TParam& param = insert.ParamNamed(MarkerName(CopiedColumn(i), i));
+    param.SetDataType(i < columns_.size() ? types[i] : TFieldType::Bytes);  // arrays: whole
     param.SetValue(values[i]);
   }
 }

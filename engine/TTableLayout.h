@@ -72,6 +72,9 @@ class TTableLayout {
   // then each array's whole content. An array that cannot be read (its pages
   // damaged) is left NULL rather than costing the row; returns how many.
   std::size_t ReadRow(const TIBQuery& select, std::vector<TValue>& values) const;
+  // The run log's words for `count` arrays ReadRow left NULL in rows read
+  // `where` ("no backup anterior", "no banco danificado").
+  static std::string UnreadableArraysText(std::size_t count, const std::string& where);
   // The types of the select's fields, in order.
   static std::vector<TFieldType> FieldTypes(const TIBQuery& select);
   // Gives the insert (prepared from InsertLines()) the values of a row read
@@ -94,6 +97,10 @@ class TTableLayout {
   static std::vector<std::size_t> ParentsFirst(std::size_t rows, const std::vector<TLinks>& links);
 
  private:
+  // The columns a copy carries, in row order: Columns(), then ArrayColumns().
+  std::size_t CopiedCount() const { return columns_.size() + arrayColumns_.size(); }
+  const std::string& CopiedColumn(std::size_t index) const;
+
   std::string table_;
   std::vector<std::string> columns_;
   std::vector<std::string> arrayColumns_;

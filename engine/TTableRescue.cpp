@@ -465,9 +465,8 @@ TTableRescue::TCounts TTableRescue::TRun::Counts() {
                       " no banco danificado: " + firstReadError_);
   }
   if (unreadableArrays_ > 0) {
-    context_.WriteLog("  " + layout_.Table() + ": " + std::to_string(unreadableArrays_) +
-                      " coluna(s) matriz ilegível(is) no banco danificado; as linhas foram "
-                      "copiadas com a matriz vazia (NULL).");
+    context_.WriteLog("  " + layout_.Table() + ": " +
+                      TTableLayout::UnreadableArraysText(unreadableArrays_, "no banco danificado"));
   }
   return counts_;
 }
