@@ -55,8 +55,11 @@ std::optional<TRecordFormat> TRecordFormat::FromDescriptorBlob(ods::TBytesView b
     return std::nullopt;
   }
   // Formats written before defaults were kept end here.
-  if (!ods::Fits(blob, at, 2)) {
+  if (at == blob.size()) {
     return format;
+  }
+  if (!ods::Fits(blob, at, 2)) {
+    return std::nullopt;
   }
   std::size_t defaults = ods::U16(blob, at);
   at += 2;
