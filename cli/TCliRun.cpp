@@ -166,6 +166,7 @@ void TCliRun::Run(const std::string& database, const TCredentials& credentials,
   contents.verdict = run->Verdict();
   contents.closingMessage = run->ClosingText();
   contents.filesMade = run->FilesMade();
+  contents.losses = run->Losses();
   contents.report = run->ReportPath();
   if (!contents.report.empty() && std::find(contents.filesMade.begin(), contents.filesMade.end(),
                                             contents.report) == contents.filesMade.end()) {

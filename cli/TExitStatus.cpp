@@ -16,6 +16,8 @@ int TExitStatus::For(RunVerdict verdict) {
       return kUsage;
     case RunVerdict::Cancelled:
       return kCancelled;
+    case RunVerdict::RepairedWithLosses:
+      return kRepairedWithLosses;
   }
   return kInUseOrNotValidated;
 }

@@ -12,6 +12,8 @@ class TExitStatus {
   // or a question nobody answered.
   static constexpr int kUsage = 3;
   static constexpr int kCancelled = 4;
+  // Repaired, but rows of some tables could not be given back.
+  static constexpr int kRepairedWithLosses = 5;
 
   static int For(RunVerdict verdict);
 };

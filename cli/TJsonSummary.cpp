@@ -41,6 +41,8 @@ const char* TJsonSummary::VerdictName(RunVerdict verdict) {
       return "still-corrupt";
     case RunVerdict::Repaired:
       return "repaired";
+    case RunVerdict::RepairedWithLosses:
+      return "repaired-with-losses";
     case RunVerdict::Cancelled:
       return "cancelled";
     case RunVerdict::LoginRefused:
@@ -82,6 +84,15 @@ std::string TJsonSummary::Compose(const Contents& contents) {
         {"seconds", std::round(step.seconds * 1000) / 1000},
     });
   }
+  nlohmann::ordered_json tables = nlohmann::ordered_json::object();
+  for (const auto& [table, loss] : contents.losses) {
+    tables[table] = {
+        {"fromOlderBackup", loss.fromOlderBackup},
+        {"lost", loss.lost},
+        {"lostKnown", loss.known},
+        {"lostKeys", loss.keys},
+    };
+  }
   const nlohmann::ordered_json summary = {
       {"database", contents.database},
       {"olderBackup", contents.olderBackup},
@@ -92,6 +103,7 @@ std::string TJsonSummary::Compose(const Contents& contents) {
       {"filesMade", contents.filesMade},
       {"report", contents.report},
       {"steps", steps},
+      {"tables", tables},
   };
   // Server texts are not always UTF-8: a stray byte must not lose the summary.
   return summary.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";

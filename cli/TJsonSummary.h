@@ -22,6 +22,7 @@ class TJsonSummary {
     std::vector<std::string> filesMade;  // the report among them
     std::string report;
     std::vector<TConsoleHost::StepRecord> steps;
+    TableLosses losses;  // per table the damage touched
   };
 
   // Throws std::runtime_error with the reason when the file cannot be made.

@@ -70,6 +70,19 @@ class IRecoverySteps {
   // line per table in the run log. False when a table could not be worked on.
   virtual bool rebuildTables(const std::vector<std::string>& tables,
                              const std::string& restoredPath) = 0;
+  // What the last rebuildTables could not give back, per table.
+  virtual TableLosses rescueLosses() const { return {}; }
+  // After a validation that found errors: the tables the server's online
+  // validation names as damaged; empty when it names none or cannot run.
+  virtual std::vector<std::string> damagedTables(const std::string& /*databasePath*/) { return {}; }
+  // Offers the rows of `tables` that the older backup has and the database at
+  // `databasePath` lacks (TBackupFill), restoring the older backup first when
+  // no step did; per table what came back and what is gone. Nothing when
+  // there is no older backup to read. Throws when a database cannot be read.
+  virtual std::optional<TableLosses> fillFromOlderBackup(const std::vector<std::string>& /*tables*/,
+                                                         const std::string& /*databasePath*/) {
+    return std::nullopt;
+  }
   // Activates every index a failed restore left inactive; true when none is
   // left inactive (the foreign keys hold again).
   virtual bool activateIndexes(const std::string& databasePath) = 0;

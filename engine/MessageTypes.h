@@ -24,6 +24,7 @@ enum class QuestionId {
   InformBackupFile,          // level 2 found orphans and no backup was given
   ChooseBackupFile,          // "Deseja escolher um arquivo?"
   TryAnotherBackup,          // the older backup did not restore
+  RowsFromBackup,            // rows the damage took are in the older backup: insert them?
 };
 
 // The identifier as the command line accepts it ("conexoes-ativas"); empty

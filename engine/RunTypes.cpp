@@ -56,6 +56,7 @@ constexpr QuestionName kQuestionNames[] = {
     {QuestionId::InformBackupFile, "informar-backup"},
     {QuestionId::ChooseBackupFile, "escolher-backup"},
     {QuestionId::TryAnotherBackup, "outro-backup"},
+    {QuestionId::RowsFromBackup, "linhas-do-backup"},
 };
 
 }  // namespace

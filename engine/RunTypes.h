@@ -1,6 +1,8 @@
 #pragma once
 
+#include <map>
 #include <string>
+#include <vector>
 
 // The words the engine and every front end share about a run: its steps, the
 // phases and outcomes of a step's row, and the verdict that chooses the
@@ -50,4 +52,21 @@ enum class RunVerdict {
   LoginRefused,
   NotADatabase,
   Unanswered,
+  // Repaired, but rows of some tables could not be given back.
+  RepairedWithLosses,
 };
+
+// What a run knows about one table's rows that the damage took: how many
+// could be given back from the older backup, and how many are gone.
+struct TableLoss {
+  long long fromOlderBackup = 0;
+  // Rows known to be gone: refused by the restore, unreadable and in no other
+  // source, or left out by the operator.
+  long long lost = 0;
+  // False when part of the table could not be read, so that more rows may be
+  // gone than `lost` says.
+  bool known = true;
+  // Keys of the lost rows, where they are known ("ID=7").
+  std::vector<std::string> keys;
+};
+using TableLosses = std::map<std::string, TableLoss>;

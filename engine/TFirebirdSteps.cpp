@@ -13,15 +13,19 @@
 #include <utility>
 #include <vector>
 
+#include "engine/DamageLines.h"
 #include "engine/DerivedNames.h"
 #include "engine/ERunAborted.h"
 #include "engine/SafeRename.h"
 #include "engine/SqlName.h"
 #include "engine/TAttachment.h"
+#include "engine/TBackupFill.h"
 #include "engine/TBackupRetry.h"
 #include "engine/TTableRescue.h"
+#include "engine/TableOrder.h"
 #include "engine/TextUtil.h"
 #include "fbaccess/EIBInterBaseError.h"
+#include "fbaccess/TIBOnlineValidationService.h"
 
 namespace {
 
@@ -644,10 +648,36 @@ bool TFirebirdSteps::rebuildTables(const std::vector<std::string>& tables,
         rescueTemporary_ = temporary;
       }
     }
+    // Parents first: a child's rows refused for want of their parent would
+    // be lost rows.
+    TableOrder order;
+    {
+      TAttachment attachment(target);
+      order = ParentsFirstTables(tables, [&](const std::string& table) {
+        const TTableLayout layout = TTableLayout::Read(target, table);
+        std::vector<std::string> parents;
+        for (const auto& reference : layout.References()) {
+          parents.push_back(reference.Table);
+        }
+        return parents;
+      });
+      if (target.Transaction().Active()) {
+        target.Transaction().Commit();
+      }
+    }
+    if (!order.cycle.empty()) {
+      context_.WriteLog("Tabelas que se referem umas às outras, refeitas sem ordem garantida: " +
+                        JoinedNames(order.cycle));
+    }
     TTableRescue rescue(context_, damaged, target, older.get());
-    for (const std::string& table : tables) {
+    rescueLosses_.clear();
+    for (const std::string& table : order.order) {
       try {
-        rescue.Rescue(table);
+        const TTableRescue::TCounts counts = rescue.Rescue(table);
+        TableLoss& loss = rescueLosses_[table];
+        loss.fromOlderBackup = counts.FromOlderBackup;
+        loss.lost = counts.Lost;
+        loss.known = counts.LostKnown;
       } catch (const std::exception& tableError) {
         context_.WriteLog("Tabela " + table +
                           ": não foi possível refazer as linhas: " + tableError.what());
@@ -659,6 +689,69 @@ bool TFirebirdSteps::rebuildTables(const std::vector<std::string>& tables,
     result = false;
   }
   return result;
+}
+
+std::vector<std::string> TFirebirdSteps::damagedTables(const std::string& databasePath) {
+  // Read only: the online validation changes nothing and names the tables.
+  TIBOnlineValidationService service;
+  std::vector<std::string> output;
+  try {
+    ServiceDetacher detacher(service);
+    PrepareService(service, context_.Credentials());
+    service.SetDatabaseName(databasePath);
+    service.SetActive(true);
+    service.ServiceStart();
+    while (!service.AtEnd()) {
+      context_.ThrowIfCancelled();
+      output.push_back(service.ReadOutputLine());
+    }
+  } catch (const ERunAborted&) {
+    throw;
+  } catch (const std::exception& error) {
+    context_.WriteLog(std::string("A validação online não pôde apontar as tabelas danificadas: ") +
+                      error.what());
+  }
+  const std::vector<std::string> tables = TablesWithErrors(output);
+  if (!tables.empty()) {
+    context_.WriteLog("Tabelas com erros, segundo a validação online: " + JoinedNames(tables));
+  }
+  return tables;
+}
+
+std::string TFirebirdSteps::OlderBackupDatabase() {
+  for (const std::string& restored :
+       {salvage_.TemporaryDatabase(), rescueTemporary_, fillTemporary_}) {
+    if (!restored.empty() && !PathIsFree(restored)) {
+      return restored;
+    }
+  }
+  std::error_code error;
+  const std::string& backup = context_.BackupPath();
+  if (backup.empty() || !std::filesystem::is_regular_file(backup, error)) {
+    return {};
+  }
+  const std::string temporary = TSalvage::TemporaryPath(context_.DatabasePath());
+  if (temporary.empty()) {
+    return {};
+  }
+  const bool restored = doRestore(backup, temporary, StepKey::RecuperarDados);
+  if (!PathIsFree(temporary)) {
+    fillTemporary_ = temporary;
+  }
+  return restored ? temporary : std::string();
+}
+
+std::optional<TableLosses> TFirebirdSteps::fillFromOlderBackup(
+    const std::vector<std::string>& tables, const std::string& databasePath) {
+  const std::string older = OlderBackupDatabase();
+  if (older.empty()) {
+    return std::nullopt;
+  }
+  TConnection target(context_.Credentials());
+  target.SetDatabasePath(databasePath);
+  TConnection source(context_.Credentials());
+  source.SetDatabasePath(older);
+  return TBackupFill(context_, target, source).Fill(tables);
 }
 
 bool TFirebirdSteps::activateIndexes(const std::string& databasePath) {
@@ -735,7 +828,12 @@ IRecoverySteps::RowCounts TFirebirdSteps::salvagedCounts() const {
 }
 
 std::string TFirebirdSteps::temporaryDatabase() const {
-  return salvage_.TemporaryDatabase().empty() ? rescueTemporary_ : salvage_.TemporaryDatabase();
+  for (const std::string& restored : {salvage_.TemporaryDatabase(), rescueTemporary_}) {
+    if (!restored.empty()) {
+      return restored;
+    }
+  }
+  return fillTemporary_;
 }
 
 // ---------------------------------------------------------------------------

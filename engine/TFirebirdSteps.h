@@ -44,6 +44,10 @@ class TFirebirdSteps : public IRecoverySteps {
   bool activateIndexes(const std::string& databasePath) override;
   bool rebuildTables(const std::vector<std::string>& tables,
                      const std::string& restoredPath) override;
+  TableLosses rescueLosses() const override { return rescueLosses_; }
+  std::vector<std::string> damagedTables(const std::string& databasePath) override;
+  std::optional<TableLosses> fillFromOlderBackup(const std::vector<std::string>& tables,
+                                                 const std::string& databasePath) override;
   std::string otherAttachments(const std::string& databasePath) override;
   std::unique_ptr<TInconsistency> checkInconsistencies(const std::string& restoredPath,
                                                        const std::string& line) override;
@@ -92,6 +96,9 @@ class TFirebirdSteps : public IRecoverySteps {
                  const std::string& skipPattern, std::string& failure);
   // The table whose rows a failed backup could not read, or "".
   std::string FailedTable(const std::string& databasePath, const std::string& failure);
+  // The older backup restored beside the database, by whichever step did it
+  // first; restored now when none did. Empty when there is none to read.
+  std::string OlderBackupDatabase();
   // Shows an exception of a routine in the error box that starts with `prefix`.
   void ReportException(const std::string& prefix, const std::exception& error);
 
@@ -104,6 +111,8 @@ class TFirebirdSteps : public IRecoverySteps {
   TIBConfigService configService_;
   std::vector<std::string> skippedTables_;
   std::string rescueTemporary_;
+  std::string fillTemporary_;
+  TableLosses rescueLosses_;
   // Level 2: steps 7 and 8 over the two connections above.
   TOrphanSearch orphanSearch_{context_, targetConnection_};
   TSalvage salvage_{context_, targetConnection_, sourceConnection_,

@@ -9,10 +9,12 @@
 #include <system_error>
 #include <utility>
 
+#include "engine/DamageLines.h"
 #include "engine/DerivedNames.h"
 #include "engine/ERunAborted.h"
 #include "engine/RestoreCounts.h"
 #include "engine/SafeRename.h"
+#include "engine/TextUtil.h"
 #include "engine/ViolationLines.h"
 #include "fbaccess/EIBInterBaseError.h"
 
@@ -34,18 +36,9 @@ constexpr std::uintmax_t kSmallestPage = 1024;
 constexpr char kErrorMark[] = "gbak: ERROR:";
 // The server's refusal to validate a database someone else has open.
 constexpr char kOthersAttached[] = "secondary server attachments cannot validate";
-constexpr char kForeignKeyViolation[] = "violation of FOREIGN KEY";
-// The last words of every restore that read its backup to the end.
-constexpr char kRestoreFinished[] = "finishing, closing, and going home";
 
 bool Contains(const std::string& text, const char* phrase) {
   return text.find(phrase) != std::string::npos;
-}
-
-// Starts with "gbak: ERROR:" and a blank: a detail of the error line before.
-bool IsErrorDetail(const std::string& line, std::size_t mark) {
-  const std::size_t after = mark + std::strlen(kErrorMark);
-  return after < line.size() && (line[after] == ' ' || line[after] == '\t');
 }
 
 }  // namespace
@@ -74,6 +67,10 @@ std::string TRecoveryRun::ClosingMessage(RunVerdict verdict, const std::string& 
     case RunVerdict::Repaired:
       return "O banco de dados foi corrigido com sucesso.\r\rBanco corrompido: " + corruptPath +
              "\r" + "Banco corrigido: " + correctedPath;
+    case RunVerdict::RepairedWithLosses:
+      return "O banco de dados foi corrigido, mas registros não puderam ser recuperados.\r\r"
+             "Banco corrompido: " +
+             corruptPath + "\r" + "Banco corrigido: " + correctedPath;
     case RunVerdict::Cancelled:
       return "A execução foi cancelada.";
     case RunVerdict::LoginRefused:
@@ -89,28 +86,7 @@ std::string TRecoveryRun::ClosingMessage(RunVerdict verdict, const std::string& 
 }
 
 bool TRecoveryRun::FailedOnForeignKeysOnly(const std::vector<std::string>& restoreLog) {
-  bool foreignKeys = false;
-  bool finished = false;
-  bool lastErrorWasForeignKey = false;
-  for (const std::string& line : restoreLog) {
-    finished = finished || Contains(line, kRestoreFinished);
-    const std::size_t mark = line.find(kErrorMark);
-    if (mark == std::string::npos) {
-      continue;
-    }
-    if (IsErrorDetail(line, mark)) {
-      if (!lastErrorWasForeignKey) {
-        return false;
-      }
-      continue;
-    }
-    lastErrorWasForeignKey = Contains(line, kForeignKeyViolation);
-    if (!lastErrorWasForeignKey) {
-      return false;
-    }
-    foreignKeys = true;
-  }
-  return foreignKeys && finished;
+  return FailedOnlyOnKeysAndRows(restoreLog) && RefusedRowsPerTable(restoreLog).empty();
 }
 
 void TRecoveryRun::Execute() {
@@ -205,6 +181,9 @@ void TRecoveryRun::Run() {
     if (continueFlag_)
       ValidacaoFinal();
   }
+  if (verdict_ == RunVerdict::Repaired && LostRows()) {
+    verdict_ = RunVerdict::RepairedWithLosses;
+  }
   CountResult();
   closingText_ = ComposeClosingText();
   FinishReport();
@@ -218,11 +197,17 @@ std::string TRecoveryRun::ComposeClosingText() const {
   const bool levelTwo = swapped_;
   std::string text = ClosingMessage(verdict_, levelTwo ? oldPath_ : context_.DatabasePath(),
                                     levelTwo ? context_.DatabasePath() : restoredPath_);
+  if (verdict_ == RunVerdict::RepairedWithLosses) {
+    text = LossesText() +
+           "\r\rBanco corrompido: " + (levelTwo ? oldPath_ : context_.DatabasePath()) +
+           "\rBanco corrigido: " + (levelTwo ? context_.DatabasePath() : restoredPath_);
+  }
   if (!reason_.empty()) {
     text += "\r\r" + reason_;
   }
   // A run that did not end well says where everything is.
-  if (!filesMade_.empty() && verdict_ != RunVerdict::Repaired && verdict_ != RunVerdict::NoErrors) {
+  if (!filesMade_.empty() && verdict_ != RunVerdict::Repaired &&
+      verdict_ != RunVerdict::RepairedWithLosses && verdict_ != RunVerdict::NoErrors) {
     if (swapped_) {
       text += "\r\rO banco restaurado está em: " + context_.DatabasePath() +
               "\rO banco original foi renomeado para: " + oldPath_;
@@ -422,6 +407,7 @@ void TRecoveryRun::ValidarDados() {
                  refusal);
     return;
   }
+  damagedTables_ = steps_.damagedTables(context_.DatabasePath());
   Finished(StepKey::ValidarDados, StepOutcome::Failure, "Erros encontrados");
 }
 
@@ -474,10 +460,25 @@ void TRecoveryRun::RestaurarBancoNivel01() {
   // Read the violations before anything else can touch the restore's output.
   constraintLines_ = getForeignKeyErrors(context_.RunLog());
   const std::vector<std::string> skipped = steps_.skippedTables();
+  skippedTables_ = skipped;
   if (restored && skipped.empty()) {
     restoredCounts_ = RowCountsFromRestore(context_.RunLog());
   }
-  const bool levelTwoCanGoOn = restored || (free && FailedOnForeignKeysOnly(context_.RunLog()));
+  const bool levelTwoCanGoOn = restored || (free && FailedOnlyOnKeysAndRows(context_.RunLog()));
+  // Rows the restore refused (a torn record backed up as NULLs) are lost
+  // rows of their table, for the older backup to give back; the rest of the
+  // database restored.
+  const std::map<std::string, long long> refused = RefusedRowsPerTable(context_.RunLog());
+  for (const auto& [table, rows] : refused) {
+    losses_[table].lost += rows;
+    context_.WriteLog("Tabela " + table + ": " + std::to_string(rows) +
+                      " registros recusados pela restauração.");
+  }
+  if (!restored && levelTwoCanGoOn && constraintLines_.empty() && skipped.empty()) {
+    restored = Guarded("bringOnline() -> Excetion: ", false,
+                       [&] { return steps_.bringOnline(restoredPath_); }) &&
+               steps_.activateIndexes(restoredPath_);
+  }
   if (!skipped.empty() && levelTwoCanGoOn) {
     // Their rows were left out of the backup: refill them before anything
     // looks for missing parents.
@@ -487,6 +488,7 @@ void TRecoveryRun::RestaurarBancoNivel01() {
     }
     const bool rebuilt = Guarded("rebuildTables() -> Excetion: ", false,
                                  [&] { return steps_.rebuildTables(skipped, restoredPath_); });
+    AddLosses(steps_.rescueLosses());
     const std::string temporary = steps_.temporaryDatabase();
     if (!temporary.empty() && !PathIsFree(temporary)) {
       Made(temporary);
@@ -508,6 +510,7 @@ void TRecoveryRun::RestaurarBancoNivel01() {
     }
   }
   if (restored) {
+    FillFromOlderBackup(restoredPath_);
     Finished(StepKey::RestaurarBancoNivel01, StepOutcome::Success,
              "Restaurado em: " + NamePart(restoredPath_) +
                  (skipped.empty() ? std::string()
@@ -520,11 +523,16 @@ void TRecoveryRun::RestaurarBancoNivel01() {
   // Level 2 mends missing parent rows and nothing else: any other failure
   // (no space, I/O, metadata, a backup read only in part) ends the run here.
   if (!levelTwoCanGoOn) {
-    std::string errors;
+    std::vector<std::string> errorLines;
     for (const std::string& line : context_.RunLog()) {
       if (Contains(line, kErrorMark)) {
-        errors += "\r" + line;
+        errorLines.push_back(TrimText(line));
       }
+    }
+    // Each distinct line once: the whole output is in the log and the report.
+    std::string errors;
+    for (const std::string& line : CondensedLines(errorLines)) {
+      errors += "\r" + line;
     }
     // The server's failure may have come as an error instead of output lines.
     const std::string raised = context_.TakeLastError();
@@ -577,6 +585,15 @@ void TRecoveryRun::RecuperarDados() {
     Made(temporary);
   }
   if (copied) {
+    // Parents the salvage brought back may be rows the restore refused.
+    TableLosses salvaged;
+    for (const auto& [table, rows] : steps_.salvagedCounts()) {
+      TableLoss& known = losses_[table];
+      known.lost -= std::min<long long>(known.lost, rows);
+      salvaged[table].fromOlderBackup = rows;
+    }
+    AddLosses(salvaged);
+    FillFromOlderBackup(restoredPath_);
     Finished(StepKey::RecuperarDados, StepOutcome::Success, "Dados encontrados");
   } else {
     Finished(StepKey::RecuperarDados, StepOutcome::Failure,
@@ -788,7 +805,7 @@ void TRecoveryRun::RecordSalvage() {
 }
 
 void TRecoveryRun::CountResult() {
-  if (verdict_ != RunVerdict::Repaired) {
+  if (verdict_ != RunVerdict::Repaired && verdict_ != RunVerdict::RepairedWithLosses) {
     return;
   }
   // The restore that made the result told how many rows it wrote; rows were
@@ -822,6 +839,7 @@ void TRecoveryRun::FinishReport() {
   facts.verdict = verdict_;
   facts.closingText = closingText_;
   facts.filesMade = filesMade_;
+  facts.losses = losses_;
   facts.paths = {{"Banco de dados", context_.DatabasePath()},
                  {"Backup antigo", context_.BackupPath()}};
   const std::pair<const char*, std::string> chosen[] = {
@@ -861,4 +879,110 @@ void TRecoveryRun::NameReportInLog() {
   if (report_) {
     context_.WriteLog("Relatório: " + report_->Path());
   }
+}
+
+// ---------------------------------------------------------------------------
+// Rows the damage took: what came back from the older backup, what is gone.
+// ---------------------------------------------------------------------------
+
+std::vector<std::string> TRecoveryRun::DamagedTables() const {
+  // A table the backup skipped was rebuilt already, with the older backup's
+  // rows only where the damaged file could not answer for them: a row it
+  // lacks elsewhere was deleted since, and must not come back.
+  std::vector<std::string> tables;
+  const auto add = [&](const std::string& table) {
+    if (std::find(tables.begin(), tables.end(), table) == tables.end() &&
+        std::find(skippedTables_.begin(), skippedTables_.end(), table) == skippedTables_.end()) {
+      tables.push_back(table);
+    }
+  };
+  for (const std::string& table : damagedTables_) {
+    add(table);
+  }
+  for (const auto& [table, loss] : losses_) {
+    add(table);
+  }
+  return tables;
+}
+
+void TRecoveryRun::AddLosses(const TableLosses& losses) {
+  for (const auto& [table, loss] : losses) {
+    TableLoss& total = losses_[table];
+    total.fromOlderBackup += loss.fromOlderBackup;
+    total.lost += loss.lost;
+    total.known = total.known && loss.known;
+    total.keys.insert(total.keys.end(), loss.keys.begin(), loss.keys.end());
+  }
+}
+
+void TRecoveryRun::FillFromOlderBackup(const std::string& databasePath) {
+  const std::vector<std::string> tables = DamagedTables();
+  if (tables.empty()) {
+    return;
+  }
+  std::optional<TableLosses> filled;
+  std::string failure;
+  try {
+    filled = steps_.fillFromOlderBackup(tables, databasePath);
+  } catch (const ERunAborted&) {
+    throw;
+  } catch (const std::exception& error) {
+    failure = error.what();
+  }
+  const std::string temporary = steps_.temporaryDatabase();
+  if (!temporary.empty() && !PathIsFree(temporary) &&
+      std::find(filesMade_.begin(), filesMade_.end(), temporary) == filesMade_.end()) {
+    Made(temporary);
+  }
+  if (!failure.empty()) {
+    context_.WriteLog("Os registros do backup anterior não puderam ser trazidos: " + failure);
+  }
+  if (!filled) {
+    // Rows the mend took from a damaged table are nowhere to be counted.
+    for (const std::string& table : damagedTables_) {
+      losses_[table].known = false;
+    }
+    return;
+  }
+  // A row the restore refused or the rebuild could not read comes back as a
+  // row of the older backup; what the older backup lacks stays lost.
+  for (const auto& [table, loss] : *filled) {
+    TableLoss& known = losses_[table];
+    known.lost -= std::min(known.lost, loss.fromOlderBackup);
+    if (loss.fromOlderBackup > 0) {
+      restoredCounts_.reset();  // the restore's counts no longer hold
+    }
+  }
+  AddLosses(*filled);
+}
+
+bool TRecoveryRun::LostRows() const {
+  return std::any_of(losses_.begin(), losses_.end(), [](const auto& entry) {
+    return entry.second.lost > 0 || !entry.second.known;
+  });
+}
+
+std::string TRecoveryRun::LossesText() const {
+  long long total = 0;
+  bool known = true;
+  for (const auto& [table, loss] : losses_) {
+    total += loss.lost;
+    known = known && loss.known;
+  }
+  const char* const kUncounted = "parte da tabela não pôde ser lida e nenhuma outra fonte a tem";
+  std::string text =
+      "O banco de dados foi corrigido, mas " +
+      (known       ? std::to_string(total) + " registros não puderam ser recuperados:"
+       : total > 0 ? "ao menos " + std::to_string(total) + " registros não puderam ser recuperados:"
+                   : std::string("registros não puderam ser recuperados:"));
+  for (const auto& [table, loss] : losses_) {
+    if (loss.lost == 0 && loss.known) {
+      continue;
+    }
+    text += "\r" + table + ": " +
+            (loss.known      ? std::to_string(loss.lost) + " perdidos"
+             : loss.lost > 0 ? "ao menos " + std::to_string(loss.lost) + " perdidos; " + kUncounted
+                             : std::string("perdidos em número desconhecido; ") + kUncounted);
+  }
+  return text;
 }

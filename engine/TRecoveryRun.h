@@ -57,9 +57,12 @@ class TRecoveryRun {
                                     const std::string& correctedPath);
 
   // True when every error line of a restore's output belongs to a foreign-key
-  // violation and the restore otherwise read the backup to its end: the only
-  // failure level 2 can mend.
+  // violation and the restore otherwise read the backup to its end.
   static bool FailedOnForeignKeysOnly(const std::vector<std::string>& restoreLog);
+
+  // Per table, the rows the damage took that came back from the older backup
+  // and those that are gone; readable once Execute has returned.
+  const TableLosses& Losses() const { return losses_; }
 
  private:
   void Run();
@@ -89,6 +92,18 @@ class TRecoveryRun {
   // original moving to the first free "-OLD" name; undone on any failure.
   bool SwapInRestoredDatabase();
   std::string ComposeClosingText() const;
+  // The tables the damage touched whose missing rows the older backup may
+  // give: named by the validation, with rows refused by the restore or taken
+  // back by the salvage; the tables rebuilt after the backup skipped them
+  // are not among them.
+  std::vector<std::string> DamagedTables() const;
+  // Offers the older backup's rows the damaged tables lack in `databasePath`
+  // and counts what comes back and what is gone.
+  void FillFromOlderBackup(const std::string& databasePath);
+  void AddLosses(const TableLosses& losses);
+  bool LostRows() const;
+  // "O banco de dados foi corrigido, mas ..." with a line per table.
+  std::string LossesText() const;
   template <typename Result, typename Call>
   Result Guarded(const char* prefix, Result failed, Call call);
 
@@ -117,6 +132,9 @@ class TRecoveryRun {
   std::vector<std::string> filesMade_;
   std::vector<std::string> constraintLines_;
   std::vector<std::unique_ptr<TInconsistency>> inconsistencies_;
+  std::vector<std::string> damagedTables_;  // named by the online validation
+  std::vector<std::string> skippedTables_;  // left out by the level-1 backup
+  TableLosses losses_;
 
   // The report: taken with the run's names, written at the end of the run.
   // Takes the first variant of the run's names that is free and whose report

@@ -67,6 +67,9 @@ class TRunRecord {
     Counts salvaged;
     Counts result;       // the restored result
     Counts olderBackup;  // the temporary database of the older backup
+    // Per table: rows the damage took that came back from the older backup,
+    // and those that are gone.
+    TableLosses losses;
     RunVerdict verdict = RunVerdict::NotValidated;
     bool windowClosed = false;  // the front end went away during the run
     std::string closingText;    // "\r" breaks lines, as in the boxes

@@ -246,3 +246,17 @@ std::vector<std::size_t> TTableLayout::ParentsFirst(std::size_t rows,
   }
   return order;
 }
+
+std::string TTableLayout::RowText(const std::vector<TValue>& values, std::size_t count) {
+  std::string text;
+  for (std::size_t i = 0; i < count && i < values.size(); ++i) {
+    const TValue& value = values[i];
+    if (value.IsNull()) {
+      text += '\x01';
+    } else {
+      text += '\x02';
+      AppendLookupValue(text, value.AsString(), true);
+    }
+  }
+  return text;
+}

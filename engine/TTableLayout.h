@@ -88,6 +88,9 @@ class TTableLayout {
   // values without trailing blanks, which the server does not compare.
   static std::string KeyOf(const std::vector<TValue>& values,
                            const std::vector<std::size_t>& positions);
+  // The first `count` values of a row as one text, NULL told apart from every
+  // value, so that rows of a table without a key can be matched.
+  static std::string RowText(const std::vector<TValue>& values, std::size_t count);
   // For rows read through Columns(): the links of every self-reference.
   std::vector<TLinks> LinksOf(const std::vector<std::vector<TValue>>& rows) const;
 

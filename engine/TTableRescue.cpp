@@ -21,22 +21,6 @@ std::string FirstLine(const std::string& message) {
   return message.substr(0, message.find_first_of("\r\n"));
 }
 
-// The first `count` values of a row as one text, NULL told apart from every
-// value, so that rows of a table without a key can be matched.
-std::string RowText(const std::vector<TValue>& values, std::size_t count) {
-  std::string text;
-  for (std::size_t i = 0; i < count && i < values.size(); ++i) {
-    const TValue& value = values[i];
-    if (value.IsNull()) {
-      text += '\x01';
-    } else {
-      text += '\x02';
-      AppendLookupValue(text, value.AsString(), true);
-    }
-  }
-  return text;
-}
-
 std::string IntegerKey(long long key) {
   std::string text;
   AppendLookupValue(text, std::to_string(key), true);
@@ -103,7 +87,7 @@ class TTableRescue::TRun {
   // could not give must not make its row differ from the older backup's.
   std::string Identity(const std::vector<TValue>& values) const {
     return Keyed() ? TTableLayout::KeyOf(values, keyPositions_)
-                   : RowText(values, layout_.Columns().size());
+                   : TTableLayout::RowText(values, layout_.Columns().size());
   }
   // True when the row is not in the target yet (and is counted in now).
   bool Claim(const std::vector<TValue>& values);

@@ -49,6 +49,7 @@ void TThreadRecovery::Execute() {
   std::string closingText;
   std::vector<std::string> files;
   std::string report;
+  TableLosses losses;
   try {
     TRecoveryRun run(context_, *steps_);
     run.Execute();
@@ -56,6 +57,7 @@ void TThreadRecovery::Execute() {
     closingText = run.ClosingText();
     files = run.FilesMade();
     report = run.ReportPath();
+    losses = run.Losses();
   } catch (...) {
     // A front end that fails in another way than ERunAborted ends the run
     // too; nothing may escape the thread.
@@ -66,6 +68,7 @@ void TThreadRecovery::Execute() {
     closingText_ = std::move(closingText);
     filesMade_ = std::move(files);
     reportPath_ = std::move(report);
+    losses_ = std::move(losses);
     finished_ = true;
   }
   finishedChanged_.notify_all();
@@ -84,6 +87,11 @@ std::string TThreadRecovery::ClosingText() const {
 std::vector<std::string> TThreadRecovery::FilesMade() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return filesMade_;
+}
+
+TableLosses TThreadRecovery::Losses() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return losses_;
 }
 
 std::string TThreadRecovery::ReportPath() const {

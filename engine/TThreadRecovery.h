@@ -47,6 +47,8 @@ class TThreadRecovery {
   std::vector<std::string> FilesMade() const;
   // The run's report file; empty when it made none.
   std::string ReportPath() const;
+  // Per table the damage touched: rows back from the older backup, rows gone.
+  TableLosses Losses() const;
 
  private:
   void Execute();
@@ -60,5 +62,6 @@ class TThreadRecovery {
   std::string closingText_;
   std::vector<std::string> filesMade_;
   std::string reportPath_;
+  TableLosses losses_;
   std::thread thread_;  // last: starts once everything above exists
 };

@@ -23,7 +23,10 @@ TTriggerPause::TTriggerPause(TConnection& target, const std::vector<std::string>
       SetActive(trigger, false);
       paused_.push_back(trigger);
     }
-    target_.Transaction().Commit();
+    // Nothing to pause (no table, or no active trigger) starts no transaction.
+    if (target_.Transaction().Active()) {
+      target_.Transaction().Commit();
+    }
   } catch (...) {
     if (target_.Transaction().Active()) {
       target_.Transaction().Rollback();

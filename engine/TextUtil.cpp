@@ -1,5 +1,7 @@
 #include "engine/TextUtil.h"
 
+#include <algorithm>
+
 namespace {
 
 char FoldAscii(char c) {
@@ -77,4 +79,29 @@ std::string JoinedNames(const std::vector<std::string>& names) {
     joined += (joined.empty() ? "" : ", ") + name;
   }
   return joined;
+}
+
+std::vector<std::string> CondensedLines(const std::vector<std::string>& lines, std::size_t most) {
+  std::vector<std::string> distinct;
+  std::vector<std::size_t> times;
+  for (const std::string& line : lines) {
+    const auto at = std::find(distinct.begin(), distinct.end(), line);
+    if (at == distinct.end()) {
+      distinct.push_back(line);
+      times.push_back(1);
+    } else {
+      ++times[static_cast<std::size_t>(at - distinct.begin())];
+    }
+  }
+  std::vector<std::string> condensed;
+  for (std::size_t i = 0; i < distinct.size(); ++i) {
+    if (most > 0 && condensed.size() + 1 == most && distinct.size() > most) {
+      condensed.push_back("… e mais " + std::to_string(distinct.size() - i) +
+                          " mensagens diferentes (veja o log e o relatório)");
+      break;
+    }
+    condensed.push_back(
+        distinct[i] + (times[i] > 1 ? " (" + std::to_string(times[i]) + " vezes)" : std::string()));
+  }
+  return condensed;
 }

@@ -29,3 +29,9 @@ std::string percentText(long long position, long long count);
 
 // The names one after the other, separated by ", ".
 std::string JoinedNames(const std::vector<std::string>& names);
+
+// Each distinct line once, in order of first appearance, with " (N vezes)"
+// after a line that repeated; at most `most` lines, the last of them then
+// saying how many more distinct lines there were.
+std::vector<std::string> CondensedLines(const std::vector<std::string>& lines,
+                                        std::size_t most = 10);

@@ -138,6 +138,15 @@ void AppendFileItems(std::string& request, const std::vector<std::string>& lines
   }
 }
 
+std::string BuildOnlineValidationRequest(const std::string& databaseName) {
+  if (databaseName.empty()) {
+    throw EIBClientError(94, kBadStartParams);
+  }
+  std::string request(1, static_cast<char>(isc_action_svc_validate));
+  AppendTextItem(request, isc_spb_dbname, databaseName);
+  return request;
+}
+
 std::string BuildRepairRequest(const std::string& databaseName, const TValidateOptions& options) {
   if (databaseName.empty()) {
     throw EIBClientError(94, kBadStartParams);

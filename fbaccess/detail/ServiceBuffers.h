@@ -34,7 +34,9 @@ void AppendFileItems(std::string& request, const std::vector<std::string>& lines
 
 // Start requests of the service actions. A backup's `skipDataPattern` (a
 // SIMILAR TO pattern matched against table names, letter case ignored) names
-// the tables whose rows are left out; empty sends no such item.
+// the tables whose rows are left out; empty sends no such item. The online
+// validation (isc_action_svc_validate) takes the database alone.
+std::string BuildOnlineValidationRequest(const std::string& databaseName);
 std::string BuildRepairRequest(const std::string& databaseName, const TValidateOptions& options);
 std::string BuildBackupRequest(const std::string& databaseName,
                                const std::vector<std::string>& backupFiles,

@@ -89,6 +89,11 @@ void ScriptedHost::ReportStep(StepKey key, StepPhase phase, StepOutcome outcome,
          " " + text);
 }
 
+void ScriptedHost::ScriptRowsFromBackup(MessageAnswer answer) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  rowsFromBackup_ = answer;
+}
+
 MessageAnswer ScriptedHost::AskUser(const Question& question) {
   std::lock_guard<std::mutex> lock(mutex_);
   const std::string& text = question.text;
@@ -105,6 +110,9 @@ MessageAnswer ScriptedHost::AskUser(const Question& question) {
     }
     pickerPending_ = true;
     return MessageAnswer::Yes;
+  }
+  if (question.id == QuestionId::RowsFromBackup) {
+    return rowsFromBackup_.value_or(question.defaultAnswer);
   }
   if (answers_.empty()) {
     ADD_FAILURE() << "Unscripted question: " << text;

@@ -40,6 +40,10 @@ class ScriptedHost : public IRecoveryHost {
   // What the next AskCredentials answers (std::nullopt: the operator gave up).
   // Without a script it answers std::nullopt.
   void ScriptCredentials(std::optional<TCredentials> typed);
+  // The answer to "linhas-do-backup" (rows the damage took are in the older
+  // backup: insert them?), which otherwise takes its default, Sim, without
+  // using a scripted answer.
+  void ScriptRowsFromBackup(MessageAnswer answer);
   // Whether WriteLog calls enter the transcript (on by default; long server
   // outputs can make it big).
   void RecordLogLines(bool record);
@@ -94,6 +98,7 @@ class ScriptedHost : public IRecoveryHost {
   std::map<int, std::vector<std::string>> savedLogs_;
   std::deque<ScriptedAnswer> answers_;
   std::deque<std::optional<std::string>> backupChoices_;
+  std::optional<MessageAnswer> rowsFromBackup_;
   std::deque<std::optional<TCredentials>> credentials_;
   bool pickerPending_ = false;
   bool recordLogLines_ = true;

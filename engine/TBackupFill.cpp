@@ -1,0 +1,241 @@
+#include "engine/TBackupFill.h"
+
+#include <map>
+#include <unordered_set>
+
+#include "engine/ERunAborted.h"
+#include "engine/SqlName.h"
+#include "engine/TAttachment.h"
+#include "engine/TKeySet.h"
+#include "engine/TTableLayout.h"
+#include "engine/TTriggerPause.h"
+#include "engine/TableOrder.h"
+#include "engine/TextUtil.h"
+
+namespace {
+
+// The rows of one table that only the older backup has.
+struct TMissing {
+  TTableLayout layout;
+  std::vector<std::size_t> keyPositions;  // empty: matched as whole rows
+  std::vector<TFieldType> types;
+  std::vector<std::vector<TValue>> rows;
+};
+
+std::vector<std::size_t> KeyPositions(const TTableLayout& layout) {
+  std::vector<std::size_t> positions;
+  for (const std::string& column : layout.PrimaryKey()) {
+    positions.push_back(layout.IndexOf(column));
+    if (positions.back() == layout.Columns().size()) {
+      return {};
+    }
+  }
+  return positions;
+}
+
+std::string Identity(const TMissing& table, const std::vector<TValue>& values) {
+  return table.keyPositions.empty() ? TTableLayout::RowText(values, table.layout.Columns().size())
+                                    : TTableLayout::KeyOf(values, table.keyPositions);
+}
+
+// "ID=7" (or every column of a table without a key), for the report.
+std::string KeyText(const TMissing& table, const std::vector<TValue>& values) {
+  std::string text;
+  const auto add = [&](std::size_t position) {
+    text += (text.empty() ? "" : ", ") + table.layout.Columns()[position] + "=" +
+            (values[position].IsNull() ? std::string("NULL") : values[position].AsString());
+  };
+  if (table.keyPositions.empty()) {
+    for (std::size_t i = 0; i < table.layout.Columns().size(); ++i) {
+      add(i);
+    }
+  } else {
+    for (const std::size_t position : table.keyPositions) {
+      add(position);
+    }
+  }
+  return text;
+}
+
+void LoadMissing(TConnection& target, TConnection& older, TMissing& table) {
+  // What the repaired database holds; a row without a key stands for one
+  // identical row of the older backup.
+  TKeySet keys;
+  std::map<std::string, long long> wholeRows;
+  TIBQuery select;
+  select.SetDatabase(&target.Database());
+  select.SQL().SetText("select " + table.layout.SelectList() + " from " +
+                       SqlName(table.layout.Table()));
+  select.Open();
+  std::vector<TValue> values;
+  while (!select.AtEnd()) {
+    table.layout.ReadRow(select, values);
+    const std::string identity = Identity(table, values);
+    if (table.keyPositions.empty()) {
+      ++wholeRows[identity];
+    } else {
+      keys.Insert(identity);
+    }
+    select.Next();
+  }
+  select.Close();
+
+  TIBQuery fromOlder;
+  fromOlder.SetDatabase(&older.Database());
+  fromOlder.SQL().SetText("select " + table.layout.SelectList() + " from " +
+                          SqlName(table.layout.Table()));
+  fromOlder.Open();
+  table.types = TTableLayout::FieldTypes(fromOlder);
+  while (!fromOlder.AtEnd()) {
+    table.layout.ReadRow(fromOlder, values);
+    const std::string identity = Identity(table, values);
+    bool missing = false;
+    if (table.keyPositions.empty()) {
+      auto held = wholeRows.find(identity);
+      missing = held == wholeRows.end() || held->second-- <= 0;
+    } else {
+      missing = !identity.empty() && !keys.Contains(identity);
+    }
+    if (missing) {
+      table.rows.push_back(values);
+    }
+    fromOlder.Next();
+  }
+  fromOlder.Close();
+}
+
+std::string QuestionText(const std::vector<std::string>& order,
+                         const std::map<std::string, TMissing>& missing) {
+  std::string text =
+      "O backup anterior tem registros que faltam no banco reparado, nas tabelas em que o dano "
+      "foi encontrado:";
+  for (const std::string& name : order) {
+    const auto& table = missing.at(name);
+    if (!table.rows.empty()) {
+      text += "\r" + name + ": " + std::to_string(table.rows.size()) + " registro(s)";
+    }
+  }
+  text +=
+      "\r\rEles entram como o backup anterior os tinha (valores daquela data); algum deles pode "
+      "ter sido excluído depois do backup. Registros que o banco danificado ainda tinha nunca "
+      "são substituídos.\rDeseja inseri-los?";
+  return text;
+}
+
+}  // namespace
+
+TBackupFill::TBackupFill(TRecoveryContext& context, TConnection& target, TConnection& older)
+    : context_(context), target_(target), older_(older) {}
+
+TableLosses TBackupFill::Fill(const std::vector<std::string>& tables) {
+  TAttachment targetAttachment(target_);
+  TAttachment olderAttachment(older_);
+  std::map<std::string, TMissing> missing;
+  for (const std::string& table : tables) {
+    context_.ThrowIfCancelled();
+    TMissing& entry = missing[table];
+    entry.layout = TTableLayout::Read(target_, table);
+    entry.keyPositions = KeyPositions(entry.layout);
+    LoadMissing(target_, older_, entry);
+  }
+  if (older_.Transaction().Active()) {
+    older_.Transaction().Rollback();  // only read
+  }
+  const TableOrder order = ParentsFirstTables(tables, [&](const std::string& table) {
+    std::vector<std::string> parents;
+    for (const auto& reference : missing.at(table).layout.References()) {
+      parents.push_back(reference.Table);
+    }
+    return parents;
+  });
+  std::vector<std::string> filled;
+  for (const std::string& table : order.order) {
+    if (!missing.at(table).rows.empty()) {
+      filled.push_back(table);
+    }
+  }
+  TableLosses result;
+  if (filled.empty()) {
+    return result;
+  }
+  const bool insert =
+      context_.Ask(QuestionId::RowsFromBackup, QuestionText(order.order, missing),
+                   MessageKind::Confirmation, MessageAnswer::Yes) == MessageAnswer::Yes;
+  if (!order.cycle.empty()) {
+    context_.WriteLog("Tabelas que se referem umas às outras, preenchidas sem ordem garantida: " +
+                      JoinedNames(order.cycle));
+  }
+  // Rows refused once are tried again after the others: their parents may
+  // have come later.
+  struct TRow {
+    std::string table;
+    std::size_t index;
+  };
+  std::vector<TRow> rows;
+  for (const std::string& name : filled) {
+    TMissing& table = missing.at(name);
+    for (const std::size_t row :
+         TTableLayout::ParentsFirst(table.rows.size(), table.layout.LinksOf(table.rows))) {
+      rows.push_back({name, row});
+    }
+  }
+  std::map<std::string, std::string> errors;
+  if (insert) {
+    TTriggerPause triggers(target_, filled);
+    std::map<std::string, TIBQuery> inserts;
+    for (const std::string& name : filled) {
+      TIBQuery& statement = inserts[name];
+      statement.SetDatabase(&target_.Database());
+      statement.SQL().Assign(missing.at(name).layout.InsertLines());
+      statement.Prepare();
+    }
+    bool progress = true;
+    while (progress && !rows.empty()) {
+      progress = false;
+      std::vector<TRow> refused;
+      for (const TRow& row : rows) {
+        const TMissing& table = missing.at(row.table);
+        try {
+          TIBQuery& statement = inserts.at(row.table);
+          table.layout.BindRow(statement, table.types, table.rows[row.index]);
+          statement.ExecQuery();
+        } catch (const ERunAborted&) {
+          throw;
+        } catch (const std::exception& e) {
+          const std::string message = e.what();
+          errors[row.table] = message.substr(0, message.find_first_of("\r\n"));
+          refused.push_back(row);
+          continue;
+        }
+        progress = true;
+        ++result[row.table].fromOlderBackup;
+      }
+      rows = std::move(refused);
+    }
+    inserts.clear();
+    target_.Transaction().Commit();
+    triggers.Resume();
+    if (!triggers.Paused().empty()) {
+      context_.WriteLog(triggers.LogLine());
+    }
+  }
+  // Left out by the operator, or refused by the database: gone.
+  for (const TRow& row : rows) {
+    TableLoss& loss = result[row.table];
+    ++loss.lost;
+    if (loss.keys.size() < kKeysKept) {
+      loss.keys.push_back(KeyText(missing.at(row.table), missing.at(row.table).rows[row.index]));
+    }
+  }
+  for (const std::string& name : filled) {
+    const TableLoss& loss = result[name];
+    context_.WriteLog("Tabela " + name + ": " + std::to_string(loss.fromOlderBackup) +
+                      " registros trazidos do backup anterior" +
+                      (loss.lost > 0 ? ", " + std::to_string(loss.lost) + " não inseridos" +
+                                           (errors.count(name) ? ": " + errors.at(name) : "")
+                                     : std::string()) +
+                      ".");
+  }
+  targetAttachment.Detach();
+  return result;
+}

@@ -1,0 +1,324 @@
+// Whole repairs whose older backup is really older than the damage: rows were
+// added and changed after it was taken. Every row of the healthy database must
+// be in the result, except those neither the damaged file nor the older
+// backup can give, and exactly those are named in the closing message. The
+// tables' alphabetical order is the reverse of their foreign keys' order.
+// The real server throughout; the damage is written into the files.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "engine/TFirebirdSteps.h"
+#include "engine/TThreadRecovery.h"
+#include "support/FileDamage.h"
+#include "support/FixtureDatabase.h"
+#include "support/PageDamage.h"
+#include "support/ScriptedHost.h"
+#include "support/ServerTools.h"
+#include "support/TestFolder.h"
+
+using testsupport::FileDamage;
+using testsupport::FixtureDatabase;
+using testsupport::PageDamage;
+using testsupport::ServerTools;
+using testsupport::TestFolder;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const kRepaired = "O banco de dados foi corrigido com sucesso.";
+const char* const kWithLosses = "O banco de dados foi corrigido, mas ";
+
+// ANOTACOES -> CONTAS -> PESSOAS; AVULSOS stands alone.
+const char* const kSchema =
+    "create table PESSOAS (ID integer not null constraint PK_PESSOAS primary key,"
+    " NOME varchar(60) not null);\n"
+    "create table CONTAS (ID integer not null constraint PK_CONTAS primary key,"
+    " PESSOA_ID integer not null constraint FK_CONTAS_PESSOAS references PESSOAS (ID),"
+    " VALOR numeric(12, 2));\n"
+    "create table ANOTACOES (ID integer not null constraint PK_ANOTACOES primary key,"
+    " CONTA_ID integer constraint FK_ANOTACOES_CONTAS references CONTAS (ID),"
+    " TEXTO varchar(100));\n"
+    "create table AVULSOS (ID integer not null constraint PK_AVULSOS primary key,"
+    " S varchar(60));\n"
+    "commit;\n";
+
+const std::vector<std::string> kTables{"ANOTACOES", "AVULSOS", "CONTAS", "PESSOAS"};
+
+// Each row as one text, for row-by-row comparisons.
+std::string RowsOf(const std::string& table) {
+  if (table == "PESSOAS")
+    return "select ID || '|' || NOME from PESSOAS";
+  if (table == "CONTAS")
+    return "select ID || '|' || PESSOA_ID || '|' || VALOR from CONTAS";
+  if (table == "ANOTACOES")
+    return "select ID || '|' || coalesce(CONTA_ID, 0) || '|' || TEXTO from ANOTACOES";
+  return "select ID || '|' || S from AVULSOS";
+}
+
+using TableRows = std::map<std::string, std::vector<std::string>>;
+
+TableRows ReadAll(const FixtureDatabase& db) {
+  TableRows rows;
+  for (const std::string& table : kTables) {
+    rows[table] = db.Column(RowsOf(table));
+    std::sort(rows[table].begin(), rows[table].end());
+  }
+  return rows;
+}
+
+// The healthy database, its older backup, and what was done after it.
+struct Company {
+  std::unique_ptr<FixtureDatabase> db;
+  std::string olderBackup;
+  TableRows healthy;
+};
+
+Company MakeCompany(TestFolder& folder) {
+  Company company;
+  company.db = std::make_unique<FixtureDatabase>(PageDamage::Create(
+      folder.File("EMPRESA.FDB"), 4096,
+      std::string(kSchema) +
+          FixtureDatabase::FillScript(
+              "insert into PESSOAS values (:i + 1, 'PESSOA ' || (:i + 1) || ' ' || "
+              "lpad('', 30, 'x'))",
+              1200) +
+          FixtureDatabase::FillScript(
+              "insert into CONTAS values (:i + 1, mod(:i, 1200) + 1, :i * 1.25)", 2400) +
+          FixtureDatabase::FillScript(
+              "insert into ANOTACOES values (:i + 1, mod(:i * 7, 2400) + 1, 'NOTA ' || :i)", 1200) +
+          FixtureDatabase::FillScript(
+              "insert into AVULSOS values (:i + 1, uuid_to_char(gen_uuid()))", 1000)));
+  company.olderBackup = folder.File("ANTIGO.FBK");
+  const auto backup = ServerTools::Backup(company.db->Path(), company.olderBackup);
+  EXPECT_TRUE(backup.Ok()) << backup.output;
+  // Days of work after the backup: new people and accounts (some of them for
+  // the new people), renamed people, new notes.
+  company.db->Execute(
+      FixtureDatabase::FillScript("insert into PESSOAS values (1201 + :i, 'NOVA ' || :i)", 60) +
+      FixtureDatabase::FillScript(
+          "insert into CONTAS values (2401 + :i, iif(mod(:i, 2) = 0, 1201 + :i / 2, 5), :i)", 80) +
+      "update PESSOAS set NOME = 'RENOMEADA ' || ID where mod(ID, 40) = 0;\n"
+      "insert into ANOTACOES select ID + 5000, CONTA_ID, 'NOVA' from ANOTACOES where ID <= 30;\n"
+      "commit;\n");
+  company.healthy = ReadAll(*company.db);
+  return company;
+}
+
+std::uint32_t RelationId(const FixtureDatabase& db, const std::string& table) {
+  return static_cast<std::uint32_t>(std::stoul(db.Value(
+      "select rdb$relation_id from rdb$relations where rdb$relation_name = '" + table + "'")));
+}
+
+// The data pages of a table, found by reading the file: page type 5 with
+// the table's id at byte 20.
+std::vector<std::uint32_t> DataPagesOf(const std::string& file, std::uint32_t relationId) {
+  const std::uint32_t pageSize = PageDamage::PageSizeOf(file);
+  const std::string bytes = FileDamage::ReadWhole(file);
+  std::vector<std::uint32_t> pages;
+  for (std::size_t at = 0; at + pageSize <= bytes.size(); at += pageSize) {
+    const auto byte = [&](std::size_t offset) {
+      return static_cast<unsigned>(static_cast<unsigned char>(bytes[at + offset]));
+    };
+    if (byte(0) == 5 && (byte(20) | byte(21) << 8) == relationId) {
+      pages.push_back(static_cast<std::uint32_t>(at / pageSize));
+    }
+  }
+  return pages;
+}
+
+// Answers every question with its own default, as an operator pressing
+// Enter would, and keeps what was asked.
+class EnterHost : public ScriptedHost {
+ public:
+  MessageAnswer AskUser(const Question& question) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    asked_.push_back(question);
+    return question.defaultAnswer;
+  }
+  std::vector<Question> Asked() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return asked_;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<Question> asked_;
+};
+
+struct RunEnd {
+  std::string closing;
+  std::string repairedPath;
+  TableLosses losses;
+  std::vector<Question> asked;
+  std::vector<std::string> refusedRows;  // "Registro não inserido" log lines
+};
+
+RunEnd Repair(const std::string& database, const std::string& olderBackup) {
+  EnterHost host;
+  RunEnd end;
+  {
+    TThreadRecovery recovery(host, database, olderBackup, [](TRecoveryContext& context) {
+      return std::make_unique<TFirebirdSteps>(context);
+    });
+    EXPECT_TRUE(recovery.WaitFor(std::chrono::minutes(4))) << host.TranscriptText();
+    end.closing = recovery.ClosingText();
+    end.losses = recovery.Losses();
+  }
+  end.asked = host.Asked();
+  end.refusedRows = host.Calls("WriteLog -1   Registro não inserido");
+  const std::string label = "Banco corrigido: ";
+  const std::size_t at = end.closing.find(label);
+  if (at != std::string::npos) {
+    const std::size_t from = at + label.size();
+    end.repairedPath = end.closing.substr(from, end.closing.find('\r', from) - from);
+  }
+  return end;
+}
+
+// The keys of the healthy database that the result lacks, per table.
+std::map<std::string, long long> MissingKeys(const Company& company,
+                                             const FixtureDatabase& result) {
+  std::map<std::string, long long> missing;
+  for (const std::string& table : kTables) {
+    std::vector<std::string> got = result.Column("select ID from " + table);
+    std::sort(got.begin(), got.end());
+    long long count = 0;
+    for (const std::string& row : company.healthy.at(table)) {
+      const std::string id = row.substr(0, row.find('|'));
+      count += std::binary_search(got.begin(), got.end(), id) ? 0 : 1;
+    }
+    missing[table] = count;
+  }
+  return missing;
+}
+
+// Every row of the healthy database is in the result but those the closing
+// message names, table by table, and only a run that lost none says
+// "corrigido com sucesso". Returns the rows missing per table.
+std::map<std::string, long long> ExpectEveryLossNamed(const Company& company, const RunEnd& end) {
+  EXPECT_FALSE(end.repairedPath.empty()) << end.closing;
+  if (end.repairedPath.empty()) {
+    return {};
+  }
+  const FixtureDatabase result(end.repairedPath);
+  EXPECT_EQ("0", result.Value("select count(*) from rdb$indices where"
+                              " coalesce(rdb$index_inactive, 0) <> 0"));
+  const auto missing = MissingKeys(company, result);
+  long long total = 0;
+  for (const auto& [table, count] : missing) {
+    total += count;
+    if (count > 0) {
+      EXPECT_NE(std::string::npos,
+                end.closing.find("\r" + table + ": " + std::to_string(count) + " perdidos"))
+          << table << " lacks " << count << " rows\n"
+          << end.closing;
+    }
+  }
+  if (total == 0) {
+    EXPECT_EQ(0u, end.closing.find(kRepaired)) << end.closing;
+  } else {
+    EXPECT_EQ(0u, end.closing.find(std::string(kWithLosses) + std::to_string(total) +
+                                   " registros não puderam ser recuperados:"))
+        << end.closing;
+  }
+  return missing;
+}
+
+bool AskedFor(const RunEnd& end, QuestionId id) {
+  return std::any_of(end.asked.begin(), end.asked.end(),
+                     [id](const Question& question) { return question.id == id; });
+}
+
+}  // namespace
+
+// The second half of a parent's data page zeroed: its torn records come out
+// of the backup as NULLs and the restore refuses them. Level 2 runs all the
+// same, and the older backup gives back every refused row it has.
+TEST(OlderBackupRun, TornParentPageRowsComeBackFromTheOlderBackup) {
+  TestFolder folder;
+  const Company company = MakeCompany(folder);
+  const auto pages = DataPagesOf(company.db->Path(), RelationId(*company.db, "PESSOAS"));
+  ASSERT_GT(pages.size(), 3u);
+  FileDamage::Overwrite(company.db->Path(), std::uint64_t{pages[1]} * 4096 + 2048, 2048, 0);
+
+  const RunEnd end = Repair(company.db->Path(), company.olderBackup);
+  const auto missing = ExpectEveryLossNamed(company, end);
+  EXPECT_EQ(0, missing.at("PESSOAS")) << end.closing;
+  ASSERT_TRUE(end.losses.count("PESSOAS")) << end.closing;
+  EXPECT_GT(end.losses.at("PESSOAS").fromOlderBackup, 0);
+}
+
+// A parent's pointer page destroyed: the backup skips it, the rebuild takes
+// the older backup's rows, and level 2 looks for the parents of accounts
+// opened since. Those exist nowhere: the run says so and ends still corrupt,
+// with no failure of its own on the way.
+TEST(OlderBackupRun, LevelTwoAfterARebuiltParentTable) {
+  TestFolder folder;
+  const Company company = MakeCompany(folder);
+  PageDamage::ZeroPage(company.db->Path(), PageDamage::PointerPages(*company.db, "PESSOAS")[0]);
+
+  const RunEnd end = Repair(company.db->Path(), company.olderBackup);
+  for (const Question& question : end.asked) {
+    EXPECT_EQ(std::string::npos, question.text.find("Excetion")) << question.text;
+  }
+  EXPECT_EQ(std::string::npos, end.closing.find(kRepaired)) << end.closing;
+  EXPECT_EQ(0u, end.closing.find("O banco de dados continua corrompido.")) << end.closing;
+}
+
+// Zeroed pages of a child table and of a table no key refers to: level 1
+// repairs the file, and the rows the mend took come back from the older
+// backup, which has every one of them.
+TEST(OlderBackupRun, ZeroedChildAndUnreferencedPagesComeBackWhole) {
+  TestFolder folder;
+  const Company company = MakeCompany(folder);
+  for (const char* table : {"ANOTACOES", "AVULSOS"}) {
+    const auto pages = DataPagesOf(company.db->Path(), RelationId(*company.db, table));
+    ASSERT_GT(pages.size(), 2u) << table;
+    PageDamage::ZeroPage(company.db->Path(), pages[1]);
+  }
+
+  const RunEnd end = Repair(company.db->Path(), company.olderBackup);
+  EXPECT_TRUE(AskedFor(end, QuestionId::RowsFromBackup)) << end.closing;
+  const auto missing = ExpectEveryLossNamed(company, end);
+  EXPECT_EQ(0, missing.at("ANOTACOES"));
+  EXPECT_EQ(0, missing.at("AVULSOS"));
+}
+
+// The file cut at 90 %: the backup leaves out every table it cannot read,
+// and the rebuild fills them parents first although their names sort the
+// other way round; whatever no source gives is counted, never called a
+// success.
+TEST(OlderBackupRun, FileCutFillsParentsFirstAndCountsTheRest) {
+  TestFolder folder;
+  const Company company = MakeCompany(folder);
+  PageDamage::KeepPages(company.db->Path(), fs::file_size(company.db->Path()) / 4096 * 9 / 10);
+
+  const RunEnd end = Repair(company.db->Path(), company.olderBackup);
+  for (const std::string& line : end.refusedRows) {
+    EXPECT_EQ(std::string::npos, line.find("FOREIGN KEY")) << line;
+  }
+  if (end.repairedPath.empty()) {
+    EXPECT_EQ(std::string::npos, end.closing.find(kRepaired)) << end.closing;
+    return;
+  }
+  const FixtureDatabase result(end.repairedPath);
+  const auto missing = MissingKeys(company, result);
+  long long total = 0;
+  for (const auto& [table, count] : missing) {
+    total += count;
+  }
+  if (total > 0) {
+    EXPECT_EQ(0u, end.closing.find(kWithLosses)) << end.closing;
+  }
+}
