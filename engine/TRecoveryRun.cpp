@@ -37,6 +37,10 @@ constexpr char kErrorMark[] = "gbak: ERROR:";
 // The server's refusal to validate a database someone else has open.
 constexpr char kOthersAttached[] = "secondary server attachments cannot validate";
 
+bool IsDatabaseFile(const std::string& path) {
+  return path.size() >= 4 && SameTextIgnoringCase(path.substr(path.size() - 4), ".fdb");
+}
+
 bool Contains(const std::string& text, const char* phrase) {
   return text.find(phrase) != std::string::npos;
 }
@@ -335,7 +339,19 @@ bool TRecoveryRun::AcessoExclusivo() {
   }
 }
 
+void TRecoveryRun::Made(const std::string& path) {
+  filesMade_.push_back(path);
+  // The database itself, renamed aside, keeps what it had.
+  if (owner_ && path != oldPath_) {
+    const std::string problem = owner_->Give(path, IsDatabaseFile(path));
+    if (!problem.empty()) {
+      context_.WriteLog("Não foi possível dar a " + path + " o dono do banco de dados: " + problem);
+    }
+  }
+}
+
 bool TRecoveryRun::ChooseRunNames() {
+  owner_ = std::make_unique<TFileOwner>(context_.DatabasePath());
   if (!PickRunStem()) {
     StopWith(RunVerdict::NotValidated,
              "Todos os nomes para os arquivos desta execução já estão em uso.");
@@ -738,6 +754,9 @@ bool TRecoveryRun::PickRunStem() {
     // Created now, so that another run in the same minute cannot take it.
     try {
       report_ = std::make_unique<TRunReport>(stem + ".txt");
+      if (owner_) {
+        owner_->Give(report_->Path(), false);
+      }
     } catch (const std::system_error& error) {
       if (error.code() == std::errc::file_exists) {
         continue;  // taken since it was looked at
@@ -859,6 +878,9 @@ void TRecoveryRun::FinishReport() {
   if (report_) {
     try {
       report_->Write(record);
+      if (owner_) {
+        owner_->Give(report_->Path(), false);  // written anew under its name
+      }
       reportNote_ = "\r\rRelatório: " + report_->Path();
     } catch (const std::exception& error) {
       reportProblem_ = error.what();

@@ -9,6 +9,7 @@
 
 #include "engine/IRecoverySteps.h"
 #include "engine/RunTypes.h"
+#include "engine/TFileOwner.h"
 #include "engine/TInconsistency.h"
 #include "engine/TRecoveryContext.h"
 #include "engine/TRunReport.h"
@@ -87,7 +88,8 @@ class TRecoveryRun {
   void EndAborted(const ERunAborted& abort);
   // Names the run's files: the first variant whose names are all free.
   bool ChooseRunNames();
-  void Made(const std::string& path) { filesMade_.push_back(path); }
+  // A file this run made: listed, and given the database's owner.
+  void Made(const std::string& path);
   // Swaps the restored database in under the database's own name, the
   // original moving to the first free "-OLD" name; undone on any failure.
   bool SwapInRestoredDatabase();
@@ -130,6 +132,7 @@ class TRecoveryRun {
   // Rows per table the restore that made the result wrote, when known.
   std::optional<IRecoverySteps::RowCounts> restoredCounts_;
   std::vector<std::string> filesMade_;
+  std::unique_ptr<TFileOwner> owner_;  // the database's, taken at step 1
   std::vector<std::string> constraintLines_;
   std::vector<std::unique_ptr<TInconsistency>> inconsistencies_;
   std::vector<std::string> damagedTables_;  // named by the online validation

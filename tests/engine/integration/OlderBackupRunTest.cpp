@@ -6,6 +6,7 @@
 // The real server throughout; the damage is written into the files.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
@@ -293,6 +294,20 @@ TEST(OlderBackupRun, ZeroedChildAndUnreferencedPagesComeBackWhole) {
   const auto missing = ExpectEveryLossNamed(company, end);
   EXPECT_EQ(0, missing.at("ANOTACOES"));
   EXPECT_EQ(0, missing.at("AVULSOS"));
+
+  // Every file the run made belongs to the database's owner, so the server
+  // opens each of them; the copy has the database's mode.
+  struct stat database {};
+  ASSERT_EQ(0, ::stat(company.db->Path().c_str(), &database));
+  for (const auto& entry : fs::directory_iterator(folder.Path())) {
+    struct stat made {};
+    ASSERT_EQ(0, ::stat(entry.path().c_str(), &made));
+    EXPECT_EQ(database.st_uid, made.st_uid) << entry.path();
+    EXPECT_EQ(database.st_gid, made.st_gid) << entry.path();
+  }
+  struct stat copy {};
+  ASSERT_EQ(0, ::stat(folder.File("EMPRESA (Copia).FDB").c_str(), &copy));
+  EXPECT_EQ(database.st_mode & 07777, copy.st_mode & 07777);
 }
 
 // The file cut at 90 %: the backup leaves out every table it cannot read,
