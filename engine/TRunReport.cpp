@@ -1,6 +1,7 @@
 #include "engine/TRunReport.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -295,12 +296,74 @@ void WriteOutputs(std::string& out, const TRunRecord& record) {
   }
 }
 
+// Writes the whole of `text` at the file's current offset; false with errno
+// set when it could not.
+bool WriteAll(int fd, const std::string& text) {
+  std::size_t written = 0;
+  while (written < text.size()) {
+    const ssize_t put = ::write(fd, text.data() + written, text.size() - written);
+    if (put < 0 && errno == EINTR) {
+      continue;
+    }
+    if (put <= 0) {
+      if (put == 0) {
+        errno = EIO;
+      }
+      return false;
+    }
+    written += static_cast<std::size_t>(put);
+  }
+  return true;
+}
+
+// The rename is durable only once its folder is on disk too.
+void SyncFolder(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    ::fsync(fd);
+    ::close(fd);
+  }
+}
+
+// A new file made from a mkstemp pattern, removed again unless released.
+class TemporaryFile {
+ public:
+  explicit TemporaryFile(std::string pattern) : path_(std::move(pattern)) {
+    fd_ = ::mkostemp(path_.data(), O_CLOEXEC);
+  }
+  ~TemporaryFile() {
+    if (fd_ >= 0) {
+      ::close(fd_);
+      ::unlink(path_.c_str());
+    }
+  }
+  TemporaryFile(const TemporaryFile&) = delete;
+  TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+  bool Created() const { return fd_ >= 0; }
+  int Fd() const { return fd_; }
+  const std::string& Path() const { return path_; }
+  // Hands the descriptor over once the file has taken its final name.
+  int Release() { return std::exchange(fd_, -1); }
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+};
+
 }  // namespace
 
-TRunReport::TRunReport(std::string path) : path_(std::move(path)) {
+TRunReport::TRunReport(std::string path, const std::string& databasePath) : path_(std::move(path)) {
   fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   if (fd_ < 0) {
     throw std::system_error(errno, std::generic_category(), path_);
+  }
+  // Written in place: the file is new and nobody reads it yet.
+  const std::string text = UnderWayText(databasePath, std::chrono::system_clock::now());
+  if (WriteAll(fd_, text)) {
+    ::fsync(fd_);
   }
 }
 
@@ -308,6 +371,21 @@ TRunReport::~TRunReport() {
   if (fd_ >= 0) {
     ::close(fd_);
   }
+}
+
+std::string TRunReport::UnderWayText(const std::string& databasePath, TimePoint started) {
+  std::string out;
+  out += "Relatório da execução do Tessarine\n";
+  out += "==================================\n";
+  out += "Início: " + WhenText(started) + "\n";
+  if (!databasePath.empty()) {
+    out += "Banco de dados: " + databasePath + "\n";
+  }
+  out +=
+      "\nExecução em andamento. Se o relatório termina aqui, a execução foi interrompida antes "
+      "do fim (o programa foi encerrado à força ou o computador parou) e o relatório completo "
+      "não chegou a ser gravado.\n";
+  return out;
 }
 
 std::string TRunReport::Compose(const TRunRecord& record) {
@@ -323,20 +401,36 @@ std::string TRunReport::Compose(const TRunRecord& record) {
 }
 
 void TRunReport::Write(const TRunRecord& record) {
-  const std::string text = Compose(record);
-  std::size_t written = 0;
-  while (written < text.size()) {
-    const ssize_t put =
-        ::pwrite(fd_, text.data() + written, text.size() - written, static_cast<off_t>(written));
-    if (put < 0 && errno == EINTR) {
-      continue;
-    }
-    if (put <= 0) {
-      throw std::runtime_error(path_ + ": " + std::strerror(errno));
-    }
-    written += static_cast<std::size_t>(put);
+  Replace(Compose(record));
+}
+
+void TRunReport::Replace(const std::string& text) {
+  auto fail = [this](const std::string& what) { throw std::runtime_error(path_ + ": " + what); };
+  struct stat reserved {};
+  if (fd_ < 0 || ::fstat(fd_, &reserved) != 0) {
+    fail(std::strerror(fd_ < 0 ? EBADF : errno));
   }
-  if (::ftruncate(fd_, static_cast<off_t>(text.size())) != 0 || ::fsync(fd_) != 0) {
-    throw std::runtime_error(path_ + ": " + std::strerror(errno));
+  // Beside the report, so that the rename stays on one file system.
+  TemporaryFile next(path_ + ".XXXXXX");
+  if (!next.Created()) {
+    fail(std::strerror(errno));
   }
+  if (::fchmod(next.Fd(), reserved.st_mode & 07777) != 0 || !WriteAll(next.Fd(), text) ||
+      ::fsync(next.Fd()) != 0) {
+    fail(std::strerror(errno));
+  }
+  // The rename replaces whatever has the name: it must still be the file
+  // this run created.
+  struct stat named {};
+  if (::stat(path_.c_str(), &named) != 0 || named.st_dev != reserved.st_dev ||
+      named.st_ino != reserved.st_ino) {
+    fail("o arquivo do relatório não é mais o que esta execução criou");
+  }
+  if (::rename(next.Path().c_str(), path_.c_str()) != 0) {
+    fail(std::strerror(errno));
+  }
+  // The file now behind the name is the one a later Write must find there.
+  ::close(fd_);
+  fd_ = next.Release();
+  SyncFolder(path_);
 }

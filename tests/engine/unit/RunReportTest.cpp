@@ -1,11 +1,17 @@
 // The run's report: a cancelled run's file, taken when the names are chosen
-// and written at the end, and the row-count table.
+// and written at the end, the row-count table, and the file itself: never
+// empty, never half written, never put over a file another made.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -32,6 +38,13 @@ class Folder {
     std::filesystem::remove_all(path_, ignored);
   }
   std::string File(const std::string& name) const { return path_ + "/" + name; }
+  std::set<std::string> Names() const {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(path_)) {
+      names.insert(entry.path().filename().string());
+    }
+    return names;
+  }
 
  private:
   std::string path_;
@@ -185,6 +198,86 @@ TEST(RunReport, AWindowClosedMidStepStillLeavesItsReport) {
   EXPECT_THAT(text, HasSubstr("=== 3. Validar dados e estrutura ===\nvalidando\n"));
   EXPECT_THAT(text, HasSubstr("Arquivos criados nesta execução:\n    " +
                               folder.File("EMPRESA (Copia).FDB") + "\n"));
+}
+
+TEST(RunReport, SaysTheRunIsUnderWayFromTheMomentItsNameIsTaken) {
+  Folder folder;
+  const std::string path = folder.File("EMPRESA 01-02-2027 09-05.txt");
+  const TRunReport report(path, "/srv/dados/EMPRESA.FDB");
+
+  const std::string text = ReadFile(path);
+  EXPECT_THAT(text, ::testing::StartsWith("Relatório da execução do Tessarine\n"));
+  EXPECT_THAT(text, ::testing::ContainsRegex("\nInício: [0-9]{2}/[0-9]{2}/[0-9]{4} "
+                                             "[0-9]{2}:[0-9]{2}:[0-9]{2}\n"));
+  EXPECT_THAT(text, HasSubstr("Banco de dados: /srv/dados/EMPRESA.FDB\n"));
+  EXPECT_THAT(text, HasSubstr("a execução foi interrompida antes do fim"));
+
+  // The name is this run's: a second run cannot take it, nor change it.
+  try {
+    const TRunReport second(path, "/srv/dados/OUTRA.FDB");
+    ADD_FAILURE() << "a taken name was created again";
+  } catch (const std::system_error& error) {
+    EXPECT_EQ(error.code(), std::errc::file_exists);
+  }
+  EXPECT_EQ(ReadFile(path), text);
+}
+
+TEST(RunReport, ARunKilledBeforeItsEndLeavesTheUnderWayText) {
+  Folder folder;
+  const std::string path = folder.File("EMPRESA 01-02-2027 09-05.txt");
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const TRunReport report(path, "/srv/dados/EMPRESA.FDB");
+    ::kill(::getpid(), SIGKILL);
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+  EXPECT_THAT(ReadFile(path), HasSubstr("Execução em andamento. Se o relatório termina aqui"));
+}
+
+TEST(RunReport, WriteReplacesTheWholeTextInOneRenameAndKeepsTheFilesMode) {
+  Folder folder;
+  const std::string path = folder.File("EMPRESA 01-02-2027 09-05.txt");
+  TRunReport report(path, "/srv/dados/EMPRESA.FDB");
+  ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+  const std::string underWay = ReadFile(path);
+  // A reader that opened the report before it was written keeps reading
+  // the text it opened, whole: the report is never rewritten in place.
+  std::ifstream earlyReader(path, std::ios::binary);
+
+  TRunRecord record;
+  record.Facts().closingText = "A execução foi cancelada.";
+  report.Write(record);
+  EXPECT_EQ(ReadFile(path), TRunReport::Compose(record));
+  std::stringstream early;
+  early << earlyReader.rdbuf();
+  EXPECT_EQ(early.str(), underWay);
+
+  // A later Write replaces the earlier one the same way.
+  record.Facts().closingText = "O banco de dados foi corrigido com sucesso.";
+  report.Write(record);
+  EXPECT_EQ(ReadFile(path), TRunReport::Compose(record));
+  EXPECT_EQ(report.Path(), path);
+  struct stat written {};
+  ASSERT_EQ(::stat(path.c_str(), &written), 0);
+  EXPECT_EQ(written.st_mode & 07777, 0640u);
+  EXPECT_EQ(folder.Names(), std::set<std::string>{"EMPRESA 01-02-2027 09-05.txt"});
+}
+
+TEST(RunReport, WriteNeverReplacesAFileThatTookTheReportsName) {
+  Folder folder;
+  const std::string path = folder.File("EMPRESA 01-02-2027 09-05.txt");
+  TRunReport report(path);
+  std::filesystem::remove(path);
+  std::ofstream(path) << "arquivo do usuário";
+
+  TRunRecord record;
+  EXPECT_THROW(report.Write(record), std::runtime_error);
+  EXPECT_EQ(ReadFile(path), "arquivo do usuário");
+  EXPECT_EQ(folder.Names(), std::set<std::string>{"EMPRESA 01-02-2027 09-05.txt"});
 }
 
 }  // namespace
