@@ -2,6 +2,8 @@
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 #include <vector>
 
 #include "cli/TAnswerBook.h"
@@ -37,6 +39,29 @@ std::string Padded(const std::string& text, std::size_t width) {
 std::string OptionNamed(const std::string& message) {
   const std::size_t colon = message.find(':');
   return colon == std::string::npos ? message : message.substr(0, colon);
+}
+
+// `path` from the working directory, as typed: "." and doubled slashes go, but
+// no link is followed, ".." stays (after a link it is not the lexical parent)
+// and the letter case is kept. The server, which resolves names from its own
+// folder, must be given this.
+std::string FromWorkingDirectory(const std::string& path) {
+  if (path.empty()) {
+    return path;
+  }
+  std::error_code error;
+  const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+  if (error) {
+    return path;
+  }
+  std::filesystem::path tidy;
+  for (const std::filesystem::path& part : absolute) {
+    if (part != "." && !part.empty()) {
+      tidy /= part;
+    }
+  }
+  // A trailing slash names a folder: keep it so the checks still refuse it.
+  return path.ends_with('/') ? tidy.string() + "/" : tidy.string();
 }
 
 }  // namespace
@@ -177,7 +202,11 @@ std::optional<int> TCliOptions::Parse(int argc, const char* const* argv) {
     user_ = user;
   }
   if (*passwordOption) {
-    passwordFile_ = passwordFile;
+    passwordFile_ = FromWorkingDirectory(passwordFile);
   }
+  database_ = FromWorkingDirectory(database_);
+  olderBackup_ = FromWorkingDirectory(olderBackup_);
+  backupOnDemand_ = FromWorkingDirectory(backupOnDemand_);
+  jsonFile_ = FromWorkingDirectory(jsonFile_);
   return std::nullopt;
 }

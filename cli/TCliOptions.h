@@ -12,7 +12,8 @@ class TCliOptions {
  public:
   // Reads the arguments. Returns the exit status when the program ends here:
   // 0 after --help or --version (printed on stdout), 3 after a usage error
-  // (its message on stderr).
+  // (its message on stderr). Every path is made absolute from the working
+  // directory, as typed (no link followed).
   std::optional<int> Parse(int argc, const char* const* argv);
 
   const std::string& Database() const { return database_; }

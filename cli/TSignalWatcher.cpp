@@ -45,11 +45,13 @@ TSignalWatcher::TSignalWatcher(std::function<void()> onFirst, std::function<void
   action.sa_flags = SA_RESTART;
   sigaction(SIGINT, &action, &previousInt_);
   sigaction(SIGTERM, &action, &previousTerm_);
+  sigaction(SIGHUP, &action, &previousHangUp_);
 }
 
 TSignalWatcher::~TSignalWatcher() {
   sigaction(SIGINT, &previousInt_, nullptr);
   sigaction(SIGTERM, &previousTerm_, nullptr);
+  sigaction(SIGHUP, &previousHangUp_, nullptr);
   signalPipe = -1;
   // A blocking write: the stop must get through even behind many signals.
   fcntl(pipe_[1], F_SETFL, fcntl(pipe_[1], F_GETFL) & ~O_NONBLOCK);

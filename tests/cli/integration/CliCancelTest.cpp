@@ -1,8 +1,9 @@
-// Ctrl+C (SIGINT) sent to tessarine-cli while the server works on a damaged
-// database big enough that its backup and restore take seconds: the program
-// must end with status 4 promptly (or right after a restore or validation the
-// server cannot stop), the database attachable with its rows, the working copy
-// as it was, no half-written file, and nothing left open on the server.
+// Ctrl+C (SIGINT), SIGTERM or SIGHUP sent to tessarine-cli while the server
+// works on a damaged database big enough that its backup and restore take
+// seconds: the program must end with status 4 promptly (or right after a
+// restore or validation the server cannot stop), the database attachable with
+// its rows, the working copy as it was, no half-written file, the report
+// saying so, and nothing left open on the server.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -48,6 +49,7 @@ struct CliCancelCase {
   int delayMs;             // then the interrupt comes after this long
   std::set<int> cutSteps;  // steps the interrupt may land in
   bool waitsForServer;     // a restore or validation is waited for
+  int signal = SIGINT;
 };
 
 class CliCancel : public ::testing::TestWithParam<CliCancelCase> {
@@ -89,10 +91,10 @@ TEST_P(CliCancel, InterruptEndsTheRunCleanly) {
       {TESSARINE_CLI, "--yes", "--json", summaryPath, database, fixture_->OlderBackup()});
   ASSERT_TRUE(cli.WaitForOutput(cut.stepLine, std::chrono::minutes(1))) << cli.Output();
   std::this_thread::sleep_for(std::chrono::milliseconds(cut.delayMs));
-  cli.Signal(SIGINT);
+  cli.Signal(cut.signal);
   const double allowed = 5 + (cut.waitsForServer ? 2 * restoreSeconds_ : 0);
   const std::optional<int> status = cli.WaitForExit(std::chrono::milliseconds(int(allowed * 1000)));
-  ASSERT_TRUE(status.has_value()) << "still running " << allowed << " s after SIGINT\n"
+  ASSERT_TRUE(status.has_value()) << "still running " << allowed << " s after the signal\n"
                                   << cli.Output();
   EXPECT_EQ(kCancelledStatus, *status) << cli.Output();
   EXPECT_NE(std::string::npos, cli.Output().find("A execução foi cancelada.")) << cli.Output();
@@ -103,6 +105,9 @@ TEST_P(CliCancel, InterruptEndsTheRunCleanly) {
   const nlohmann::json& last = summary.at("steps").back();
   EXPECT_EQ("cancelled", last.at("outcome")) << summary.dump(1);
   EXPECT_TRUE(cut.cutSteps.contains(last.at("number").get<int>())) << summary.dump(1);
+  std::ifstream report(summary.at("report").get<std::string>());
+  const std::string reportText(std::istreambuf_iterator<char>(report), {});
+  EXPECT_NE(std::string::npos, reportText.find("A execução foi cancelada.")) << reportText;
 
   // The user's file, attachable with its rows; the copy as it was.
   struct stat after {};
@@ -142,6 +147,8 @@ INSTANTIATE_TEST_SUITE_P(
     Steps, CliCancel,
     ::testing::Values(CliCancelCase{"Validation", "[ 3/11]", 0, {3}, true},
                       CliCancelCase{"Backup", "[ 5/11]", 100, {5}, false},
+                      CliCancelCase{"BackupTerminated", "[ 5/11]", 100, {5}, false, SIGTERM},
+                      CliCancelCase{"BackupHungUp", "[ 5/11]", 100, {5}, false, SIGHUP},
                       CliCancelCase{"Restore", "[ 6/11]", 200, {6}, true},
                       // The search is short: the interrupt may reach the salvage.
                       CliCancelCase{"OrphanSearch", "[ 7/11]", 0, {7, 8}, true}),

@@ -39,6 +39,14 @@ ToolResult RunCli(const std::vector<std::string>& arguments) {
   return ToolRunner::Run(argv);
 }
 
+// The same, started in `folder`, as an operator who typed relative paths there.
+ToolResult RunCliIn(const std::string& folder, const std::vector<std::string>& arguments) {
+  std::vector<std::string> argv{"/bin/sh", "-c", "cd \"$0\" && exec \"$@\" </dev/null", folder,
+                                TESSARINE_CLI};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  return ToolRunner::Run(argv);
+}
+
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
   std::istringstream stream(text);
@@ -219,6 +227,38 @@ TEST_P(CliLevelTwo, RepairsWithAnOlderBackup) {
 
 INSTANTIATE_TEST_SUITE_P(BackupGiven, CliLevelTwo, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "OnDemand" : "AsArgument"; });
+
+// Every path typed relative to the working directory reaches the server
+// whole: the older backup too, which the server would look for in its own
+// folder.
+TEST_F(CliRun, RelativePathsAreTakenFromTheWorkingDirectory) {
+  const std::string sub = folder_.Path() + "/c1";
+  fs::create_directory(sub);
+  TestFolder::GiveToServer(sub);
+  const SampleSchema schema(SampleSchema::Kind::NamedConstraints, 900);
+  const FixtureDatabase db = schema.CreateDatabase(sub + "/EMPRESA.FDB");
+  ASSERT_TRUE(ServerTools::Backup(db.Path(), sub + "/ANTIGO.FBK").Ok());
+  const auto damage = FileDamage::ZeroDataPage(db, schema.ParentTable(), schema.KeyExpression(), 5);
+  const auto mustComeBack = schema.ReferencedAmong(db, damage.lostKeys);
+  ASSERT_FALSE(mustComeBack.empty());
+
+  const ToolResult result = RunCliIn(
+      folder_.Path(), {"--yes", "--json", "./resumo.json", "./c1/EMPRESA.FDB", "c1//ANTIGO.FBK"});
+  ASSERT_EQ(0, result.exitCode) << result.output;
+
+  const nlohmann::json summary = ReadJson(Summary());
+  EXPECT_EQ(db.Path(), summary.at("database"));
+  EXPECT_EQ(sub + "/ANTIGO.FBK", summary.at("olderBackup"));
+  EXPECT_EQ("repaired", summary.at("verdict"));
+  // The parents came back from that backup, at level 2.
+  EXPECT_TRUE(HasLine(result.out, "[11/11] Validação final ... Banco não possui erros."))
+      << result.out;
+  EXPECT_EQ("8:success", StepOutcomes(summary).at(7));
+  const FixtureDatabase repaired(db.Path());
+  for (const std::string& key : mustComeBack) {
+    EXPECT_EQ("1", repaired.Value("select count(*) from CLIENTES where ID = " + key)) << key;
+  }
+}
 
 TEST_F(CliRun, QuestionLeftUnansweredBeforeTheRunExitsAtOnceAndChangesNothing) {
   const SampleSchema schema(SampleSchema::Kind::NamedConstraints, 300);
