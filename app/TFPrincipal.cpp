@@ -5,6 +5,7 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDialog>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -529,6 +530,9 @@ QString TFPrincipal::DatabaseFolder() const {
 
 MessageAnswer TFPrincipal::ShowMessage(const QString& text, std::optional<MessageKind> kind,
                                        MessageButtons buttons, MessageAnswer defaultAnswer) {
+  if (endingOnSignal_) {
+    return buttons == MessageButtons::YesNo ? MessageAnswer::No : MessageAnswer::Ok;
+  }
   if (messageBox_) {
     return messageBox_(text, kind, buttons);
   }
@@ -717,6 +721,25 @@ void TFPrincipal::ClicarLog(int key) {
     return;
   }
   SetLogText(RowLog(key).join(QLatin1Char('\n')));
+}
+
+void TFPrincipal::EndOnSignal() {
+  endingOnSignal_ = true;
+  // A box or picker on screen closes as by Escape: a question of the run
+  // gets its No and the run stops at its next call.
+  for (QDialog* dialog : findChildren<QDialog*>()) {
+    if (dialog->isVisible()) {
+      dialog->reject();
+    }
+  }
+  if (RunGoing()) {
+    cancelAsked_ = true;
+    engine_->Cancel();
+    closeAfterRun_ = true;
+    closeWhenDone_->start();
+    return;
+  }
+  close();
 }
 
 void TFPrincipal::btnCancelarClick() {

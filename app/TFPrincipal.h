@@ -112,6 +112,10 @@ class TFPrincipal : public QWidget {
   bool EndRunOnExit(std::chrono::milliseconds timeout);
   // The question of "Cancelar" and of closing the window during a run.
   static QString CancelQuestion();
+  // SIGTERM, SIGHUP or SIGINT: a run going is cancelled as by Cancelar,
+  // without the question, and the window closes once it has ended (at once
+  // without a run). From then on no box waits for an answer.
+  void EndOnSignal();
   // Sizes the window so that its frame measures 945 x 563 and centres it.
   void PlaceOnScreen();
 
@@ -206,6 +210,8 @@ class TFPrincipal : public QWidget {
   // The window closes as soon as the cancelled run has ended.
   bool closeAfterRun_ = false;
   QTimer* closeWhenDone_ = nullptr;
+  // Set by EndOnSignal: every box answers as its Escape would.
+  bool endingOnSignal_ = false;
 
   std::unique_ptr<TWindowHost> host_;
   std::unique_ptr<TThreadRecovery> engine_;

@@ -2,9 +2,12 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <chrono>
+#include <exception>
 
 #include "app/TFPrincipal.h"
+#include "app/TSignalNotifier.h"
 #include "engine/TThreadRecovery.h"
+#include "fbaccess/ClientLibrary.h"
 #include "tessarine/Version.h"
 
 int main(int argc, char** argv) {
@@ -23,6 +26,16 @@ int main(int argc, char** argv) {
     TFPrincipal FPrincipal(TThreadRecovery::DefaultSteps());
     FPrincipal.show();
     FPrincipal.PlaceOnScreen();
+    // A run the server works for must not lose its connections to the
+    // client library's own handling of SIGTERM: it is cancelled instead.
+    try {
+      ClientLibrary::KeepConnectionsOnSignal();
+    } catch (const std::exception&) {
+      // No client library: a run reports that itself.
+    }
+    // SIGTERM, SIGHUP and SIGINT act as Cancelar, then close the window; kept until
+    // the run has ended, so that a second signal cannot cut it short.
+    const TSignalNotifier signalNotifier([&FPrincipal] { FPrincipal.EndOnSignal(); });
     exitCode = QApplication::exec();
     // The window asks before it closes during a run and closes only once the
     // run has ended; a run still going here (the session ended, say) is

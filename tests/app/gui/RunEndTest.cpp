@@ -1,9 +1,12 @@
-// How a run ends in the window: Cancelar and the close during a run, the
-// report behind "Salvar Log", and the folder the pickers open in.
+// How a run ends in the window: Cancelar, the close during a run and SIGTERM
+// or SIGHUP to the process, the report behind "Salvar Log", and the folder
+// the pickers open in.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -19,6 +22,7 @@
 #include <thread>
 
 #include "GuiTestSupport.h"
+#include "app/TSignalNotifier.h"
 
 namespace {
 
@@ -243,6 +247,94 @@ TEST_F(RunEndTest, TheWindowsOwnPickerOpensInTheFolderWithAnEmptyName) {
   EXPECT_EQ(shownFolder, QFileInfo(database_).absolutePath());
   EXPECT_EQ(shownName, QString());
   EXPECT_TRUE(w_.Find<QLineEdit>("eUltimoBackup")->text().isEmpty());  // rejected: nothing picked
+}
+
+// The handlers main() installs: a signal reaches the window, not the
+// default action that would end this test program.
+class SignalTest : public RunEndTest {
+ protected:
+  TSignalNotifier notifier_{[this] { w_.Window().EndOnSignal(); }};
+};
+
+TEST_F(SignalTest, TermMidRunCancelsWithoutAskingAndClosesOnceTheRunHasEnded) {
+  w_.Window().show();
+  StartRunThatCopiesUntilCancelled();
+  ASSERT_EQ(::raise(SIGTERM), 0);
+  ASSERT_TRUE(WaitUntil([this] { return !w_.Window().isVisible(); }));
+
+  TThreadRecovery* engine = w_.Window().Engine();
+  ASSERT_TRUE(engine->Finished());
+  EXPECT_EQ(engine->Verdict(), RunVerdict::Cancelled);
+  EXPECT_EQ(w_.Find<QLabel>("lbCriarCopiarResult")->text(), QStringLiteral("Cancelado"));
+  EXPECT_EQ(w_.Steps()->Calls().size(), 2u);
+  // Neither the cancel question nor the closing message waited for anyone,
+  // and the report was written whole.
+  EXPECT_TRUE(w_.Boxes().empty());
+  EXPECT_TRUE(
+      ReadAll(QString::fromStdString(engine->ReportPath())).contains("A execução foi cancelada."));
+}
+
+TEST_F(SignalTest, HangUpWithAQuestionOnScreenClosesTheBoxAndEndsTheRun) {
+  w_.Window().show();
+  w_.Window().SetMessageBox(nullptr);  // the window's own boxes
+  std::atomic<bool> asked{false};
+  w_.ScriptSteps([&](ScriptedSteps& steps) {
+    steps.Script("acessoExclusivo", true);
+    steps.Script("doCopy", ScriptedSteps::Action([&](TRecoveryContext& context) {
+                   asked = true;
+                   context.Ask(QuestionId::RetryActiveConnections, "Deseja tentar novamente?",
+                               MessageKind::Confirmation);
+                   return true;
+                 }));
+  });
+  w_.ChooseDatabase(database_);
+  w_.PickFiles({backup_});
+  w_.Window().btnSelecionarBackupClick();
+  bool boxShown = false;
+  QElapsedTimer sinceSignal;
+  QTimer hangUp;
+  QObject::connect(&hangUp, &QTimer::timeout, [&] {
+    QWidget* box = QApplication::activeModalWidget();
+    if (!boxShown && box != nullptr) {
+      boxShown = true;
+      sinceSignal.start();
+      ::raise(SIGHUP);
+    } else if (box != nullptr && sinceSignal.isValid() && sinceSignal.elapsed() > 3000) {
+      ADD_FAILURE() << "the box still waits for an answer after the signal";
+      box->close();
+    }
+  });
+  hangUp.start(20);
+  w_.Window().Executar();
+  ASSERT_TRUE(WaitUntil([this] { return !w_.Window().isVisible(); }));
+  hangUp.stop();
+
+  EXPECT_TRUE(asked && boxShown);
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+  ASSERT_TRUE(w_.Window().Engine()->Finished());
+  EXPECT_EQ(w_.Window().Engine()->Verdict(), RunVerdict::Cancelled);
+  EXPECT_EQ(w_.Steps()->Calls().size(), 2u);
+}
+
+TEST_F(SignalTest, WithoutARunTheWindowClosesAtOnce) {
+  w_.Window().show();
+  ASSERT_EQ(::raise(SIGTERM), 0);
+  EXPECT_TRUE(WaitUntil([this] { return !w_.Window().isVisible(); }));
+  EXPECT_TRUE(w_.Boxes().empty());
+}
+
+TEST(SignalNotifier, PutsThePreviousHandlersBack) {
+  struct sigaction before {};
+  ASSERT_EQ(::sigaction(SIGHUP, nullptr, &before), 0);
+  {
+    const TSignalNotifier notifier([] {});
+    struct sigaction during {};
+    ::sigaction(SIGHUP, nullptr, &during);
+    EXPECT_NE(during.sa_handler, before.sa_handler);
+  }
+  struct sigaction after {};
+  ::sigaction(SIGHUP, nullptr, &after);
+  EXPECT_EQ(after.sa_handler, before.sa_handler);
 }
 
 }  // namespace
