@@ -415,6 +415,10 @@ void TRunReport::Replace(const std::string& text) {
   if (!next.Created()) {
     fail(std::strerror(errno));
   }
+  // The report keeps the owner and mode it was given; an owner only root
+  // may give is kept where this program is root.
+  const int ignored = ::fchown(next.Fd(), reserved.st_uid, reserved.st_gid);
+  (void)ignored;
   if (::fchmod(next.Fd(), reserved.st_mode & 07777) != 0 || !WriteAll(next.Fd(), text) ||
       ::fsync(next.Fd()) != 0) {
     fail(std::strerror(errno));

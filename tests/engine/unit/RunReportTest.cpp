@@ -238,11 +238,13 @@ TEST(RunReport, ARunKilledBeforeItsEndLeavesTheUnderWayText) {
   EXPECT_THAT(ReadFile(path), HasSubstr("Execução em andamento. Se o relatório termina aqui"));
 }
 
-TEST(RunReport, WriteReplacesTheWholeTextInOneRenameAndKeepsTheFilesMode) {
+TEST(RunReport, WriteReplacesTheWholeTextInOneRenameAndKeepsTheFilesOwnerAndMode) {
   Folder folder;
   const std::string path = folder.File("EMPRESA 01-02-2027 09-05.txt");
   TRunReport report(path, "/srv/dados/EMPRESA.FDB");
   ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+  // Given to another owner as the run gives it the database's (as root only).
+  const bool owned = ::geteuid() == 0 && ::chown(path.c_str(), 65534, 65534) == 0;
   const std::string underWay = ReadFile(path);
   // A reader that opened the report before it was written keeps reading
   // the text it opened, whole: the report is never rewritten in place.
@@ -264,6 +266,10 @@ TEST(RunReport, WriteReplacesTheWholeTextInOneRenameAndKeepsTheFilesMode) {
   struct stat written {};
   ASSERT_EQ(::stat(path.c_str(), &written), 0);
   EXPECT_EQ(written.st_mode & 07777, 0640u);
+  if (owned) {
+    EXPECT_EQ(written.st_uid, 65534u);
+    EXPECT_EQ(written.st_gid, 65534u);
+  }
   EXPECT_EQ(folder.Names(), std::set<std::string>{"EMPRESA 01-02-2027 09-05.txt"});
 }
 
