@@ -316,25 +316,4 @@ TEST_F(SignalTest, HangUpWithAQuestionOnScreenClosesTheBoxAndEndsTheRun) {
   EXPECT_EQ(w_.Steps()->Calls().size(), 2u);
 }
 
-TEST_F(SignalTest, WithoutARunTheWindowClosesAtOnce) {
-  w_.Window().show();
-  ASSERT_EQ(::raise(SIGTERM), 0);
-  EXPECT_TRUE(WaitUntil([this] { return !w_.Window().isVisible(); }));
-  EXPECT_TRUE(w_.Boxes().empty());
-}
-
-TEST(SignalNotifier, PutsThePreviousHandlersBack) {
-  struct sigaction before {};
-  ASSERT_EQ(::sigaction(SIGHUP, nullptr, &before), 0);
-  {
-    const TSignalNotifier notifier([] {});
-    struct sigaction during {};
-    ::sigaction(SIGHUP, nullptr, &during);
-    EXPECT_NE(during.sa_handler, before.sa_handler);
-  }
-  struct sigaction after {};
-  ::sigaction(SIGHUP, nullptr, &after);
-  EXPECT_EQ(after.sa_handler, before.sa_handler);
-}
-
 }  // namespace
