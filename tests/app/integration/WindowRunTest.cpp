@@ -125,8 +125,12 @@ TEST(WindowRun, DamagedDatabaseIsRepairedAtLevelOneThroughTheWindow) {
                                restoredName.mid(QStringLiteral("Restaurado em: ").size());
   const QString report = QString::fromStdString(window.Engine()->ReportPath());
   ASSERT_FALSE(report.isEmpty());
+  // The zeroed page's rows are gone and no older backup was given: said so.
   EXPECT_EQ(texts[1],
-            QStringLiteral("O banco de dados foi corrigido com sucesso.\n\nBanco corrompido: ") +
+            QStringLiteral("O banco de dados foi corrigido, mas registros não puderam ser "
+                           "recuperados:\nAVULSOS: perdidos em número desconhecido; parte da "
+                           "tabela não pôde ser lida e nenhuma outra fonte a tem\n\nBanco "
+                           "corrompido: ") +
                 QString::fromStdString(db.Path()) + QStringLiteral("\nBanco corrigido: ") +
                 restoredPath + QStringLiteral("\n\nRelatório: ") + report);
   // The log's last line names the report, which "Salvar Log" saves from there.
