@@ -349,6 +349,9 @@ void TFPrincipal::CreateControls() {
                                    QRect(836, 436, 77, 25));
   connect(btnSelecionarBackup, &QPushButton::clicked, this, [this] { btnSelecionarBackupClick(); });
 
+  btnExaminar =
+      MakeButton(this, "btnExaminar", QStringLiteral("Examinar"), QRect(584, 474, 105, 37));
+  connect(btnExaminar, &QPushButton::clicked, this, [this] { btnExaminarClick(); });
   btnExecutar =
       MakeButton(this, "btnExecutar", QStringLiteral("Executar"), QRect(696, 474, 105, 37));
   btnExecutar->setIcon(StripIcon(QStringLiteral(":/images/play.jpg")));
@@ -423,6 +426,7 @@ void TFPrincipal::CreateStepRows() {
 void TFPrincipal::SetTabOrder() {
   const QWidget* order[] = {btnSelecionarBancoCorrompido,
                             btnSelecionarBackup,
+                            btnExaminar,
                             btnExecutar,
                             eBancoCorrompido,
                             eUltimoBackup,
@@ -582,6 +586,10 @@ void TFPrincipal::ResetRunDisplay() {
 }
 
 void TFPrincipal::Executar() {
+  // The examination's result would land in the run's log.
+  if (Examining()) {
+    return;
+  }
   const QString databasePath = eBancoCorrompido->text();
   const std::string problem = TRunInputs::Problem(databasePath.toStdString());
   if (!problem.empty()) {
@@ -609,6 +617,55 @@ void TFPrincipal::Executar() {
     ShowMessage(QString::fromStdString(error.what()), MessageKind::Error, MessageButtons::Ok);
     EndRunDisplay();
   }
+}
+
+void TFPrincipal::btnExaminarClick() {
+  if (RunInProgress() || Examining()) {
+    return;
+  }
+  const QString path = eBancoCorrompido->text();
+  const QFileInfo file(path);
+  // A fifo or a device would block the reader or never end.
+  const QString problem = path.isEmpty()   ? QStringLiteral("Nenhum banco de dados informado.")
+                          : !file.exists() ? QStringLiteral("O arquivo não existe: ") + path
+                          : !file.isFile() ? QStringLiteral("Não é um arquivo comum: ") + path
+                                           : QString();
+  if (!problem.isEmpty()) {
+    ShowMessage(QStringLiteral("Não foi possível examinar o arquivo.\r") + problem,
+                MessageKind::Error, MessageButtons::Ok);
+    return;
+  }
+  executarBeforeInspection_ = btnExecutar->isEnabled();
+  btnExaminar->setEnabled(false);
+  btnExecutar->setEnabled(false);
+  lbTituloLogs->setEnabled(true);
+  log->setEnabled(true);
+  SetLogText(QStringLiteral("Examinando ") + path + QStringLiteral(" ..."));
+  log->viewport()->setCursor(Qt::WaitCursor);
+  inspection_.Start(*this, path.toStdString(),
+                    [this](const TInspectionResult& result) { ShowInspection(result); });
+}
+
+void TFPrincipal::ShowInspection(const TInspectionResult& result) {
+  log->viewport()->unsetCursor();
+  btnExecutar->setEnabled(executarBeforeInspection_);
+  btnExaminar->setEnabled(!RunInProgress());
+  if (!result.opened) {
+    EmptyLog();
+    logChange();
+    const std::string reason = result.verdict.empty()
+                                   ? "Não foi possível examinar o arquivo: " + result.error
+                                   : result.verdict.front();
+    ShowMessage(QString::fromStdString(reason), MessageKind::Error, MessageButtons::Ok);
+    return;
+  }
+  QStringList lines;
+  for (const std::string& line : result.ToText()) {
+    lines.append(QString::fromStdString(line));
+  }
+  SetLogText(lines.join(QLatin1Char('\n')));
+  // Salvar Log follows Executar, given back above, even when the text is unchanged.
+  logChange();
 }
 
 void TFPrincipal::ReleaseFinishedEngine() {
@@ -663,6 +720,7 @@ void TFPrincipal::BeginRunDisplay() {
   log->viewport()->setCursor(Qt::WaitCursor);
   btnSelecionarBancoCorrompido->setEnabled(false);
   btnSelecionarBackup->setEnabled(false);
+  btnExaminar->setEnabled(false);
   btnExecutar->setEnabled(false);
   btnCancelar->setEnabled(true);
   btnSalvarLog->setEnabled(false);
@@ -684,6 +742,7 @@ void TFPrincipal::EndRunDisplay() {
   log->viewport()->unsetCursor();
   btnSelecionarBancoCorrompido->setEnabled(true);
   btnSelecionarBackup->setEnabled(true);
+  btnExaminar->setEnabled(true);
   btnExecutar->setEnabled(true);
   btnCancelar->setEnabled(false);
   btnSalvarLog->setEnabled(true);
@@ -793,7 +852,7 @@ TFPrincipal::StepRow* TFPrincipal::Row(int key) {
 }
 
 void TFPrincipal::SetLevelRowsEnabled(bool enabled, int level) {
-  if (!RunInProgress()) {
+  if (!RunInProgress() && !Examining()) {
     btnExecutar->setEnabled(enabled);
   }
   lbTitulo->setEnabled(enabled);

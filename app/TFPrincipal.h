@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 
+#include "app/TInspectionTask.h"
 #include "engine/MessageTypes.h"
 #include "engine/TThreadRecovery.h"
 
@@ -26,7 +27,8 @@ class TLinkLabel;
 class TWindowHost;
 
 // The program's single window: eleven step rows, the log view, the
-// chronometer, the two file inputs and the buttons. Every member runs on the
+// chronometer, the two file inputs and the buttons; Examinar shows in the
+// log what the database file's own pages say, without a run. Every member runs on the
 // UI thread; the engine reaches the notification routines through the
 // TWindowHost bridge, which hands each call over to this thread.
 class TFPrincipal : public QWidget {
@@ -64,6 +66,7 @@ class TFPrincipal : public QWidget {
   // Handlers.
   void FormCreate();
   void Executar();
+  void btnExaminarClick();
   void TimerTimer();
   void ClicarLog(int key);
   void btnCancelarClick();
@@ -104,6 +107,8 @@ class TFPrincipal : public QWidget {
   static QString CheckMark();
 
   TWindowHost& Host() { return *host_; }
+  // An examination started by Examinar has not shown its result yet.
+  bool Examining() const { return inspection_.Running(); }
   // The engine of the current or last run, if any.
   TThreadRecovery* Engine() const { return engine_.get(); }
   // Cancels a run still going, closes the hand-overs to this window and
@@ -150,6 +155,8 @@ class TFPrincipal : public QWidget {
   int LogLineCount() const;
   void ReleaseFinishedEngine();
   bool RunInProgress() const;
+  // The examination's result, back on this thread.
+  void ShowInspection(const TInspectionResult& result);
   StepRow* Row(int key);
 
   TThreadRecovery::StepsFactory stepsFactory_;
@@ -187,6 +194,7 @@ class TFPrincipal : public QWidget {
   QWidget* Panel2 = nullptr;
   QLineEdit* eUltimoBackup = nullptr;
   QPushButton* btnSelecionarBackup = nullptr;
+  QPushButton* btnExaminar = nullptr;
   QPushButton* btnExecutar = nullptr;
   QPushButton* btnCancelar = nullptr;
   QTimer* Timer = nullptr;
@@ -212,6 +220,10 @@ class TFPrincipal : public QWidget {
   QTimer* closeWhenDone_ = nullptr;
   // Set by EndOnSignal: every box answers as its Escape would.
   bool endingOnSignal_ = false;
+
+  // Executar's state when the examination began, given back at its end.
+  bool executarBeforeInspection_ = true;
+  TInspectionTask inspection_;
 
   std::unique_ptr<TWindowHost> host_;
   std::unique_ptr<TThreadRecovery> engine_;

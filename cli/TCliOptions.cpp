@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "cli/TAnswerBook.h"
@@ -69,12 +70,18 @@ std::string FromWorkingDirectory(const std::string& path) {
 std::string TCliOptions::HelpText() {
   std::string text =
       "Uso: tessarine-cli [OPÇÕES] BANCO.fdb [BACKUP_ANTIGO.fbk]\n"
+      "  ou: tessarine-cli --inspect [--json ARQUIVO] BANCO.fdb\n"
       "Repara um banco de dados Firebird corrompido pelo servidor Firebird desta\n"
       "máquina, nos mesmos onze passos da janela do Tessarine. BACKUP_ANTIGO.fbk é um\n"
       "backup anterior e íntegro do mesmo banco, de onde o nível 2 traz de volta os\n"
       "registros perdidos.\n"
       "\n"
+      "Com --inspect, só examina o arquivo, lendo suas páginas sem o servidor e sem\n"
+      "alterar nada: tamanho de página, ODS, páginas por tipo, por tabela as páginas\n"
+      "de dados e as linhas legíveis, as páginas danificadas e o reparo esperado.\n"
+      "\n"
       "Opções:\n"
+      "      --inspect              examina BANCO.fdb e termina, sem reparar nada\n"
       "      --yes                  responde \"sim\" a toda pergunta\n"
       "      --no                   responde \"não\" a toda pergunta\n"
       "      --answer ID=sim|nao    responde à pergunta ID; pode ser repetida e vale\n"
@@ -82,8 +89,8 @@ std::string TCliOptions::HelpText() {
       "      --backup-on-demand ARQUIVO\n"
       "                             o backup antigo a usar quando o nível 2 pedir um\n"
       "                             (num terminal, o caminho é perguntado)\n"
-      "      --json ARQUIVO         grava ao fim um resumo em JSON; ARQUIVO não pode\n"
-      "                             existir ainda\n"
+      "      --json ARQUIVO         grava ao fim um resumo em JSON (com --inspect, o\n"
+      "                             exame); ARQUIVO não pode existir ainda\n"
       "      --verbose              mostra também a saída do servidor\n"
       "      --user NOME            conecta ao servidor como NOME\n"
       "      --password-file ARQUIVO\n"
@@ -107,11 +114,12 @@ std::string TCliOptions::HelpText() {
       "usuário e a senha são perguntados.\n"
       "\n"
       "Status de saída:\n"
-      "  0  banco reparado, ou nenhum erro encontrado\n"
+      "  0  banco reparado, ou nenhum erro encontrado; com --inspect, o exame foi\n"
+      "     feito, qualquer que seja o resultado\n"
       "  1  o banco continua corrompido\n"
       "  2  o banco está em uso, ou não pôde ser validado\n"
       "  3  erro de uso, arquivo inexistente ou inválido, login recusado ou\n"
-      "     pergunta sem resposta\n"
+      "     pergunta sem resposta; com --inspect, arquivo que não pôde ser lido\n"
       "  4  cancelado (Ctrl+C, ou \"não\" à pergunta sem-backup)\n";
   return text;
 }
@@ -144,6 +152,7 @@ std::optional<int> TCliOptions::Parse(int argc, const char* const* argv) {
   app.add_flag("--yes", yes);
   app.add_flag("--no", no);
   app.add_flag("--verbose", verbose_);
+  app.add_flag("--inspect", inspect_);
   app.add_option("--answer", answers)
       ->type_size(1)
       ->allow_extra_args(false)
@@ -183,6 +192,25 @@ std::optional<int> TCliOptions::Parse(int argc, const char* const* argv) {
   }
   if (database_.empty()) {
     return UsageError("falta o banco de dados (BANCO.fdb)");
+  }
+  if (inspect_) {
+    // The examination reads the file alone: nothing that belongs to a run
+    // may be silently ignored.
+    const std::pair<bool, const char*> runOnly[] = {
+        {!olderBackup_.empty(), "BACKUP_ANTIGO.fbk"},
+        {yes, "--yes"},
+        {no, "--no"},
+        {!answers.empty(), "--answer"},
+        {!backupOnDemand_.empty(), "--backup-on-demand"},
+        {bool(*userOption), "--user"},
+        {bool(*passwordOption), "--password-file"},
+    };
+    for (const auto& [given, name] : runOnly) {
+      if (given) {
+        return UsageError(std::string(name) +
+                          " não se aplica a --inspect, que só examina o arquivo, sem o servidor");
+      }
+    }
   }
   if (yes && no) {
     return UsageError("--yes e --no não podem ser usadas juntas");

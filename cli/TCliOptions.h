@@ -6,7 +6,8 @@
 
 #include "engine/MessageTypes.h"
 
-// The command line: `tessarine-cli [opções] BANCO.fdb [BACKUP_ANTIGO.fbk]`.
+// The command line: `tessarine-cli [opções] BANCO.fdb [BACKUP_ANTIGO.fbk]`,
+// or `tessarine-cli --inspect [--json ARQUIVO] BANCO.fdb`.
 // Option names are English, every text shown is Brazilian Portuguese.
 class TCliOptions {
  public:
@@ -21,6 +22,8 @@ class TCliOptions {
   const std::string& BackupOnDemand() const { return backupOnDemand_; }
   const std::string& JsonFile() const { return jsonFile_; }
   bool Verbose() const { return verbose_; }
+  // --inspect: examine the file's pages instead of running the repair.
+  bool Inspect() const { return inspect_; }
   const std::optional<std::string>& User() const { return user_; }
   const std::optional<std::string>& PasswordFile() const { return passwordFile_; }
   // --yes or --no; nothing when neither was given.
@@ -41,6 +44,7 @@ class TCliOptions {
   std::string backupOnDemand_;
   std::string jsonFile_;
   bool verbose_ = false;
+  bool inspect_ = false;
   std::optional<std::string> user_;
   std::optional<std::string> passwordFile_;
   std::optional<MessageAnswer> answerForAll_;

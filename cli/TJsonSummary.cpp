@@ -110,7 +110,10 @@ std::string TJsonSummary::Compose(const Contents& contents) {
 }
 
 void TJsonSummary::Write(const Contents& contents) {
-  const std::string text = Compose(contents);
+  WriteText(Compose(contents));
+}
+
+void TJsonSummary::WriteText(const std::string& text) {
   std::size_t written = 0;
   while (written < text.size()) {
     const ssize_t n = write(fd_, text.data() + written, text.size() - written);

@@ -7,9 +7,9 @@
 #include "engine/RunTypes.h"
 
 // The --json file. Its name is taken (the file created empty, never an
-// existing one) before the run starts, so that a name in use or a folder
-// that cannot be written stops the program before it changes anything; the
-// summary is written into it at the end.
+// existing one) before the run or the examination starts, so that a name in
+// use or a folder that cannot be written stops the program before it does
+// anything; the summary is written into it at the end.
 class TJsonSummary {
  public:
   struct Contents {
@@ -34,6 +34,8 @@ class TJsonSummary {
   const std::string& Path() const { return path_; }
   // Throws std::runtime_error when the text cannot be written.
   void Write(const Contents& contents);
+  // Writes a text already composed (the examination's JSON).
+  void WriteText(const std::string& text);
 
   static std::string Compose(const Contents& contents);
   static const char* VerdictName(RunVerdict verdict);

@@ -3,6 +3,7 @@
 #include <clocale>
 #include <optional>
 
+#include "cli/TCliInspection.h"
 #include "cli/TCliOptions.h"
 #include "cli/TCliRun.h"
 
@@ -13,6 +14,10 @@ int main(int argc, char** argv) {
   TCliOptions options;
   if (const std::optional<int> status = options.Parse(argc, argv)) {
     return *status;
+  }
+  if (options.Inspect()) {
+    TCliInspection inspection(options);
+    return inspection.Execute();
   }
   TCliRun run(options);
   return run.Execute();

@@ -117,6 +117,7 @@ TEST_F(WindowTest, StartsWithTheControlsAndStatesOfTheForm) {
       {"btnSalvarLog", {831, 379, 83, 25}, "Salvar Log", false},
       {"btnSelecionarBancoCorrompido", {388, 436, 77, 25}, "Selecionar", true},
       {"btnSelecionarBackup", {836, 436, 77, 25}, "Selecionar", true},
+      {"btnExaminar", {584, 474, 105, 37}, "Examinar", true},
       {"btnExecutar", {696, 474, 105, 37}, "Executar", true},
       {"btnCancelar", {808, 473, 105, 37}, "Cancelar", false},
   };
@@ -234,6 +235,7 @@ TEST_F(WindowTest, PicturesAreDecodedFromTheResources) {
 TEST_F(WindowTest, TabOrderFollowsTheForm) {
   const char* order[] = {"btnSelecionarBancoCorrompido",
                          "btnSelecionarBackup",
+                         "btnExaminar",
                          "btnExecutar",
                          "eBancoCorrompido",
                          "eUltimoBackup",
@@ -387,6 +389,7 @@ TEST_F(WindowTest, BeginAndEndRunDisplaySwitchTheControls) {
   EXPECT_EQ(Log()->viewport()->cursor().shape(), Qt::WaitCursor);
   EXPECT_FALSE(Button("btnSelecionarBancoCorrompido")->isEnabled());
   EXPECT_FALSE(Button("btnSelecionarBackup")->isEnabled());
+  EXPECT_FALSE(Button("btnExaminar")->isEnabled());
   EXPECT_FALSE(Button("btnExecutar")->isEnabled());
   EXPECT_TRUE(Button("btnCancelar")->isEnabled());
   EXPECT_FALSE(Button("btnSalvarLog")->isEnabled());
@@ -407,6 +410,7 @@ TEST_F(WindowTest, BeginAndEndRunDisplaySwitchTheControls) {
   EXPECT_NE(Log()->viewport()->cursor().shape(), Qt::WaitCursor);
   EXPECT_NE(window.cursor().shape(), Qt::WaitCursor);
   EXPECT_TRUE(Button("btnSelecionarBancoCorrompido")->isEnabled());
+  EXPECT_TRUE(Button("btnExaminar")->isEnabled());
   EXPECT_TRUE(Button("btnExecutar")->isEnabled());
   EXPECT_FALSE(Button("btnCancelar")->isEnabled());
   EXPECT_TRUE(Button("btnSalvarLog")->isEnabled());
