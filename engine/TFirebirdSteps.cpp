@@ -669,7 +669,10 @@ bool TFirebirdSteps::rebuildTables(const std::vector<std::string>& tables,
       context_.WriteLog("Tabelas que se referem umas às outras, refeitas sem ordem garantida: " +
                         JoinedNames(order.cycle));
     }
-    TTableRescue rescue(context_, damaged, target, older.get());
+    // The pages are read from the copy taken before the validation, which
+    // freed the data pages a lost pointer page no longer reaches.
+    TTableRescue rescue(context_, damaged, target, older.get(),
+                        TPageRows::PristineCopyOf(context_.DatabasePath()));
     rescueLosses_.clear();
     for (const std::string& table : order.order) {
       try {

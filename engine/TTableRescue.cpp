@@ -11,6 +11,7 @@
 #include "engine/KeyText.h"
 #include "engine/SqlName.h"
 #include "engine/TAttachment.h"
+#include "engine/TBlockInsert.h"
 #include "engine/TKeySet.h"
 #include "engine/TTriggerPause.h"
 
@@ -37,19 +38,32 @@ void Quietly(TIBQuery& query) {
 
 }  // namespace
 
-// The work on one table: the insert statement, the keys (or rows) the target
-// holds, the rows that could not be inserted yet and the counts.
+// Where a row came from.
+enum class TSource { Server, Pages, OlderBackup };
+
+// The work on one table: the insert statements, the keys (or rows) the
+// target holds, the rows waiting for their block, the rows that could not be
+// inserted yet and the counts.
 class TTableRescue::TRun {
  public:
   TRun(TRecoveryContext& context, TConnection& damaged, TConnection& target, TConnection* older,
        TTableLayout layout)
-      : context_(context), damaged_(damaged), older_(older), layout_(std::move(layout)) {
+      : context_(context),
+        damaged_(damaged),
+        older_(older),
+        layout_(std::move(layout)),
+        targetFields_(TargetFields(target, layout_)),
+        blocks_(target.Database(), layout_, targetFields_) {
     for (const std::string& column : layout_.PrimaryKey()) {
       keyPositions_.push_back(layout_.IndexOf(column));
       if (keyPositions_.back() == layout_.Columns().size()) {
         keyPositions_.clear();  // a key column the copy cannot carry: matched as whole rows
         break;
       }
+    }
+    // Values are bound with the target's own types, whichever source gave them.
+    for (const TFieldDef& field : targetFields_) {
+      types_.push_back(field.DataType);
     }
     insert_.SetDatabase(&target.Database());
     insert_.SQL().Assign(layout_.InsertLines());
@@ -58,6 +72,9 @@ class TTableRescue::TRun {
   }
 
   void ReadDamaged();
+  // True when the server failed somewhere on the table: the pages may hold more.
+  bool ServerFailed() const { return !firstReadError_.empty(); }
+  void ReadPages(TPageRows& pages);
   void FillFromOlder();
   void RetryDeferred();
   TCounts Counts();
@@ -65,9 +82,18 @@ class TTableRescue::TRun {
  private:
   struct TDeferred {
     std::vector<TValue> values;
-    bool fromDamaged;
+    TSource source;
     std::string error;
   };
+
+  // The layout's columns as the target describes them.
+  static std::vector<TFieldDef> TargetFields(TConnection& target, const TTableLayout& layout) {
+    TIBQuery select;
+    select.SetDatabase(&target.Database());
+    select.SQL().SetText("select " + layout.SelectList() + " from " + SqlName(layout.Table()));
+    select.Prepare();
+    return select.FieldDefs();
+  }
 
   bool Keyed() const { return !keyPositions_.empty(); }
   bool InUnreadRange(const std::vector<TValue>& values) const {
@@ -92,7 +118,11 @@ class TTableRescue::TRun {
   // True when the row is not in the target yet (and is counted in now).
   bool Claim(const std::vector<TValue>& values);
   bool TryInsert(const std::vector<TValue>& values, std::string& error);
-  void Insert(const std::vector<TValue>& values, bool fromDamaged);
+  // Queues the row for its block; a full block goes in at once.
+  void Insert(const std::vector<TValue>& values, TSource source);
+  // Inserts the queued rows: as one block, else one by one.
+  void Flush();
+  void Count(TSource source);
   void LoadTargetRows(TConnection& target);
   // Reads rows of the open select to its end or to its first error; the
   // last key read goes to `lastKey`. False when a read failed.
@@ -107,6 +137,10 @@ class TTableRescue::TRun {
   TConnection& damaged_;
   TConnection* older_;
   TTableLayout layout_;
+  std::vector<TFieldDef> targetFields_;
+  TBlockInsert blocks_;
+  std::vector<std::vector<TValue>> queued_;
+  std::vector<TSource> queuedSources_;
   std::vector<std::size_t> keyPositions_;
   TIBQuery insert_;
   std::vector<TFieldType> types_;
@@ -122,8 +156,9 @@ class TTableRescue::TRun {
   // Part of the key range was left unread without narrowing it to single
   // keys (the index there could not be read at all).
   bool unnarrowed_ = false;
-  // Every row of the table was read in storage order: keys that failed by
-  // key were no rows (their index page was lost, not their row).
+  // Every row of the table was read, in storage order or from pages read
+  // whole: keys that failed by key were no rows (their index page was lost,
+  // not their row).
   bool everyRowSeen_ = false;
   std::size_t rangeKey_ = 0;  // position of the integer key read by ranges
   TCounts counts_;
@@ -168,25 +203,60 @@ bool TTableRescue::TRun::TryInsert(const std::vector<TValue>& values, std::strin
   }
 }
 
-void TTableRescue::TRun::Insert(const std::vector<TValue>& values, bool fromDamaged) {
-  std::string error;
-  if (TryInsert(values, error)) {
-    ++(fromDamaged ? counts_.FromDamaged : counts_.FromOlderBackup);
-  } else {
-    // Most often a row of a table that refers to itself whose parent comes
-    // later; tried again at the end.
-    deferred_.push_back({values, fromDamaged, error});
+void TTableRescue::TRun::Count(TSource source) {
+  switch (source) {
+    case TSource::Server:
+      ++counts_.FromDamaged;
+      break;
+    case TSource::Pages:
+      ++counts_.FromPages;
+      break;
+    case TSource::OlderBackup:
+      ++counts_.FromOlderBackup;
+      break;
   }
 }
 
+void TTableRescue::TRun::Insert(const std::vector<TValue>& values, TSource source) {
+  queued_.push_back(values);
+  queuedSources_.push_back(source);
+  if (queued_.size() >= blocks_.BlockRows()) {
+    Flush();
+  }
+}
+
+void TTableRescue::TRun::Flush() {
+  std::string error;
+  if (queued_.size() > 1 && blocks_.Insert(queued_, error)) {
+    for (const TSource source : queuedSources_) {
+      Count(source);
+    }
+  } else {
+    // The block was undone whole: each row on its own, so that only the rows
+    // the target refuses are held back.
+    for (std::size_t i = 0; i < queued_.size(); ++i) {
+      if (TryInsert(queued_[i], error)) {
+        Count(queuedSources_[i]);
+      } else {
+        // Most often a row of a table that refers to itself whose parent
+        // comes later; tried again at the end.
+        deferred_.push_back({std::move(queued_[i]), queuedSources_[i], error});
+      }
+    }
+  }
+  queued_.clear();
+  queuedSources_.clear();
+}
+
 void TTableRescue::TRun::RetryDeferred() {
+  Flush();
   bool progress = true;
   while (progress && !deferred_.empty()) {
     progress = false;
     std::vector<TDeferred> still;
     for (TDeferred& row : deferred_) {
       if (TryInsert(row.values, row.error)) {
-        ++(row.fromDamaged ? counts_.FromDamaged : counts_.FromOlderBackup);
+        Count(row.source);
         progress = true;
       } else {
         still.push_back(std::move(row));
@@ -212,9 +282,6 @@ bool TTableRescue::TRun::Drain(TIBQuery& select, std::size_t keyPosition, long l
   std::vector<TValue> values;
   try {
     select.Open();
-    if (types_.empty()) {
-      types_ = TTableLayout::FieldTypes(select);
-    }
     while (!select.AtEnd()) {
       unreadableArrays_ += layout_.ReadRow(select, values);
       if (keyPosition < values.size()) {
@@ -222,7 +289,7 @@ bool TTableRescue::TRun::Drain(TIBQuery& select, std::size_t keyPosition, long l
       }
       ++rows;
       if (Claim(values)) {
-        Insert(values, true);
+        Insert(values, TSource::Server);
       }
       select.Next();
     }
@@ -343,7 +410,6 @@ void TTableRescue::TRun::ReadDamaged() {
     probe.SetDatabase(&damaged_.Database());
     probe.SQL().SetText("select " + layout_.SelectList() + " from " + SqlName(layout_.Table()));
     probe.Prepare();  // a destroyed pointer page already fails here, for any statement
-    types_ = TTableLayout::FieldTypes(probe);
   } catch (const ERunAborted&) {
     throw;
   } catch (const std::exception& e) {
@@ -384,6 +450,68 @@ void TTableRescue::TRun::ReadDamaged() {
   }
 }
 
+void TTableRescue::TRun::ReadPages(TPageRows& pages) {
+  // Rows of a table without a key match on their fields: each row the target
+  // holds stands for one row of the pages.
+  std::unordered_map<std::string, long long> matched;
+  // Rows of a table that refers to itself are kept and inserted parents
+  // first: in storage order a child often comes before its parent.
+  const bool parentsFirst = !layout_.SelfReferences().empty();
+  std::vector<std::vector<TValue>> missing;
+  auto take = [&](const std::vector<TValue>& values) {
+    if (parentsFirst) {
+      missing.push_back(values);
+    } else {
+      Insert(values, TSource::Pages);
+    }
+  };
+  const TPageRows::TRead read = pages.Read(layout_, [&](const std::vector<TValue>& values) {
+    if (Keyed()) {
+      // Where the server read the key range, what it gave is the table.
+      if (InUnreadRange(values) && Claim(values)) {
+        take(values);
+      }
+      return;
+    }
+    const std::string identity = Identity(values);
+    long long& seen = matched[identity];
+    long long& held = rows_[identity];
+    if (seen < held) {
+      ++seen;  // the server gave it already
+      return;
+    }
+    ++seen;
+    ++held;
+    take(values);
+  });
+  for (const std::size_t row :
+       TTableLayout::ParentsFirst(missing.size(), layout_.LinksOf(missing))) {
+    Insert(missing[row], TSource::Pages);
+  }
+  if (!read.problem.empty()) {
+    context_.WriteLog("  Leitura de " + layout_.Table() +
+                      " nas páginas do arquivo: " + read.problem);
+    return;
+  }
+  if (read.whole) {
+    // Every row the table holds was seen: a key missing now holds no row.
+    counts_.LostKnown = true;
+    everyRowSeen_ = true;
+    allUnread_ = false;
+    unread_.clear();
+  } else {
+    context_.WriteLog("  Leitura de " + layout_.Table() +
+                      " nas páginas do arquivo: " + std::to_string(read.rows) + " registros; " +
+                      std::to_string(read.pagesDamaged) + " página(s) danificada(s), " +
+                      std::to_string(read.recordsUnreadable) + " registro(s) ilegível(is).");
+  }
+  if (read.blobsUnreadable > 0) {
+    context_.WriteLog("  " + layout_.Table() + ": " + std::to_string(read.blobsUnreadable) +
+                      " valor(es) blob ilegível(is) nas páginas do arquivo; as linhas foram "
+                      "copiadas com o valor vazio (NULL).");
+  }
+}
+
 void TTableRescue::TRun::FillFromOlder() {
   if (older_ == nullptr) {
     return;
@@ -392,9 +520,6 @@ void TTableRescue::TRun::FillFromOlder() {
   select.SetDatabase(&older_->Database());
   select.SQL().SetText("select " + layout_.SelectList() + " from " + SqlName(layout_.Table()));
   select.Open();
-  if (types_.empty()) {
-    types_ = TTableLayout::FieldTypes(select);
-  }
   // Missing rows of a table that refers to itself are kept and inserted
   // parents first; any other table's go in as they are read.
   const bool parentsFirst = !layout_.SelfReferences().empty();
@@ -404,7 +529,7 @@ void TTableRescue::TRun::FillFromOlder() {
     if (parentsFirst) {
       missing.push_back(values);
     } else {
-      Insert(values, false);
+      Insert(values, TSource::OlderBackup);
     }
   };
   while (!select.AtEnd()) {
@@ -428,7 +553,7 @@ void TTableRescue::TRun::FillFromOlder() {
   select.Close();
   for (const std::size_t row :
        TTableLayout::ParentsFirst(missing.size(), layout_.LinksOf(missing))) {
-    Insert(missing[row], false);
+    Insert(missing[row], TSource::OlderBackup);
   }
 }
 
@@ -456,8 +581,12 @@ TTableRescue::TCounts TTableRescue::TRun::Counts() {
 }
 
 TTableRescue::TTableRescue(TRecoveryContext& context, TConnection& damaged, TConnection& target,
-                           TConnection* older)
-    : context_(context), damaged_(damaged), target_(target), older_(older) {}
+                           TConnection* older, std::string pagesFile)
+    : context_(context),
+      damaged_(damaged),
+      target_(target),
+      older_(older),
+      pages_(pagesFile.empty() ? context.DatabasePath() : std::move(pagesFile)) {}
 
 TTableRescue::TCounts TTableRescue::Rescue(const std::string& table) {
   TAttachment targetAttachment(target_);
@@ -472,6 +601,9 @@ TTableRescue::TCounts TTableRescue::Rescue(const std::string& table) {
     TTriggerPause triggers(target_, {table});
     TRun run(context_, damaged_, target_, older_, TTableLayout::Read(target_, table));
     run.ReadDamaged();
+    if (run.ServerFailed()) {
+      run.ReadPages(pages_);
+    }
     run.FillFromOlder();
     run.RetryDeferred();
     counts = run.Counts();
@@ -497,7 +629,8 @@ TTableRescue::TCounts TTableRescue::Rescue(const std::string& table) {
 
 std::string TTableRescue::LogLine(const std::string& table, const TCounts& counts) {
   return "Tabela " + table + ": " + std::to_string(counts.FromDamaged) +
-         " registros lidos do banco danificado, " + std::to_string(counts.FromOlderBackup) +
+         " registros lidos do banco danificado, " + std::to_string(counts.FromPages) +
+         " das páginas do arquivo, " + std::to_string(counts.FromOlderBackup) +
          " do backup anterior, " +
          (counts.LostKnown ? std::to_string(counts.Lost) + " perdidos."
                            : "perdidos: " + std::to_string(counts.Lost) +

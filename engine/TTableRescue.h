@@ -5,15 +5,18 @@
 #include <vector>
 
 #include "engine/TConnection.h"
+#include "engine/TPageRows.h"
 #include "engine/TRecoveryContext.h"
 #include "engine/TTableLayout.h"
 
-// Rebuilds the rows of one table in the restored database from the two
-// sources left: first every row the damaged database still gives, then the
-// rows still missing that the older backup has, taken only for keys the
-// damaged database could not answer for (a row it lacks where it could be
-// read was deleted since the backup). Meant for tables whose rows
-// the backup had to skip (they were restored empty).
+// Rebuilds the rows of one table in the restored database from the three
+// sources left: first every row the damaged database still gives through the
+// server; then, when the server failed somewhere, every row still missing
+// that the damaged file's own pages hold (read without the server, newest
+// committed version); then the rows still missing that the older backup
+// has, taken only for keys the damaged file could not answer for (a row it
+// lacks where it could be read was deleted since the backup). Meant for
+// tables whose rows the backup had to skip (they were restored empty).
 //
 // The damaged database is read in primary-key order, in ranges; a range that
 // fails is split around the error until only single keys that cannot be read
@@ -21,12 +24,17 @@
 // long run of failing keys marks that part of the key range unread instead).
 // What the key could not reach is then looked for in storage order, through
 // no index, up to the first error. A table whose key is not one integer
-// column, or that has no primary key, is read in storage order only. Rows are inserted with
-// parameters, in one transaction per table, with the target's constraints as they are.
+// column, or that has no primary key, is read in storage order only. Pages
+// read whole (no page of the table damaged, no record unreadable) hold every
+// row the table has: its loss is then known exactly, and nothing comes from
+// the older backup. Rows are inserted several per statement (TBlockInsert),
+// one by one where a block is refused, in one transaction per table, with
+// the target's constraints as they are.
 class TTableRescue {
  public:
   struct TCounts {
-    long long FromDamaged = 0;
+    long long FromDamaged = 0;  // through the server
+    long long FromPages = 0;    // from the damaged file's pages
     long long FromOlderBackup = 0;
     // Rows known to exist in the damaged database that neither source gave
     // (read errors of single keys, and rows read that could not be inserted).
@@ -38,8 +46,10 @@ class TTableRescue {
 
   // The connections name their databases already and are attached here when
   // they are not; `older` (the older backup restored) may be null.
+  // `pagesFile` is the file whose pages are read (only ever read): the
+  // damaged database's pristine copy, or by default the database itself.
   TTableRescue(TRecoveryContext& context, TConnection& damaged, TConnection& target,
-               TConnection* older);
+               TConnection* older, std::string pagesFile = {});
 
   // Rebuilds `table` and writes its line in the run log. Errors of the
   // damaged database are part of the work; any other failure rolls the
@@ -66,4 +76,5 @@ class TTableRescue {
   TConnection& damaged_;
   TConnection& target_;
   TConnection* older_;
+  TPageRows pages_;
 };

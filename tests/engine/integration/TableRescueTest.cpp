@@ -162,15 +162,33 @@ const std::string kSpacedKeys =
     "commit;\n" +
     FixtureDatabase::FillScript("insert into T values (:i * 3, uuid_to_char(gen_uuid()))", 20000);
 
-TEST(TableRescue, PointerPagesDestroyedTablesSkippedThenRebuiltFromTheOlderBackup) {
+std::vector<std::string> Sorted(std::vector<std::string> rows) {
+  std::sort(rows.begin(), rows.end());
+  return rows;
+}
+
+const char* const kRowsOfA = "select ID || '|' || S from A";
+const char* const kRowsOfB = "select ID || '|' || S from B";
+const char* const kRowsOfC = "select ID || '|' || coalesce(PAI, '-') || '|' || S from C";
+
+// The server refuses every statement on a table whose pointer page is gone;
+// the data pages are still in the file, and hold every row in its newest
+// version, also those added, changed and deleted since the older backup.
+TEST(TableRescue, PointerPagesDestroyedTablesRebuiltFromTheirPagesInTheNewestVersion) {
   TestFolder folder;
   const FixtureDatabase db = PageDamage::Create(folder.File("EMPRESA.FDB"), 4096, kThreeTables);
   ASSERT_TRUE(ServerTools::Backup(db.Path(), folder.File("VELHO.FBK")).Ok());
   const std::string olderPath = Restored(folder, folder.File("VELHO.FBK"), "EMPRESA-TEMP.FDB");
-  // Rows the older backup lacks: no source can give them back.
-  db.Execute("insert into A select ID + 3000, S from A where ID < 100;");
-  const auto healthyC = db.Column("select ID || '|' || coalesce(PAI, '-') || '|' || S from C");
-  ASSERT_EQ(healthyC.size(), 3000u);
+  // Not swept: the changed rows keep their older versions on the pages.
+  db.Execute(
+      "insert into A select ID + 3000, S from A where ID < 100;\n"
+      "update A set S = 'mudado ' || ID where mod(ID, 7) = 0;\n"
+      "delete from A where mod(ID, 11) = 0;\n"
+      "update B set S = lower(S) where mod(ID, 3) = 0;\n"
+      "update C set S = 'mudado' where mod(ID, 5) = 0;\n");
+  const std::vector<std::vector<std::string>> healthy{
+      Sorted(db.Column(kRowsOfA)), Sorted(db.Column(kRowsOfB)), Sorted(db.Column(kRowsOfC))};
+  ASSERT_EQ(healthy[0].size(), 3100u - 282u);
 
   for (const char* table : {"A", "B", "C"}) {
     const auto pages = PageDamage::PointerPages(db, table);
@@ -187,31 +205,58 @@ TEST(TableRescue, PointerPagesDestroyedTablesSkippedThenRebuiltFromTheOlderBacku
   }
 
   RescueSetup rescue(db.Path(), target.Path(), olderPath, backup);
-  for (const char* table : {"A", "B", "C"}) {
-    SCOPED_TRACE(table);
-    const TTableRescue::TCounts counts = rescue.Rescue(table);
+  const std::vector<std::string> tables{"A", "B", "C"};
+  const std::vector<const char*> queries{kRowsOfA, kRowsOfB, kRowsOfC};
+  for (std::size_t i = 0; i < tables.size(); ++i) {
+    SCOPED_TRACE(tables[i]);
+    const TTableRescue::TCounts counts = rescue.Rescue(tables[i]);
     EXPECT_EQ(counts.FromDamaged, 0);  // a destroyed pointer page fails every statement
-    EXPECT_EQ(counts.FromOlderBackup, 3000);
+    EXPECT_EQ(counts.FromPages, static_cast<long long>(healthy[i].size()));
+    EXPECT_EQ(counts.FromOlderBackup, 0);  // the deleted rows stay deleted
     EXPECT_EQ(counts.Lost, 0);
-    EXPECT_FALSE(counts.LostKnown);
-    EXPECT_EQ(target.Count(table), 3000);
+    EXPECT_TRUE(counts.LostKnown);
+    // C's rows refer to rows stored after them: inserted parents first.
+    EXPECT_EQ(Sorted(target.Column(queries[i])), healthy[i]);
   }
-  // Parents first: the self-reference held for every row.
-  auto rebuiltC = target.Column("select ID || '|' || coalesce(PAI, '-') || '|' || S from C");
-  std::vector<std::string> expectedC = healthyC;
-  std::sort(rebuiltC.begin(), rebuiltC.end());
-  std::sort(expectedC.begin(), expectedC.end());
-  EXPECT_EQ(rebuiltC, expectedC);
   const auto log = rescue.Host().LogLines();
   EXPECT_NE(std::find(log.begin(), log.end(),
-                      "Tabela A: 0 registros lidos do banco danificado, 3000 do backup anterior, "
-                      "perdidos: 0 conhecidos; parte da tabela não pôde ser lida, o total "
-                      "perdido não é conhecido."),
+                      "Tabela A: 0 registros lidos do banco danificado, 2818 das páginas do "
+                      "arquivo, 0 do backup anterior, 0 perdidos."),
             log.end())
       << rescue.Host().TranscriptText();
   EXPECT_TRUE(ServerTools::Validate(target.Path()).Ok());
   EXPECT_TRUE(ServerTools::WaitUntilReleased(db.Path()));
   EXPECT_TRUE(ServerTools::WaitUntilReleased(target.Path()));
+}
+
+// A data page lost with the pointer page: the pages are no longer the whole
+// table, so the keys they lack come from the older backup and the loss is
+// not known.
+TEST(TableRescue, PointerAndDataPageDestroyedRestFromTheOlderBackup) {
+  TestFolder folder;
+  const FixtureDatabase db = PageDamage::Create(folder.File("EMPRESA.FDB"), 4096, kThreeTables);
+  ASSERT_TRUE(ServerTools::Backup(db.Path(), folder.File("VELHO.FBK")).Ok());
+  const std::string olderPath = Restored(folder, folder.File("VELHO.FBK"), "EMPRESA-TEMP.FDB");
+  // Same length: the newer versions stay where the rows are.
+  db.Execute("update A set S = lower(S);");
+  const testsupport::DamageReport damage = testsupport::FileDamage::ZeroDataPage(
+      db, "A", "ID", testsupport::FileDamage::DataPages(db, "A").size() / 2);
+  ASSERT_FALSE(damage.lostKeys.empty());
+  PageDamage::ZeroPage(db.Path(), PageDamage::PointerPages(db, "A").at(0));
+  const FixtureDatabase target(folder.File("ALVO.FDB"));
+  PageDamage::Copy(olderPath, target.Path());
+  target.Execute("delete from A;");
+
+  const TTableRescue::TCounts counts =
+      RescueSetup(db.Path(), target.Path(), olderPath, "").Rescue("A");
+  const auto lost = static_cast<long long>(damage.lostKeys.size());
+  EXPECT_EQ(counts.FromDamaged, 0);
+  EXPECT_EQ(counts.FromPages, 3000 - lost);
+  EXPECT_EQ(counts.FromOlderBackup, lost);
+  EXPECT_FALSE(counts.LostKnown);
+  // Newest versions from the pages, the older one where only the backup has it.
+  EXPECT_EQ(target.Value("select count(*) from A where S = lower(S)"), std::to_string(3000 - lost));
+  EXPECT_EQ(target.Count("A"), 3000);
 }
 
 TEST(TableRescue, TruncatedFileReadByKeyRangesAroundTheMissingPages) {
@@ -242,7 +287,7 @@ TEST(TableRescue, TruncatedFileReadByKeyRangesAroundTheMissingPages) {
   EXPECT_TRUE(counts.LostKnown);
   EXPECT_GT(counts.FromDamaged, healthyRows / 2);
   EXPECT_GT(counts.Lost, 0);  // new rows on the cut pages
-  EXPECT_EQ(counts.FromDamaged + counts.FromOlderBackup, target.Count("T"));
+  EXPECT_EQ(counts.FromDamaged + counts.FromPages + counts.FromOlderBackup, target.Count("T"));
   // Every row of the damaged database is either rebuilt or counted lost; the
   // rows deleted since the older backup stay deleted: the damaged database
   // could be read where they were.

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/TTableLayout.h"
+#include "fbaccess/TFieldDef.h"
+#include "fbaccess/TIBDatabase.h"
+#include "fbaccess/TIBQuery.h"
+#include "fbaccess/TValue.h"
+
+// Inserts rows of one table several at a time: each block of rows is one
+// `execute block` whose parameters carry every value, so a block costs one
+// round trip to the server instead of one per row. The server undoes a
+// block it refuses as a whole; the caller then inserts its rows one by one,
+// so that the row at fault is found and the others still go in.
+class TBlockInsert {
+ public:
+  // Most parameters in one block: the client matches every parameter to its
+  // value by name, at a cost that grows with the square of their number.
+  static constexpr std::size_t kMaxParams = 480;
+  // Bytes of the values of one block, well below the largest input message
+  // Firebird 3 takes (64 KiB), and of its text (also limited to 64 KiB).
+  static constexpr std::size_t kMaxValueBytes = 32000;
+  static constexpr std::size_t kMaxTextBytes = 60000;
+
+  // `fields` are the layout's columns as the target describes them (a
+  // select of the layout's columns prepared there).
+  TBlockInsert(TIBDatabase& target, const TTableLayout& layout, std::vector<TFieldDef> fields);
+
+  // Rows per block; 1 when blocks cannot be used (array columns, which no
+  // block parameter can carry, or rows too wide for one).
+  std::size_t BlockRows() const { return blockRows_; }
+  // Inserts the rows (at most BlockRows()) in one statement. False when the
+  // server refused it: none of them is in. A block that cannot even be
+  // prepared turns blocks off (BlockRows() becomes 1).
+  bool Insert(const std::vector<std::vector<TValue>>& rows, std::string& error);
+
+  // The statement for `rows` rows.
+  static std::string BlockText(const TTableLayout& layout, std::size_t rows);
+  // A parameter's name for value `index`: its least significant digit first,
+  // so that two names usually differ at their second character and the
+  // client's matching by name stops there.
+  static std::string ParamName(std::size_t index);
+
+ private:
+  TIBQuery& Statement(std::size_t rows);
+
+  TIBDatabase& target_;
+  const TTableLayout& layout_;
+  std::vector<TFieldDef> fields_;
+  std::size_t blockRows_ = 1;
+  std::unique_ptr<TIBQuery> statement_;
+  std::size_t statementRows_ = 0;
+};
