@@ -30,6 +30,13 @@ constexpr QuestionHelp kQuestionHelp[] = {
      "o nível 2 achou inconsistências e não há backup: informar um? (padrão: sim)"},
     {QuestionId::ChooseBackupFile, "escolher o arquivo do backup? (padrão: sim)"},
     {QuestionId::TryAnotherBackup, "o backup não restaurou: informar outro? (padrão: sim)"},
+    {QuestionId::RowsFromBackup,
+     "o backup antigo tem registros que faltam nas tabelas danificadas: inseri-los? "
+     "(padrão: sim)"},
+    {QuestionId::DatabaseShutDown,
+     "o banco está em modo de manutenção: colocá-lo online e continuar? (padrão: não)"},
+    {QuestionId::ForeignBackup,
+     "o backup antigo parece ser de outro banco: usá-lo assim mesmo? (padrão: não)"},
 };
 
 std::string Padded(const std::string& text, std::size_t width) {
@@ -120,7 +127,9 @@ std::string TCliOptions::HelpText() {
       "  2  o banco está em uso, ou não pôde ser validado\n"
       "  3  erro de uso, arquivo inexistente ou inválido, login recusado ou\n"
       "     pergunta sem resposta; com --inspect, arquivo que não pôde ser lido\n"
-      "  4  cancelado (Ctrl+C, ou \"não\" à pergunta sem-backup)\n";
+      "  4  cancelado (Ctrl+C, ou \"não\" à pergunta sem-backup)\n"
+      "  5  banco reparado, mas registros não puderam ser recuperados (a mensagem\n"
+      "     final dá as perdas por tabela)\n";
   return text;
 }
 

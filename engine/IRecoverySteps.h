@@ -21,6 +21,7 @@ class IRecoverySteps {
     Granted,         // nobody else is attached
     OthersAttached,  // others are attached and the user gave up
     Unverified,      // the check itself failed and the user chose to go on
+    ShutDown,        // the database is in maintenance and the user left it so
   };
 
   virtual ~IRecoverySteps() = default;
@@ -42,6 +43,18 @@ class IRecoverySteps {
   // whole backup without an error line. Never replaces an existing file.
   virtual bool doRestore(const std::string& backupFile, const std::string& databasePath,
                          StepKey key) = 0;
+  // Before anything: "" when the server can create the run's files in the
+  // database's folder; otherwise what stops it, in the operator's words.
+  virtual std::string folderProblem(const std::string& /*folder*/) { return {}; }
+  // What keepOthersOut did.
+  struct Exclusion {
+    bool keptOut = false;  // shut down: bring it online at the end
+    std::string refusal;   // the server's reason when it refused
+  };
+  // Shuts the database down to single-user maintenance, so that nobody else
+  // attaches until it is brought online. The server refuses while someone
+  // else is attached. Routines that cannot shut anything down do nothing.
+  virtual Exclusion keepOthersOut(const std::string& /*databasePath*/) { return {}; }
   // Brings a restored database out of single-user maintenance; a database
   // already online counts as success.
   virtual bool bringOnline(const std::string& databasePath) = 0;

@@ -25,6 +25,8 @@ enum class QuestionId {
   ChooseBackupFile,          // "Deseja escolher um arquivo?"
   TryAnotherBackup,          // the older backup did not restore
   RowsFromBackup,            // rows the damage took are in the older backup: insert them?
+  DatabaseShutDown,          // the database is in maintenance: bring it online and go on?
+  ForeignBackup,             // the older backup looks like another database's: use it?
 };
 
 // The identifier as the command line accepts it ("conexoes-ativas"); empty

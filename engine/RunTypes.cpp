@@ -57,6 +57,8 @@ constexpr QuestionName kQuestionNames[] = {
     {QuestionId::ChooseBackupFile, "escolher-backup"},
     {QuestionId::TryAnotherBackup, "outro-backup"},
     {QuestionId::RowsFromBackup, "linhas-do-backup"},
+    {QuestionId::DatabaseShutDown, "banco-em-manutencao"},
+    {QuestionId::ForeignBackup, "backup-de-outro-banco"},
 };
 
 }  // namespace

@@ -17,9 +17,11 @@
 #include "engine/DerivedNames.h"
 #include "engine/ERunAborted.h"
 #include "engine/SafeRename.h"
+#include "engine/ServerFolder.h"
 #include "engine/SqlName.h"
 #include "engine/TAttachment.h"
 #include "engine/TBackupFill.h"
+#include "engine/TBackupKinship.h"
 #include "engine/TBackupRetry.h"
 #include "engine/TTableRescue.h"
 #include "engine/TableOrder.h"
@@ -305,6 +307,18 @@ std::string TFirebirdSteps::otherAttachments(const std::string& databasePath) {
   return ListOtherAttachments();
 }
 
+int TFirebirdSteps::ShutDownMode() {
+  TIBQuery& query = targetConnection_.Query();
+  query.SQL().SetText(" select mon$shutdown_mode from mon$database");
+  query.Open();
+  const int mode = query.AtEnd() ? 0 : std::stoi(query.Fields(0).AsString());
+  query.Close();
+  if (targetConnection_.Transaction().Active()) {
+    targetConnection_.Transaction().Commit();
+  }
+  return mode;
+}
+
 IRecoverySteps::Access TFirebirdSteps::acessoExclusivo() {
   TIBDatabase& database = targetConnection_.Database();
 
@@ -314,6 +328,26 @@ IRecoverySteps::Access TFirebirdSteps::acessoExclusivo() {
   DatabaseCloser closer(database);
 
   try {
+    if (ShutDownMode() != 0) {
+      // Left so by a repair that was killed, or by an administrator: single
+      // user admits this attachment, and the run would go on in a database
+      // nobody else can reach.
+      if (context_.Ask(QuestionId::DatabaseShutDown,
+                       "O banco de dados está em modo de manutenção (shutdown): só uma conexão "
+                       "de cada vez, do SYSDBA ou do dono, consegue entrar. Uma reparação "
+                       "interrompida ou um administrador o deixou assim; nenhuma outra "
+                       "reparação deste banco está em andamento.\r\rDeseja colocá-lo online e "
+                       "continuar?",
+                       MessageKind::Confirmation, MessageAnswer::No) != MessageAnswer::Yes) {
+        return Access::ShutDown;
+      }
+      database.Close();
+      if (!bringOnline(context_.DatabasePath())) {
+        return Access::ShutDown;
+      }
+      context_.WriteLog("Banco colocado online a pedido do operador.");
+      database.Open();
+    }
     for (;;) {
       const std::string list = ListOtherAttachments();
       if (list.empty()) {
@@ -617,6 +651,25 @@ bool TFirebirdSteps::bringOnline(const std::string& databasePath) {
   return false;
 }
 
+std::string TFirebirdSteps::folderProblem(const std::string& folder) {
+  return ServerCannotWriteIn(folder);
+}
+
+IRecoverySteps::Exclusion TFirebirdSteps::keepOthersOut(const std::string& databasePath) {
+  Exclusion exclusion;
+  try {
+    ServiceDetacher detacher(configService_);
+    PrepareService(configService_, context_.Credentials());
+    configService_.SetDatabaseName(databasePath);
+    configService_.SetActive(true);
+    configService_.ShutDownSingleUser();
+    exclusion.keptOut = true;
+  } catch (const std::exception& error) {
+    exclusion.refusal = error.what();
+  }
+  return exclusion;
+}
+
 TTriage::Result TFirebirdSteps::triage(const std::string& databasePath) {
   return TTriage::Examine(databasePath);
 }
@@ -644,6 +697,9 @@ bool TFirebirdSteps::rebuildTables(const std::vector<std::string>& tables,
         rescueTemporary_ = temporary;
         older = std::make_unique<TConnection>(context_.Credentials());
         older->SetDatabasePath(temporary);
+        if (!AcceptOlderBackup(target, *older)) {
+          older.reset();
+        }
       } else if (!temporary.empty() && !PathIsFree(temporary)) {
         rescueTemporary_ = temporary;
       }
@@ -744,6 +800,45 @@ std::string TFirebirdSteps::OlderBackupDatabase() {
   return restored ? temporary : std::string();
 }
 
+bool TFirebirdSteps::AcceptOlderBackup(TConnection& repaired, TConnection& older) {
+  if (olderBackupAccepted_) {
+    return *olderBackupAccepted_;
+  }
+  TAttachment repairedAttachment(repaired);
+  TAttachment olderAttachment(older);
+  std::vector<std::string> tables;
+  TIBQuery& query = repaired.Query();
+  query.SQL().SetText(
+      " select trim(rdb$relation_name) from rdb$relations where coalesce(rdb$system_flag, 0) = 0"
+      " and rdb$view_blr is null and coalesce(rdb$relation_type, 0) = 0 order by rdb$relation_id");
+  query.Open();
+  while (!query.AtEnd()) {
+    tables.push_back(query.Fields(0).AsString());
+    query.Next();
+  }
+  query.Close();
+  const TBackupKinship::TResult kinship = TBackupKinship::Compare(repaired, older, tables);
+  for (TConnection* connection : {&repaired, &older}) {
+    if (connection->Transaction().Active()) {
+      connection->Transaction().Rollback();  // only read
+    }
+  }
+  context_.WriteLog("Backup anterior comparado com o banco reparado: " + kinship.Text() + ".");
+  bool accepted = true;
+  if (kinship.Foreign()) {
+    accepted =
+        context_.Ask(QuestionId::ForeignBackup,
+                     "O backup anterior parece ser de outro banco de dados: " + kinship.Text() +
+                         ".\rRegistros trazidos dele podem ser de outra empresa ou de "
+                         "outro sistema.\r\rDeseja usá-lo assim mesmo?",
+                     MessageKind::Warning, MessageAnswer::No) == MessageAnswer::Yes;
+    context_.WriteLog(accepted ? "O operador escolheu usar o backup anterior assim mesmo."
+                               : "O backup anterior não foi usado: parece ser de outro banco.");
+  }
+  olderBackupAccepted_ = accepted;
+  return accepted;
+}
+
 std::optional<TableLosses> TFirebirdSteps::fillFromOlderBackup(
     const std::vector<std::string>& tables, const std::string& databasePath) {
   const std::string older = OlderBackupDatabase();
@@ -754,6 +849,9 @@ std::optional<TableLosses> TFirebirdSteps::fillFromOlderBackup(
   target.SetDatabasePath(databasePath);
   TConnection source(context_.Credentials());
   source.SetDatabasePath(older);
+  if (!AcceptOlderBackup(target, source)) {
+    return std::nullopt;
+  }
   return TBackupFill(context_, target, source).Fill(tables);
 }
 

@@ -38,6 +38,8 @@ class TFirebirdSteps : public IRecoverySteps {
   bool doRestore(const std::string& backupFile, const std::string& databasePath,
                  StepKey key) override;
   bool bringOnline(const std::string& databasePath) override;
+  Exclusion keepOthersOut(const std::string& databasePath) override;
+  std::string folderProblem(const std::string& folder) override;
   bool canAttach(const std::string& databasePath) override;
   TTriage::Result triage(const std::string& databasePath) override;
   std::vector<std::string> skippedTables() const override;
@@ -76,6 +78,8 @@ class TFirebirdSteps : public IRecoverySteps {
   // that found errors with a summary status instead of output lines; that
   // status is written to the log as the output.
   void RunRepairAction(StepKey key);
+  // The shutdown mode of the database targetConnection_ has open: 0 online.
+  int ShutDownMode();
   // The other attachments of the database targetConnection_ has open.
   std::string ListOtherAttachments();
   // Starts a backup or restore and streams its output into the emptied log.
@@ -99,6 +103,9 @@ class TFirebirdSteps : public IRecoverySteps {
   // The older backup restored beside the database, by whichever step did it
   // first; restored now when none did. Empty when there is none to read.
   std::string OlderBackupDatabase();
+  // Before any row comes from the older backup: true when it is of this
+  // database, or the operator chose to use it anyway (asked once per run).
+  bool AcceptOlderBackup(TConnection& repaired, TConnection& older);
   // Shows an exception of a routine in the error box that starts with `prefix`.
   void ReportException(const std::string& prefix, const std::exception& error);
 
@@ -113,10 +120,14 @@ class TFirebirdSteps : public IRecoverySteps {
   std::string rescueTemporary_;
   std::string fillTemporary_;
   TableLosses rescueLosses_;
+  std::optional<bool> olderBackupAccepted_;
   // Level 2: steps 7 and 8 over the two connections above.
   TOrphanSearch orphanSearch_{context_, targetConnection_};
   TSalvage salvage_{context_, targetConnection_, sourceConnection_,
                     [this](const std::string& backup, const std::string& db, StepKey key) {
                       return doRestore(backup, db, key);
+                    },
+                    [this](TConnection& repaired, TConnection& older) {
+                      return AcceptOlderBackup(repaired, older);
                     }};
 };

@@ -24,7 +24,11 @@ namespace {
 constexpr int kLoginAttempts = 3;
 
 // Server codes of a failed attach that have a reason of their own.
-constexpr long kLoginRefused = 335544472;     // isc_login
+constexpr long kLoginRefused = 335544472;  // isc_login
+// A login the client itself could not offer (an authentication method the
+// client is not set up for, e.g. AuthClient = Legacy_Auth).
+constexpr long kLoginFailed = 335545106;      // isc_login_error
+constexpr long kShutDown = 335544528;         // isc_shutdown
 constexpr long kNotADatabase = 335544323;     // isc_bad_db_format
 constexpr long kUnsupportedOds = 335544379;   // isc_wrong_ods
 constexpr long kDatabaseCorrupt = 335544335;  // isc_db_corrupt
@@ -104,6 +108,11 @@ void TRecoveryRun::Execute() {
 
 void TRecoveryRun::EndAborted(const ERunAborted& abort) {
   context_.StopThrowingOnCancel();
+  try {
+    LetOthersIn();
+  } catch (const ERunAborted&) {
+    // the front end is gone; the database was brought online all the same
+  }
   // A swap cut in the middle puts the original back first.
   if (!swapped_ && !oldPath_.empty() && PathIsFree(context_.DatabasePath())) {
     RenameWithoutReplacing(oldPath_, context_.DatabasePath());
@@ -165,6 +174,8 @@ void TRecoveryRun::Run() {
     if (continueFlag_)
       ValidarDados();
     if (continueFlag_)
+      KeepOthersOut();
+    if (continueFlag_)
       PrepararBackup();
     if (continueFlag_)
       FazerBackupNivel01();
@@ -185,6 +196,7 @@ void TRecoveryRun::Run() {
     if (continueFlag_)
       ValidacaoFinal();
   }
+  LetOthersIn();
   if (verdict_ == RunVerdict::Repaired && LostRows()) {
     verdict_ = RunVerdict::RepairedWithLosses;
   }
@@ -268,6 +280,24 @@ bool TRecoveryRun::AcessoExclusivo() {
                          ? std::string()
                          : " (" + context_.Credentials().Source() + ")"));
   const std::string failure = "Não foi possível obter acesso exlusivo.";
+  // Two repairs of one database would each set the other's files aside.
+  runLock_ = std::make_unique<TRunLock>(context_.DatabasePath());
+  if (!runLock_->Held()) {
+    Finished(StepKey::AcessoExclusivo, StepOutcome::Failure, "Outra reparação em andamento.");
+    StopWith(RunVerdict::InUse,
+             "Outra reparação deste banco de dados está em andamento nesta máquina; espere que "
+             "ela termine. Nada foi alterado.");
+    return false;
+  }
+  // Nothing is touched in a folder where the server could not write the
+  // backup and the restored database.
+  const std::string folderProblem =
+      steps_.folderProblem(std::filesystem::path(context_.DatabasePath()).parent_path().string());
+  if (!folderProblem.empty()) {
+    Finished(StepKey::AcessoExclusivo, StepOutcome::Failure, "A pasta não serve ao servidor.");
+    StopWith(RunVerdict::NotValidated, folderProblem);
+    return false;
+  }
   for (int attempt = 1;; ++attempt) {
     try {
       switch (steps_.acessoExclusivo()) {
@@ -282,10 +312,37 @@ bool TRecoveryRun::AcessoExclusivo() {
           Finished(StepKey::AcessoExclusivo, StepOutcome::Failure, failure);
           StopWith(RunVerdict::InUse);
           return false;
+        case IRecoverySteps::Access::ShutDown:
+          Finished(StepKey::AcessoExclusivo, StepOutcome::Failure, "Banco em manutenção.");
+          StopWith(RunVerdict::NotValidated,
+                   "O banco de dados está em modo de manutenção (shutdown) e não foi colocado "
+                   "online; nada foi alterado.");
+          return false;
       }
     } catch (const EIBInterBaseError& error) {
       const long code = error.EngineCode();
-      if (code == kLoginRefused) {
+      if (code == kShutDown) {
+        // Only a run that holds the lock gets here: no repair of ours is
+        // going on, so the maintenance was left by one that was killed, or
+        // set by an administrator.
+        if (context_.Ask(QuestionId::DatabaseShutDown,
+                         "O banco de dados está em modo de manutenção (shutdown): ninguém "
+                         "consegue conectar-se a ele. Uma reparação interrompida ou um "
+                         "administrador o deixou assim.\rNenhuma outra reparação deste banco está "
+                         "em andamento.\r\rDeseja colocá-lo online e continuar?",
+                         MessageKind::Confirmation, MessageAnswer::No) == MessageAnswer::Yes &&
+            steps_.bringOnline(context_.DatabasePath()) && attempt < kLoginAttempts) {
+          context_.WriteLog("Banco colocado online a pedido do operador.");
+          continue;
+        }
+        Finished(StepKey::AcessoExclusivo, StepOutcome::Failure, "Banco em manutenção.");
+        StopWith(RunVerdict::NotValidated,
+                 "O banco de dados está em modo de manutenção (shutdown) e não foi colocado "
+                 "online; nada foi alterado.\r" +
+                     std::string(error.what()));
+        return false;
+      }
+      if (code == kLoginRefused || code == kLoginFailed) {
         const std::string user = context_.Credentials().User();
         std::optional<TCredentials> typed;
         if (attempt < kLoginAttempts) {
@@ -650,11 +707,34 @@ void TRecoveryRun::RestaurarBancoNivel02() {
   newDatabasePath_ = NewDatabasePathFor(database, number);
   // The restore lands on a name of its own; the database's own name changes
   // hands only once the result is whole, online and opens.
+  context_.TakeLastError();
   const bool restored = Guarded("doRestore() -> Excetion: ", false, [&] {
     return steps_.doRestore(levelTwoBackupPath_, newDatabasePath_, StepKey::RestaurarBancoNivel02);
   });
+  std::vector<std::string> failure;
   if (restored) {
     restoredCounts_ = RowCountsFromRestore(context_.RunLog());
+  } else {
+    for (const std::string& line : context_.RunLog()) {
+      if (Contains(line, kErrorMark)) {
+        failure.push_back(TrimText(line));
+      }
+    }
+    const std::string raised = context_.TakeLastError();
+    if (!raised.empty()) {
+      failure.push_back(raised);
+    }
+  }
+  std::string removed;
+  if (!restored && !PathIsFree(newDatabasePath_) &&
+      std::none_of(failure.begin(), failure.end(),
+                   [](const std::string& line) { return Contains(line, "already exists"); })) {
+    // The name was free and the restore makes its file new: what is there is
+    // this run's half-written database, which would only fill the disk.
+    std::error_code ignored;
+    if (std::filesystem::remove(newDatabasePath_, ignored)) {
+      removed = newDatabasePath_;
+    }
   }
   if (!PathIsFree(newDatabasePath_)) {
     Made(newDatabasePath_);
@@ -664,7 +744,15 @@ void TRecoveryRun::RestaurarBancoNivel02() {
                [&] { return steps_.bringOnline(newDatabasePath_); }) ||
       !steps_.canAttach(newDatabasePath_)) {
     Finished(StepKey::RestaurarBancoNivel02, StepOutcome::Failure, "Restaurado, mas com erro.");
-    StopWith(RunVerdict::StillCorrupt);
+    std::string reason = "A restauração final não terminou.";
+    for (const std::string& line : CondensedLines(failure)) {
+      reason += "\r" + line;
+    }
+    if (!removed.empty()) {
+      reason += "\rO arquivo incompleto " + removed + " foi removido.";
+    }
+    reason += "\rOs registros recuperados estão no banco restaurado do nível 1: " + restoredPath_;
+    StopWith(RunVerdict::StillCorrupt, reason);
     return;
   }
   if (!SwapInRestoredDatabase()) {
@@ -680,6 +768,8 @@ void TRecoveryRun::RestaurarBancoNivel02() {
 
 bool TRecoveryRun::SwapInRestoredDatabase() {
   const std::string& database = context_.DatabasePath();
+  // The file set aside is left attachable, as it was before the run.
+  LetOthersIn();
   // Someone who attached since step 1 would go on writing into the file set
   // aside: look again right before the names change.
   std::string others;
@@ -753,7 +843,7 @@ bool TRecoveryRun::PickRunStem() {
     }
     // Created now, so that another run in the same minute cannot take it.
     try {
-      report_ = std::make_unique<TRunReport>(stem + ".txt");
+      report_ = std::make_unique<TRunReport>(stem + ".txt", context_.DatabasePath());
       if (owner_) {
         owner_->Give(report_->Path(), false);
       }
@@ -883,12 +973,11 @@ void TRecoveryRun::FinishReport() {
       }
       reportNote_ = "\r\rRelatório: " + report_->Path();
     } catch (const std::exception& error) {
+      // The reserved file keeps its first text, which says the run did not
+      // get to write its report; nothing is removed, since the name may no
+      // longer be this run's file.
       reportProblem_ = error.what();
-      // This run made the file: a report cut short is removed, not left.
-      const std::string path = report_->Path();
       report_.reset();
-      std::error_code ignored;
-      std::filesystem::remove(path, ignored);
     }
   }
   if (!report_) {
@@ -1007,4 +1096,42 @@ std::string TRecoveryRun::LossesText() const {
                              : std::string("perdidos em número desconhecido; ") + kUncounted);
   }
   return text;
+}
+
+// ---------------------------------------------------------------------------
+// Nobody else in: single-user maintenance from the mend to the end.
+// ---------------------------------------------------------------------------
+
+void TRecoveryRun::KeepOthersOut() {
+  const IRecoverySteps::Exclusion exclusion = steps_.keepOthersOut(context_.DatabasePath());
+  if (exclusion.keptOut) {
+    othersKeptOut_ = true;
+    context_.WriteLog(
+        "Banco de dados em manutenção até o fim da execução: nenhuma outra conexão entra.");
+    return;
+  }
+  if (exclusion.refusal.empty()) {
+    return;
+  }
+  const std::string& refusal = exclusion.refusal;
+  Running(StepKey::PrepararBackup);
+  Finished(StepKey::PrepararBackup, StepOutcome::Failure, "Outra conexão impediu o reparo.");
+  StopWith(RunVerdict::InUse,
+           "Não foi possível impedir outras conexões durante o reparo (outro programa "
+           "conectou-se depois da verificação de acesso exclusivo?); o banco não foi alterado "
+           "depois da validação.\r" +
+               refusal);
+}
+
+void TRecoveryRun::LetOthersIn() {
+  if (!othersKeptOut_) {
+    return;
+  }
+  othersKeptOut_ = false;
+  if (!steps_.bringOnline(context_.DatabasePath())) {
+    reason_ += std::string(reason_.empty() ? "" : "\r\r") +
+               "O banco de dados continua em modo de manutenção; coloque-o online com: gfix "
+               "-online \"" +
+               context_.DatabasePath() + "\"";
+  }
 }

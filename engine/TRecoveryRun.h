@@ -12,6 +12,7 @@
 #include "engine/TFileOwner.h"
 #include "engine/TInconsistency.h"
 #include "engine/TRecoveryContext.h"
+#include "engine/TRunLock.h"
 #include "engine/TRunReport.h"
 
 class ERunAborted;
@@ -71,6 +72,11 @@ class TRecoveryRun {
   void CriarCopia();
   void ValidarDados();
   void PrepararBackup();
+  // From the mend on, nobody else attaches: a write made after the backup
+  // began would be lost with the file set aside.
+  void KeepOthersOut();
+  // Brings the database out of maintenance again, whatever the end.
+  void LetOthersIn();
   void FazerBackupNivel01();
   void RestaurarBancoNivel01();
   void ProcurarOrfaos();
@@ -128,6 +134,8 @@ class TRecoveryRun {
   std::string newDatabasePath_;
   std::string oldPath_;
   bool swapped_ = false;
+  bool othersKeptOut_ = false;  // the database is in single-user maintenance
+  std::unique_ptr<TRunLock> runLock_;
   bool skipMend_ = false;
   // Rows per table the restore that made the result wrote, when known.
   std::optional<IRecoverySteps::RowCounts> restoredCounts_;

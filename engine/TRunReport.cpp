@@ -208,6 +208,24 @@ void WriteLevelTwo(std::string& out, const TRunRecord::RunFacts& facts) {
   for (const auto& [table, rows] : facts.salvaged.rows) {
     out += table + ": " + CountText(rows) + "\n";
   }
+
+  // Per table the damage touched: what came back, what is gone and its keys.
+  Section(out, "Registros perdidos por tabela danificada");
+  if (facts.losses.empty()) {
+    out += "Nenhuma tabela com registros perdidos conhecidos.\n";
+  }
+  for (const auto& [table, loss] : facts.losses) {
+    out += table + ": " + CountText(loss.fromOlderBackup) + " trazidos do backup antigo, " +
+           CountText(loss.lost) + " perdidos" +
+           (loss.known ? std::string() : " (ao menos; parte da tabela não pôde ser lida)") + "\n";
+    for (const std::string& key : loss.keys) {
+      out += "    " + key + "\n";
+    }
+    if (loss.lost > static_cast<long long>(loss.keys.size()) && !loss.keys.empty()) {
+      out += "    (e mais " + CountText(loss.lost - static_cast<long long>(loss.keys.size())) +
+             " sem chave conhecida)\n";
+    }
+  }
 }
 
 void WriteCounts(std::string& out, const TRunRecord::RunFacts& facts) {

@@ -18,8 +18,12 @@
 #include "engine/TTriggerPause.h"
 
 TSalvage::TSalvage(TRecoveryContext& context, TConnection& target, TConnection& source,
-                   RestoreFunction restore)
-    : context_(context), target_(target), source_(source), restore_(std::move(restore)) {}
+                   RestoreFunction restore, AcceptFunction accept)
+    : context_(context),
+      target_(target),
+      source_(source),
+      restore_(std::move(restore)),
+      accept_(std::move(accept)) {}
 
 std::string TSalvage::TemporaryPath(const std::string& databasePath) {
   const int number = FirstFreeVariant(
@@ -65,9 +69,21 @@ bool TSalvage::RestoreOlderBackup(const std::string& temporaryPath) {
       context_.WriteLog("Banco temporário restaurado de backup!");
       return true;
     }
+    // A file the server could not open is no corrupt backup: say which.
+    std::string failure = context_.TakeLastError();
+    for (const std::string& line : context_.RunLog()) {
+      if (line.find("gbak: ERROR:") != std::string::npos) {
+        failure += "\r" + line;
+      }
+    }
+    const bool unopened = failure.find("cannot open") != std::string::npos ||
+                          failure.find("could not open") != std::string::npos;
     const MessageAnswer answer = context_.Ask(
         QuestionId::TryAnotherBackup,
-        "O backup informado está corrompido.\rDeseja informar outro arquivo para restaurar?",
+        (unopened ? "O servidor não conseguiu abrir o backup informado: " + context_.BackupPath() +
+                        "\r" + failure.substr(failure.find_first_not_of('\r')) + "\r"
+                  : std::string("O backup informado está corrompido.\r")) +
+            "Deseja informar outro arquivo para restaurar?",
         MessageKind::Confirmation);
     // No ends the salvage: restoring the same file again would fail again.
     if (answer != MessageAnswer::Yes) {
@@ -342,6 +358,14 @@ bool TSalvage::doCopyDataFromOldBackup(std::vector<std::unique_ptr<TInconsistenc
     temporaryPath_ = temporaryPath;
     if (!BackupExists() || !RestoreOlderBackup(temporaryPath)) {
       context_.Tell("Nenhum backup encontrado.", MessageKind::Information);
+      return false;
+    }
+    source_.SetDatabasePath(temporaryPath);
+    if (accept_ && !accept_(target_, source_)) {
+      context_.Tell(
+          "O backup anterior parece ser de outro banco de dados e não foi usado; os "
+          "registros ausentes não foram trazidos.",
+          MessageKind::Error);
       return false;
     }
     CopyRows(list, temporaryPath);

@@ -24,8 +24,12 @@ class TSalvage {
   using RestoreFunction =
       std::function<bool(const std::string& backup, const std::string& db, StepKey key)>;
 
+  // Whether the older backup restored may give rows to the repaired
+  // database (it is of this database, or the operator chose to use it).
+  using AcceptFunction = std::function<bool(TConnection& repaired, TConnection& older)>;
+
   TSalvage(TRecoveryContext& context, TConnection& target, TConnection& source,
-           RestoreFunction restore);
+           RestoreFunction restore, AcceptFunction accept = {});
 
   // True when every record got at least one row back. Failures are shown to
   // the user and answer false; rows copied before stay committed.
@@ -66,6 +70,7 @@ class TSalvage {
   TConnection& target_;
   TConnection& source_;
   RestoreFunction restore_;
+  AcceptFunction accept_;
   std::string temporaryPath_;
   std::optional<IRecoverySteps::RowCounts> olderBackupCounts_;
   IRecoverySteps::RowCounts copied_;

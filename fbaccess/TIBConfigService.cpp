@@ -3,5 +3,6 @@
 #include "fbaccess/detail/ServiceBuffers.h"
 
 std::string TIBConfigService::BuildStartRequest() const {
-  return fbdetail::BuildOnlineRequest(databaseName_);
+  return shutDown_ ? fbdetail::BuildShutdownRequest(databaseName_)
+                   : fbdetail::BuildOnlineRequest(databaseName_);
 }

@@ -4,9 +4,9 @@
 
 #include "fbaccess/TIBControlService.h"
 
-// Database properties through the service manager. The one property offered:
-// bringing a database that is shut down (for example after a restore whose
-// indices could not be activated) back online.
+// Database properties through the service manager: bringing a database that
+// is shut down (for example after a restore whose indices could not be
+// activated) back online, and shutting one down to a single attachment.
 class TIBConfigService : public TIBControlService {
  public:
   // The server's own path of the database (no "host:").
@@ -16,11 +16,22 @@ class TIBConfigService : public TIBControlService {
   // Brings DatabaseName online; the same as ServiceStart. It produces no
   // output. A database that is already online makes the server fail the start
   // ("Target shutdown mode is invalid for database ...").
-  void BringDatabaseOnline() { ServiceStart(); }
+  void BringDatabaseOnline() {
+    shutDown_ = false;
+    ServiceStart();
+  }
+  // Shuts DatabaseName down in single-user mode at once: from then on one
+  // attachment at a time, of SYSDBA or the owner, is let in. The server
+  // refuses it while anyone else is attached.
+  void ShutDownSingleUser() {
+    shutDown_ = true;
+    ServiceStart();
+  }
 
  protected:
   std::string BuildStartRequest() const override;
 
  private:
   std::string databaseName_;
+  bool shutDown_ = false;
 };

@@ -244,6 +244,19 @@ std::string BuildOnlineRequest(const std::string& databaseName) {
   return request;
 }
 
+std::string BuildShutdownRequest(const std::string& databaseName) {
+  if (databaseName.empty()) {
+    throw EIBClientError(94, kBadStartParams);
+  }
+  std::string request(1, static_cast<char>(isc_action_svc_properties));
+  AppendTextItem(request, isc_spb_dbname, databaseName);
+  // The mode is a one-byte item; the wait for others to leave a number.
+  request.push_back(static_cast<char>(isc_spb_prp_shutdown_mode));
+  request.push_back(static_cast<char>(isc_spb_prp_sm_single));
+  AppendNumberItem(request, isc_spb_prp_force_shutdown, 0);
+  return request;
+}
+
 OutputAnswer ParseOutputLine(const char* answer, std::size_t size, std::string& line) {
   if (size < 4 || static_cast<unsigned char>(answer[0]) != isc_info_svc_line) {
     return OutputAnswer::Malformed;

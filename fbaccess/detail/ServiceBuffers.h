@@ -47,6 +47,8 @@ std::string BuildRestoreRequest(const std::vector<std::string>& databaseNames,
                                 const TRestoreOptions& options, bool verbose, int pageSize,
                                 int pageBuffers);
 std::string BuildOnlineRequest(const std::string& databaseName);
+// Single-user shutdown at once: refused while anyone else is attached.
+std::string BuildShutdownRequest(const std::string& databaseName);
 
 // The answer to one isc_info_svc_line query.
 enum class OutputAnswer { Line, End, Malformed };

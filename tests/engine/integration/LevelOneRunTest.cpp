@@ -335,27 +335,31 @@ TEST_F(LevelOneRun, StoppedServerFailsStepOneWithTheClientsTextAndStillCloses) {
   EXPECT_EQ(0u, ClosingMessage(host).find(kNotValidatedMessage));
 }
 
-TEST_F(LevelOneRun, BackupRefusedByTheServerStopsTheRunUnvalidated) {
+// The server may read and write the database but create nothing beside it:
+// the run says so before anything is validated or mended, naming the folder,
+// the server's user and what to change.
+TEST_F(LevelOneRun, FolderTheServerCannotWriteIsRefusedBeforeAnythingIsTouched) {
   const FixtureDatabase db = MakeDatabase();
   FileDamage::ZeroDataPage(db, "AVULSOS", "ID", 1);
-  // The server may read and write the database but create nothing beside it.
+  const std::string before = FileDamage::ReadWhole(db.Path());
   ASSERT_EQ(0, ::chmod(folder_.Path().c_str(), 0555));
 
   ScriptedHost host;
-  host.Answer(MessageAnswer::Ok, "doBackup() -> Excetion: ");
   host.Answer(MessageAnswer::Ok, kNotValidatedMessage);
   Run(host, db.Path());
   ::chmod(folder_.Path().c_str(), 0755);
 
-  const auto steps = host.Calls("ReportStep");
-  EXPECT_TRUE(Has(steps, "ReportStep 4 2 10 Preparado para o backup")) << host.TranscriptText();
-  EXPECT_TRUE(Has(steps, "ReportStep 5 2 20 Erro durante o backup"));
-  EXPECT_TRUE(host.Calls("ReportStep 6").empty());
-  const auto questions = host.Questions();
-  ASSERT_EQ(2u, questions.size()) << host.TranscriptText();
-  EXPECT_NE(std::string::npos, questions[0].find("cannot open backup file " + folder_.Path()))
-      << questions[0];
-  EXPECT_EQ(0u, ClosingMessage(host).find(kNotValidatedMessage)) << ClosingMessage(host);
+  EXPECT_TRUE(Has(host.Calls("ReportStep"), "ReportStep 1 2 20 A pasta não serve ao servidor."))
+      << host.TranscriptText();
+  EXPECT_TRUE(host.Calls("ReportStep 2").empty());
+  ASSERT_EQ(1u, host.Questions().size()) << host.TranscriptText();
+  const std::string closing = ClosingMessage(host);
+  EXPECT_NE(std::string::npos, closing.find("usuário \"firebird\", não pode criar arquivos na "
+                                            "pasta \"" +
+                                            folder_.Path() + "\""))
+      << closing;
+  EXPECT_NE(std::string::npos, closing.find("chown firebird:firebird")) << closing;
+  EXPECT_EQ(before, FileDamage::ReadWhole(db.Path()));
 }
 
 }  // namespace

@@ -204,6 +204,13 @@ TEST_P(DiskFull, DuringARestoreTheDatabaseStaysWhereItWas) {
         << host.TranscriptText();
     EXPECT_TRUE(host.Calls("ReportStep 11").empty());
     EXPECT_FALSE(fs::exists(OldPathFor(database)));
+    // The closing message itself says why and where the rows are, and the
+    // half-written final restore is gone from the full disk.
+    EXPECT_NE(std::string::npos, closing.find("No space left on device")) << closing;
+    EXPECT_NE(std::string::npos,
+              closing.find("Os registros recuperados estão no banco restaurado do nível 1: "))
+        << closing;
+    EXPECT_FALSE(fs::exists(NewDatabasePathFor(database)));
   }
   // The real reason reaches the operator.
   EXPECT_TRUE(AnyContains(host.Notices(), "No space left on device")) << host.TranscriptText();

@@ -1,0 +1,121 @@
+// Nobody else's write is lost during a run: from the mend to the end the
+// database admits no other attachment, a second repair of the same database
+// is refused at once, and whatever the end the database is online again.
+// The real server throughout, on a damaged database whose backup takes
+// seconds.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "engine/TFirebirdSteps.h"
+#include "engine/TThreadRecovery.h"
+#include "support/DamagedFixture.h"
+#include "support/FixtureDatabase.h"
+#include "support/ScriptedHost.h"
+#include "support/ServerTools.h"
+#include "support/TestFolder.h"
+
+using testsupport::DamagedFixture;
+using testsupport::FixtureDatabase;
+using testsupport::ServerTools;
+using testsupport::TestFolder;
+
+namespace {
+
+// Online: the server refuses to bring it online again.
+bool Online(const std::string& path) {
+  return ServerTools::BringOnline(path).output.find("Target shutdown mode is invalid") !=
+         std::string::npos;
+}
+
+std::unique_ptr<TThreadRecovery> Start(ScriptedHost& host, const std::string& database,
+                                       const std::string& olderBackup) {
+  return std::make_unique<TThreadRecovery>(host, database, olderBackup,
+                                           TThreadRecovery::DefaultSteps());
+}
+
+}  // namespace
+
+TEST(OthersKeptOut, WriterDuringTheBackupAndASecondRunAreKeptOut) {
+  TestFolder folder;
+  DamagedFixture::Options options;
+  options.damage = DamagedFixture::Damage::StandaloneTable;
+  options.bulkRows = 250000;
+  const DamagedFixture fixture(folder.Path(), options);
+  const std::string database = folder.File("EMPRESA.FDB");
+  fixture.PlaceAt(database);
+
+  ScriptedHost first;
+  first.RecordLogLines(false);
+  first.Answer(MessageAnswer::Ok, "O banco de dados foi corrigido");
+  auto run = Start(first, database, fixture.OlderBackup());
+  ASSERT_TRUE(first.WaitForCall("ReportStep 5 1", std::chrono::minutes(2)))
+      << first.TranscriptText();
+
+  // Another program tries to write while the backup runs: refused.
+  std::string refusal;
+  try {
+    FixtureDatabase(database).Execute("insert into AVULSOS (ID) values (-1);");
+  } catch (const std::exception& error) {
+    refusal = error.what();
+  }
+  EXPECT_NE(std::string::npos, refusal.find("shutdown")) << refusal;
+
+  // A second repair of the same database is refused at step 1 and makes nothing.
+  ScriptedHost second;
+  second.Answer(MessageAnswer::Ok, "O banco de dados estava em uso");
+  {
+    auto other = Start(second, database, fixture.OlderBackup());
+    ASSERT_TRUE(other->WaitFor(std::chrono::minutes(1)));
+    EXPECT_NE(std::string::npos,
+              other->ClosingText().find("Outra reparação deste banco de dados está em andamento"))
+        << other->ClosingText();
+    EXPECT_TRUE(other->FilesMade().empty());
+  }
+
+  ASSERT_TRUE(run->WaitFor(std::chrono::minutes(4))) << first.TranscriptText();
+  run.reset();
+  // Online again, open to everyone; the refused row was never written.
+  EXPECT_TRUE(Online(database));
+  const FixtureDatabase after(database);
+  after.Execute("insert into AVULSOS (ID) values (-2);");
+  EXPECT_EQ("0", after.Value("select count(*) from AVULSOS where ID = -1"));
+}
+
+// A database an interrupted run left in maintenance is named at step 1; with
+// Não it stays as it is and nothing is touched, with Sim it is brought online
+// and repaired.
+TEST(OthersKeptOut, DatabaseLeftInMaintenanceIsBroughtOnlineOnlyWithConsent) {
+  TestFolder folder;
+  DamagedFixture::Options options;
+  options.damage = DamagedFixture::Damage::StandaloneTable;
+  const DamagedFixture fixture(folder.Path(), options);
+  const std::string database = folder.File("EMPRESA.FDB");
+  fixture.PlaceAt(database);
+  ASSERT_TRUE(ServerTools::Gfix(database, {"-shut", "single", "-force", "0"}).Ok());
+
+  ScriptedHost refused;
+  refused.Answer(MessageAnswer::No, "modo de manutenção");
+  refused.Answer(MessageAnswer::Ok, "O banco de dados ainda não foi validade.");
+  {
+    auto run = Start(refused, database, fixture.OlderBackup());
+    ASSERT_TRUE(run->WaitFor(std::chrono::minutes(1)));
+    EXPECT_TRUE(run->FilesMade().empty());
+  }
+  EXPECT_FALSE(Online(database));
+  ASSERT_TRUE(ServerTools::Gfix(database, {"-shut", "single", "-force", "0"}).Ok());
+
+  ScriptedHost consented;
+  consented.RecordLogLines(false);
+  consented.Answer(MessageAnswer::Yes, "modo de manutenção");
+  consented.Answer(MessageAnswer::Ok, "O banco de dados foi corrigido");
+  {
+    auto run = Start(consented, database, fixture.OlderBackup());
+    ASSERT_TRUE(run->WaitFor(std::chrono::minutes(2))) << consented.TranscriptText();
+  }
+  EXPECT_EQ(0u, consented.UnusedAnswers()) << consented.TranscriptText();
+  EXPECT_TRUE(Online(database));
+}
