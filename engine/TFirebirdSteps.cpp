@@ -251,6 +251,29 @@ void CopyWholeFile(const std::string& source, const std::string& target,
 
 }  // namespace
 
+// Releases the run's own attachment for one use of the database by the run,
+// and takes it back afterwards while the database is still kept out.
+class TFirebirdSteps::THoldGap {
+ public:
+  THoldGap(TFirebirdSteps& steps, const std::string& databasePath)
+      : steps_(steps), gap_(databasePath == steps.context_.DatabasePath()) {
+    if (gap_) {
+      steps_.ReleaseDatabase();
+    }
+  }
+  ~THoldGap() {
+    if (gap_) {
+      steps_.HoldDatabase();
+    }
+  }
+  THoldGap(const THoldGap&) = delete;
+  THoldGap& operator=(const THoldGap&) = delete;
+
+ private:
+  TFirebirdSteps& steps_;
+  bool gap_;
+};
+
 const char* const TFirebirdSteps::kMonitoringQuery =
     " select   mon$attachment_id, mon$remote_address, mon$remote_process from   "
     "mon$attachments  where    mon$attachment_id <> current_connection and mon$system_flag = 0";
@@ -258,7 +281,8 @@ const char* const TFirebirdSteps::kMonitoringQuery =
 TFirebirdSteps::TFirebirdSteps(TRecoveryContext& context)
     : context_(context),
       targetConnection_(context.Credentials()),
-      sourceConnection_(context.Credentials()) {
+      sourceConnection_(context.Credentials()),
+      holder_(context.Credentials()) {
   // Every service reaches the server over TCP at localhost; the routines set
   // the rest per operation.
   for (TIBCustomService* service : std::initializer_list<TIBCustomService*>{
@@ -301,6 +325,7 @@ std::string TFirebirdSteps::ListOtherAttachments() {
 }
 
 std::string TFirebirdSteps::otherAttachments(const std::string& databasePath) {
+  const THoldGap gap(*this, databasePath);
   targetConnection_.SetDatabasePath(databasePath);
   targetConnection_.Database().Open();
   DatabaseCloser closer(targetConnection_.Database());
@@ -440,6 +465,7 @@ bool TFirebirdSteps::doValidate(const std::string& databasePath) {
 }
 
 bool TFirebirdSteps::doMend() {
+  const THoldGap gap(*this, context_.DatabasePath());
   bool result = false;
   try {
     // Server, database and account stay as the last validation left them.
@@ -575,6 +601,7 @@ std::string TFirebirdSteps::FailedTable(const std::string& databasePath,
 
 bool TFirebirdSteps::doBackup(const std::string& databasePath, const std::string& backupFile,
                               StepKey key) {
+  const THoldGap gap(*this, databasePath);
   // Only a file this routine makes may be removed between attempts.
   const bool fileWasFree = PathIsFree(backupFile);
   TBackupRetry retry;
@@ -635,6 +662,11 @@ bool TFirebirdSteps::doRestore(const std::string& backupFile, const std::string&
 }
 
 bool TFirebirdSteps::bringOnline(const std::string& databasePath) {
+  if (databasePath == context_.DatabasePath()) {
+    // Online again: the run's own attachment is given up for good.
+    keptOut_ = false;
+    ReleaseDatabase();
+  }
   try {
     ServiceDetacher detacher(configService_);
     PrepareService(configService_, context_.Credentials());
@@ -651,6 +683,30 @@ bool TFirebirdSteps::bringOnline(const std::string& databasePath) {
   return false;
 }
 
+void TFirebirdSteps::HoldDatabase() {
+  if (!keptOut_ || holder_.Database().Connected()) {
+    return;
+  }
+  try {
+    holder_.SetDatabasePath(context_.DatabasePath());
+    holder_.Database().Open();
+  } catch (const std::exception&) {
+    // Someone took the one attachment in the gap; the swap's own check of
+    // the attachments still stands.
+    holder_.Database().ForceClose();
+  }
+}
+
+void TFirebirdSteps::ReleaseDatabase() {
+  if (holder_.Database().Connected()) {
+    try {
+      holder_.Database().Close();
+    } catch (const std::exception&) {
+      holder_.Database().ForceClose();
+    }
+  }
+}
+
 std::string TFirebirdSteps::folderProblem(const std::string& folder) {
   return ServerCannotWriteIn(folder);
 }
@@ -664,9 +720,11 @@ IRecoverySteps::Exclusion TFirebirdSteps::keepOthersOut(const std::string& datab
     configService_.SetActive(true);
     configService_.ShutDownSingleUser();
     exclusion.keptOut = true;
+    keptOut_ = true;
   } catch (const std::exception& error) {
     exclusion.refusal = error.what();
   }
+  HoldDatabase();
   return exclusion;
 }
 
@@ -680,6 +738,7 @@ std::vector<std::string> TFirebirdSteps::skippedTables() const {
 
 bool TFirebirdSteps::rebuildTables(const std::vector<std::string>& tables,
                                    const std::string& restoredPath) {
+  const THoldGap gap(*this, context_.DatabasePath());
   bool result = true;
   try {
     TConnection damaged(context_.Credentials());

@@ -78,6 +78,12 @@ class TFirebirdSteps : public IRecoverySteps {
   // that found errors with a summary status instead of output lines; that
   // status is written to the log as the output.
   void RunRepairAction(StepKey key);
+  // In single-user maintenance the run keeps the one attachment to itself
+  // between its own uses of the database, so that no other program of
+  // SYSDBA's can take it. A gap lets the run's next use in.
+  class THoldGap;
+  void HoldDatabase();
+  void ReleaseDatabase();
   // The shutdown mode of the database targetConnection_ has open: 0 online.
   int ShutDownMode();
   // The other attachments of the database targetConnection_ has open.
@@ -121,6 +127,8 @@ class TFirebirdSteps : public IRecoverySteps {
   std::string fillTemporary_;
   TableLosses rescueLosses_;
   std::optional<bool> olderBackupAccepted_;
+  bool keptOut_ = false;  // the database is in single-user maintenance
+  TConnection holder_;    // the one attachment, while kept out
   // Level 2: steps 7 and 8 over the two connections above.
   TOrphanSearch orphanSearch_{context_, targetConnection_};
   TSalvage salvage_{context_, targetConnection_, sourceConnection_,

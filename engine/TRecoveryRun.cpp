@@ -973,10 +973,10 @@ void TRecoveryRun::FinishReport() {
       }
       reportNote_ = "\r\rRelatório: " + report_->Path();
     } catch (const std::exception& error) {
-      // The reserved file keeps its first text, which says the run did not
-      // get to write its report; nothing is removed, since the name may no
-      // longer be this run's file.
+      // This run made the file: a report cut short is removed, not left,
+      // as long as the name is still this run's file.
       reportProblem_ = error.what();
+      report_->Discard();
       report_.reset();
     }
   }

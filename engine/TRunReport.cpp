@@ -418,6 +418,15 @@ std::string TRunReport::Compose(const TRunRecord& record) {
   return out;
 }
 
+void TRunReport::Discard() {
+  struct stat reserved {};
+  struct stat named {};
+  if (fd_ >= 0 && ::fstat(fd_, &reserved) == 0 && ::stat(path_.c_str(), &named) == 0 &&
+      named.st_dev == reserved.st_dev && named.st_ino == reserved.st_ino) {
+    ::unlink(path_.c_str());
+  }
+}
+
 void TRunReport::Write(const TRunRecord& record) {
   Replace(Compose(record));
 }

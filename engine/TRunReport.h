@@ -32,6 +32,11 @@ class TRunReport {
 
   // The report's text (UTF-8, "\n" line breaks).
   static std::string Compose(const TRunRecord& record);
+
+  // Removes the report file, but only while the name still leads to the
+  // file this run created: a report that could not be written is not left
+  // behind, and nobody else's file is ever removed.
+  void Discard();
   // What the report says while its run goes on.
   static std::string UnderWayText(const std::string& databasePath,
                                   std::chrono::system_clock::time_point started);

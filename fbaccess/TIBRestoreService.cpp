@@ -4,5 +4,5 @@
 
 std::string TIBRestoreService::BuildStartRequest() const {
   return fbdetail::BuildRestoreRequest(databaseName_, backupFile_, options_, Verbose(), pageSize_,
-                                       pageBuffers_);
+                                       pageBuffers_, skipData_);
 }

@@ -22,6 +22,10 @@ class TIBRestoreService : public TIBBackupRestoreService {
   void SetPageSize(int pageSize) { pageSize_ = pageSize; }
   int PageBuffers() const { return pageBuffers_; }
   void SetPageBuffers(int pageBuffers) { pageBuffers_ = pageBuffers; }
+  // A SIMILAR TO pattern of table names (letter case ignored) whose rows are
+  // left out: those tables are restored empty. Empty restores every row.
+  const std::string& SkipData() const { return skipData_; }
+  void SetSkipData(const std::string& pattern) { skipData_ = pattern; }
   const TRestoreOptions& Options() const { return options_; }
   void SetOptions(const TRestoreOptions& options) { options_ = options; }
 
@@ -34,4 +38,5 @@ class TIBRestoreService : public TIBBackupRestoreService {
   int pageSize_ = 4096;
   int pageBuffers_ = 0;
   TRestoreOptions options_{TRestoreOption::CreateNewDB};
+  std::string skipData_;
 };

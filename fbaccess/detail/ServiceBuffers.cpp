@@ -217,7 +217,7 @@ std::string BuildBackupRequest(const std::string& databaseName,
 std::string BuildRestoreRequest(const std::vector<std::string>& databaseNames,
                                 const std::vector<std::string>& backupFiles,
                                 const TRestoreOptions& options, bool verbose, int pageSize,
-                                int pageBuffers) {
+                                int pageBuffers, const std::string& skipDataPattern) {
   std::string request(1, static_cast<char>(isc_action_svc_restore));
   AppendNumberItem(request, isc_spb_options, options.Bits() << 8);
   if (verbose) {
@@ -231,6 +231,9 @@ std::string BuildRestoreRequest(const std::vector<std::string>& databaseNames,
   }
   AppendFileItems(request, backupFiles, isc_spb_bkp_file, isc_spb_bkp_length);
   AppendFileItems(request, databaseNames, isc_spb_dbname, isc_spb_res_length);
+  if (!skipDataPattern.empty()) {
+    AppendTextItem(request, isc_spb_res_skip_data, skipDataPattern);
+  }
   return request;
 }
 

@@ -34,7 +34,8 @@ void AppendFileItems(std::string& request, const std::vector<std::string>& lines
 
 // Start requests of the service actions. A backup's `skipDataPattern` (a
 // SIMILAR TO pattern matched against table names, letter case ignored) names
-// the tables whose rows are left out; empty sends no such item. The online
+// the tables whose rows are left out, and a restore's the tables it restores
+// empty; empty sends no such item. The online
 // validation (isc_action_svc_validate) takes the database alone.
 std::string BuildOnlineValidationRequest(const std::string& databaseName);
 std::string BuildRepairRequest(const std::string& databaseName, const TValidateOptions& options);
@@ -45,7 +46,8 @@ std::string BuildBackupRequest(const std::string& databaseName,
 std::string BuildRestoreRequest(const std::vector<std::string>& databaseNames,
                                 const std::vector<std::string>& backupFiles,
                                 const TRestoreOptions& options, bool verbose, int pageSize,
-                                int pageBuffers);
+                                int pageBuffers,
+                                const std::string& skipDataPattern = std::string());
 std::string BuildOnlineRequest(const std::string& databaseName);
 // Single-user shutdown at once: refused while anyone else is attached.
 std::string BuildShutdownRequest(const std::string& databaseName);

@@ -1,5 +1,6 @@
-// The backup's skip-data item: the pattern goes last, as a text item of code
-// 8, and only when one is set.
+// The backup's and the restore's skip-data item: the pattern goes last, as a
+// text item of code 8, and only when one is set. Also the other requests the
+// run added: the single-user shutdown and the online validation.
 
 #include <gtest/gtest.h>
 
@@ -47,6 +48,16 @@ TEST(BackupSkipData, StartRequestCarriesThePatternAfterTheFiles) {
   EXPECT_EQ(fbdetail::BuildBackupRequest(kDb, {kFbk}, {}, false, 0, std::string(300, 'T')),
             Bytes({1}) + Text(106, kDb) + Number(108, 0) + Text(5, kFbk) +
                 Text(8, std::string(300, 'T')));
+}
+
+TEST(BackupSkipData, RestoreShutdownAndOnlineValidationRequests) {
+  const std::string restore = fbdetail::BuildRestoreRequest({kDb}, {kFbk}, {}, false, 0, 0);
+  EXPECT_EQ(fbdetail::BuildRestoreRequest({kDb}, {kFbk}, {}, false, 0, 0, "%"),
+            restore + Text(8, "%"));
+  // isc_action_svc_properties: the mode a byte item, the wait a number.
+  EXPECT_EQ(fbdetail::BuildShutdownRequest(kDb),
+            Bytes({8}) + Text(106, kDb) + Bytes({44, 2}) + Number(41, 0));
+  EXPECT_EQ(fbdetail::BuildOnlineValidationRequest(kDb), Bytes({30}) + Text(106, kDb));
 }
 
 }  // namespace
