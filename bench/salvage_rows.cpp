@@ -13,9 +13,11 @@
 //       older one; rate = rows inserted / seconds;
 //   (b) one select of every column from the healthy database and one
 //       prepared insert with parameters per row into the empty target, one
-//       transaction; rate = rows / seconds.
+//       transaction; rate = rows / seconds;
+//   (c) the server's own restore of the older backup (the same rows) through
+//       the service manager, as the run restores; rate = rows / seconds.
 // Prints the rates and the peak memory each side added to this process, per
-// round, the best rate of each side and their ratio.
+// round, the best rate of each side and the ratios of (a) to (b) and to (c).
 //
 //   salvage_rows [--rows N] [--rounds R] [--damage pointer|data] [--keep] [--from FOLDER]
 //
@@ -187,7 +189,7 @@ Timed RunRescue(const Files& files, const std::string& damagedPath, const std::s
   older.SetDatabasePath(files.older);
   const Clock::time_point start = Clock::now();
   counts = TTableRescue(context, damaged, restored, &older).Rescue(kTable);
-  Timed timed{counts.FromDamaged + counts.FromOlderBackup, SecondsSince(start)};
+  Timed timed{counts.FromDamaged + counts.FromPages + counts.FromOlderBackup, SecondsSince(start)};
   log = host.log;
   return timed;
 }
@@ -234,6 +236,19 @@ Timed RunPlainCopy(const Files& files, const std::string& target) {
   source.Transaction().Rollback();
   copy.Database().Close();
   source.Database().Close();
+  return {rows, SecondsSince(start)};
+}
+
+// --- side (c): the server's restore -----------------------------------------
+
+Timed RunRestore(const Files& files, long long rows) {
+  TestFolder folder{"tessarine-salvage-restore"};
+  const Clock::time_point start = Clock::now();
+  const testsupport::ToolResult restored =
+      ServerTools::Restore(files.olderBackup, folder.File("RESTAURADO.FDB"));
+  if (!restored.Ok()) {
+    throw std::runtime_error("restore: " + restored.output);
+  }
   return {rows, SecondsSince(start)};
 }
 
@@ -310,6 +325,7 @@ int main(int argc, char** argv) {
                 LoadAverage());
     std::vector<double> rescueRates;
     std::vector<double> copyRates;
+    std::vector<double> restoreRates;
     for (int round = 1; round <= rounds; ++round) {
       {
         const Target target(files.empty);
@@ -319,9 +335,10 @@ int main(int argc, char** argv) {
             Measured([&] { return RunRescue(files, damaged, target.path, counts, log); });
         std::printf(
             "round %d (a) rescue: %lld rows in %.2f s = %.0f rows/s, peak memory +%ld KiB (from "
-            "damaged %lld, from older backup %lld, lost %lld%s)\n",
+            "damaged %lld, from pages %lld, from older backup %lld, lost %lld%s)\n",
             round, timed.rows, timed.seconds, timed.Rate(), timed.peakKb, counts.FromDamaged,
-            counts.FromOlderBackup, counts.Lost, counts.LostKnown ? "" : ", total lost not known");
+            counts.FromPages, counts.FromOlderBackup, counts.Lost,
+            counts.LostKnown ? "" : ", total lost not known");
         for (const std::string& line : log) {
           std::printf("    log: %s\n", line.c_str());
         }
@@ -337,10 +354,19 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
         copyRates.push_back(timed.Rate());
       }
+      {
+        const Timed timed = RunRestore(files, rows);
+        std::printf("round %d (c) server's restore: %lld rows in %.2f s = %.0f rows/s\n", round,
+                    timed.rows, timed.seconds, timed.Rate());
+        std::fflush(stdout);
+        restoreRates.push_back(timed.Rate());
+      }
     }
     const double bestRescue = *std::max_element(rescueRates.begin(), rescueRates.end());
     const double bestCopy = *std::max_element(copyRates.begin(), copyRates.end());
-    std::printf("best: rescue %.0f rows/s, plain copy %.0f rows/s\n", bestRescue, bestCopy);
+    const double bestRestore = *std::max_element(restoreRates.begin(), restoreRates.end());
+    std::printf("best: rescue %.0f rows/s, plain copy %.0f rows/s, server's restore %.0f rows/s\n",
+                bestRescue, bestCopy, bestRestore);
     const double load = LoadAverage();
     if (load > double(sysconf(_SC_NPROCESSORS_ONLN))) {
       std::printf("machine busy (load average %.1f): wall-clock rates below are not a measure\n",
@@ -351,6 +377,9 @@ int main(int argc, char** argv) {
     const double ratio = bestRescue / bestCopy;
     std::printf("ratio rescue / plain copy: %.3f (target >= 0.5): %s\n", ratio,
                 ratio >= 0.5 ? "met" : "NOT met");
+    const double restoreRatio = bestRescue / bestRestore;
+    std::printf("ratio rescue / server's restore: %.3f (target >= 0.5): %s\n", restoreRatio,
+                restoreRatio >= 0.5 ? "met" : "NOT met");
   } catch (const std::exception& error) {
     std::fprintf(stderr, "salvage_rows: %s\n", error.what());
     return 1;

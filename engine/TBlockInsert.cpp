@@ -27,9 +27,11 @@ TBlockInsert::TBlockInsert(TIBDatabase& target, const TTableLayout& layout,
   for (const TFieldDef& field : fields_) {
     rowBytes += ValueBytes(field);
   }
-  std::size_t rows = std::min(kMaxParams / columns, kMaxValueBytes / rowBytes);
-  const std::size_t rowText = BlockText(layout_, 2).size() - BlockText(layout_, 1).size();
-  rows = std::min(rows, (kMaxTextBytes - BlockText(layout_, 0).size()) / rowText);
+  std::size_t rows = std::min({kMaxRows, kMaxParams / columns, kMaxValueBytes / rowBytes});
+  const std::string& table = layout_.Table();
+  const std::size_t rowText =
+      BlockText(table, layout_.Columns(), 2).size() - BlockText(table, layout_.Columns(), 1).size();
+  rows = std::min(rows, (kMaxTextBytes - BlockText(table, layout_.Columns(), 0).size()) / rowText);
   blockRows_ = std::max<std::size_t>(rows, 1);
 }
 
@@ -42,36 +44,34 @@ std::string TBlockInsert::ParamName(std::size_t index) {
   return name;
 }
 
-std::string TBlockInsert::BlockText(const TTableLayout& layout, std::size_t rows) {
-  const std::vector<std::string>& columns = layout.Columns();
-  const std::string table = SqlName(layout.Table());
-  std::string insert = "insert into " + table + " (";
+std::string TBlockInsert::BlockText(const std::string& tableName,
+                                    const std::vector<std::string>& columns, std::size_t rows) {
+  // One insert of a union of one-row selects. An `execute block` would need
+  // ":name" for its parameters inside the block, which the client takes for
+  // markers of its own. Each value is cast to its column's type, which the
+  // server cannot infer for a select of parameters alone.
+  const std::string table = SqlName(tableName);
+  std::string text = "insert into " + table + " (";
   for (std::size_t c = 0; c < columns.size(); ++c) {
-    insert += (c == 0 ? "" : ", ") + SqlName(columns[c]);
+    text += (c == 0 ? "" : ", ") + SqlName(columns[c]);
   }
-  insert += ") values (";
-  std::string declarations;
-  std::string body;
+  text += ")";
   for (std::size_t r = 0; r < rows; ++r) {
-    body += insert;
+    text += r == 0 ? "\nselect " : "\nunion all select ";
     for (std::size_t c = 0; c < columns.size(); ++c) {
-      const std::string name = ParamName(r * columns.size() + c);
-      declarations += (declarations.empty() ? "" : ",\n") + name + " type of column " + table +
-                      "." + SqlName(columns[c]) + " = :" + name;
-      // Inside the block the parameters are named without a colon, which
-      // the client would take for parameters of its own.
-      body += (c == 0 ? "" : ", ") + name;
+      text += (c == 0 ? "cast(:" : ", cast(:") + ParamName(r * columns.size() + c) +
+              " as type of column " + table + "." + SqlName(columns[c]) + ")";
     }
-    body += ");\n";
+    text += " from rdb$database";
   }
-  return "execute block (" + declarations + ")\nas begin\n" + body + "end";
+  return text;
 }
 
 TIBQuery& TBlockInsert::Statement(std::size_t rows) {
   if (statement_ == nullptr || statementRows_ != rows) {
     statement_ = std::make_unique<TIBQuery>();
     statement_->SetDatabase(&target_);
-    statement_->SQL().SetText(BlockText(layout_, rows));
+    statement_->SQL().SetText(BlockText(layout_.Table(), layout_.Columns(), rows));
     statementRows_ = rows;
     statement_->Prepare();
     std::vector<TParam>& params = statement_->Params();

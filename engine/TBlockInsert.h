@@ -12,7 +12,7 @@
 #include "fbaccess/TValue.h"
 
 // Inserts rows of one table several at a time: each block of rows is one
-// `execute block` whose parameters carry every value, so a block costs one
+// insert statement whose parameters carry every value, so a block costs one
 // round trip to the server instead of one per row. The server undoes a
 // block it refuses as a whole; the caller then inserts its rows one by one,
 // so that the row at fault is found and the others still go in.
@@ -22,7 +22,9 @@ class TBlockInsert {
   // value by name, at a cost that grows with the square of their number.
   static constexpr std::size_t kMaxParams = 480;
   // Bytes of the values of one block, well below the largest input message
-  // Firebird 3 takes (64 KiB), and of its text (also limited to 64 KiB).
+  // Firebird 3 takes (64 KiB), and of its text (also limited to 64 KiB);
+  // rows, below the 255 contexts (one per row) a statement may have.
+  static constexpr std::size_t kMaxRows = 200;
   static constexpr std::size_t kMaxValueBytes = 32000;
   static constexpr std::size_t kMaxTextBytes = 60000;
 
@@ -31,15 +33,16 @@ class TBlockInsert {
   TBlockInsert(TIBDatabase& target, const TTableLayout& layout, std::vector<TFieldDef> fields);
 
   // Rows per block; 1 when blocks cannot be used (array columns, which no
-  // block parameter can carry, or rows too wide for one).
+  // cast can carry, or rows too wide for one).
   std::size_t BlockRows() const { return blockRows_; }
   // Inserts the rows (at most BlockRows()) in one statement. False when the
   // server refused it: none of them is in. A block that cannot even be
   // prepared turns blocks off (BlockRows() becomes 1).
   bool Insert(const std::vector<std::vector<TValue>>& rows, std::string& error);
 
-  // The statement for `rows` rows.
-  static std::string BlockText(const TTableLayout& layout, std::size_t rows);
+  // The statement for `rows` rows of `columns` of `table`.
+  static std::string BlockText(const std::string& table, const std::vector<std::string>& columns,
+                               std::size_t rows);
   // A parameter's name for value `index`: its least significant digit first,
   // so that two names usually differ at their second character and the
   // client's matching by name stops there.

@@ -72,6 +72,11 @@ class TTableRescue::TRun {
   }
 
   void ReadDamaged();
+  // The server could not read the table at all.
+  void Unreadable(const std::string& error) {
+    NoteUnreadable(error);
+    counts_.LostKnown = false;
+  }
   // True when the server failed somewhere on the table: the pages may hold more.
   bool ServerFailed() const { return !firstReadError_.empty(); }
   void ReadPages(TPageRows& pages);
@@ -590,7 +595,17 @@ TTableRescue::TTableRescue(TRecoveryContext& context, TConnection& damaged, TCon
 
 TTableRescue::TCounts TTableRescue::Rescue(const std::string& table) {
   TAttachment targetAttachment(target_);
-  TAttachment damagedAttachment(damaged_);
+  // A file the server cannot even attach (cut before pages it reads at the
+  // attach) still has its pages.
+  std::unique_ptr<TAttachment> damagedAttachment;
+  std::string attachError;
+  try {
+    damagedAttachment = std::make_unique<TAttachment>(damaged_);
+  } catch (const ERunAborted&) {
+    throw;
+  } catch (const std::exception& e) {
+    attachError = FirstLine(e.what());
+  }
   std::unique_ptr<TAttachment> olderAttachment;
   if (older_ != nullptr) {
     olderAttachment = std::make_unique<TAttachment>(*older_);
@@ -600,7 +615,11 @@ TTableRescue::TCounts TTableRescue::Rescue(const std::string& table) {
     // Rebuilt rows keep their values: no trigger of the target runs on them.
     TTriggerPause triggers(target_, {table});
     TRun run(context_, damaged_, target_, older_, TTableLayout::Read(target_, table));
-    run.ReadDamaged();
+    if (damagedAttachment != nullptr) {
+      run.ReadDamaged();
+    } else {
+      run.Unreadable(attachError);
+    }
     if (run.ServerFailed()) {
       run.ReadPages(pages_);
     }
@@ -619,7 +638,7 @@ TTableRescue::TCounts TTableRescue::Rescue(const std::string& table) {
     throw;
   }
   for (TConnection* read : {&damaged_, older_}) {
-    if (read != nullptr && read->Transaction().Active()) {
+    if (read != nullptr && read->Database().Connected() && read->Transaction().Active()) {
       read->Transaction().Rollback();  // nothing was written there
     }
   }

@@ -18,6 +18,7 @@
 #include "engine/TRecoveryContext.h"
 #include "engine/TTableRescue.h"
 #include "fbaccess/TIBBackupService.h"
+#include "pages/TTableReader.h"
 #include "support/FileDamage.h"
 #include "support/FixtureDatabase.h"
 #include "support/PageDamage.h"
@@ -300,6 +301,82 @@ TEST(TableRescue, TruncatedFileReadByKeyRangesAroundTheMissingPages) {
   EXPECT_TRUE(ServerTools::Validate(target.Path()).Ok());
 }
 
+// Rows of eight UUIDs, about eleven to a page: the first pointer page of a
+// 4 KiB database (808 data pages) is full after about 8,900 of them.
+std::string WideRow(const std::string& id) {
+  std::string text = "insert into T values (" + id + ", ''";
+  for (int i = 0; i < 8; ++i) {
+    text += " || uuid_to_char(gen_uuid())";
+  }
+  return text + ")";
+}
+
+// The file cut at 90 % of its pages takes the table's last pointer page with
+// it, so the server refuses every statement on the table: the rows on the
+// data pages before the cut come back from the pages, in their newest version.
+TEST(TableRescue, FileCutBeforeItsLastPointerPageRowsBeforeTheCutFromThePages) {
+  TestFolder folder;
+  const FixtureDatabase db = PageDamage::Create(
+      folder.File("EMPRESA.FDB"), 4096,
+      "create table T (ID integer not null primary key, S varchar(300));\ncommit;\n" +
+          FixtureDatabase::FillScript(WideRow(":i"), 8000));
+  ASSERT_TRUE(ServerTools::Backup(db.Path(), folder.File("VELHO.FBK")).Ok());
+  const std::string olderPath = Restored(folder, folder.File("VELHO.FBK"), "EMPRESA-TEMP.FDB");
+  db.Execute("update T set S = lower(S) where mod(ID, 4) = 0;");
+  // Rows added since the backup, until the table takes a second pointer page,
+  // which then lies near the end of the file.
+  for (int added = 0; PageDamage::PointerPages(db, "T").size() < 2; added += 200) {
+    ASSERT_LT(added, 4000);
+    db.Execute(FixtureDatabase::FillScript(WideRow(":i + " + std::to_string(8000 + added)), 200));
+  }
+  ASSERT_TRUE(ServerTools::Gfix(db.Path(), {"-sweep"}).Ok());
+  const std::uint64_t pages = std::filesystem::file_size(db.Path()) / 4096;
+  const std::uint64_t keep = pages * 9 / 10;
+  const auto pointers = PageDamage::PointerPages(db, "T");
+  ASSERT_EQ(pointers.size(), 2u);
+  ASSERT_GE(pointers[1], keep);
+  // The rows whose data page lies before the cut, as the pages hold them.
+  std::vector<std::string> beforeCut;
+  {
+    TTableReader reader(db.Path());
+    reader.Read("T", [&](const TRow& row) {
+      if (row.page < keep) {
+        beforeCut.push_back(row.values[0].AsString() + "|" + row.values[1].AsString());
+      }
+    });
+  }
+  const auto healthy = Sorted(db.Column("select ID || '|' || S from T"));
+  ASSERT_LT(beforeCut.size(), healthy.size());
+  PageDamage::KeepPages(db.Path(), keep);
+
+  // The backup fails on the cut file before any table ("File size is less
+  // than expected"): the target is the table as the older backup has it,
+  // emptied.
+  const FixtureDatabase target(Restored(folder, folder.File("VELHO.FBK"), "RESTAURADO.FDB"));
+  target.Execute("delete from T;");
+  RescueSetup rescue(db.Path(), target.Path(), olderPath, folder.File("VELHO.FBK"));
+  const TTableRescue::TCounts counts = rescue.Rescue("T");
+  EXPECT_EQ(counts.FromDamaged, 0);
+  EXPECT_EQ(counts.FromPages, static_cast<long long>(beforeCut.size()));
+  EXPECT_FALSE(counts.LostKnown);  // the pages past the cut are not known
+  const auto rebuilt = Sorted(target.Column("select ID || '|' || S from T"));
+  std::sort(beforeCut.begin(), beforeCut.end());
+  EXPECT_TRUE(std::includes(rebuilt.begin(), rebuilt.end(), beforeCut.begin(), beforeCut.end()));
+  EXPECT_EQ(static_cast<long long>(rebuilt.size()), counts.FromPages + counts.FromOlderBackup);
+  // Rows added since the older backup come only from the pages: past the cut they are gone.
+  EXPECT_EQ(target.Count("T where ID >= 8000"),
+            static_cast<long long>(
+                std::count_if(beforeCut.begin(), beforeCut.end(),
+                              [](const std::string& row) { return std::stol(row) >= 8000; })));
+  const std::string line = rescue.Host().LogLines().back();
+  EXPECT_EQ(line.rfind("Tabela T: 0 registros lidos do banco danificado, " +
+                           std::to_string(beforeCut.size()) + " das páginas do arquivo, ",
+                       0),
+            0u)
+      << line;
+  EXPECT_TRUE(ServerTools::Validate(target.Path()).Ok());
+}
+
 // The leaf pages (level 0) of the first index of a relation, read from the
 // file: b-tree pages (type 7) carry the relation (offset 28) and the index's
 // id (32) and level (33) in their header.
@@ -370,6 +447,38 @@ TEST(TableRescue, LostDataPageOfDenselyNumberedRowsIsCountedRowByRow) {
   EXPECT_TRUE(counts.LostKnown);
   EXPECT_EQ(counts.Lost, static_cast<long long>(damage.lostKeys.size()));
   EXPECT_EQ(counts.FromDamaged + counts.Lost, static_cast<long long>(healthy.size()));
+}
+
+// Rows go in by blocks; a row the target refuses fails its whole block, whose
+// other rows then go in one by one: only the refused row is lost, and said so.
+TEST(TableRescue, ARowTheTargetRefusesCostsOnlyItselfNotItsBlock) {
+  TestFolder folder;
+  const FixtureDatabase db = PageDamage::Create(
+      folder.File("EMPRESA.FDB"), 4096,
+      "create table T (ID integer not null primary key, S varchar(20));\n"
+      "commit;\n" +
+          FixtureDatabase::FillScript("insert into T values (:i, 'linha ' || :i)", 3000));
+  const FixtureDatabase target(folder.File("ALVO.FDB"));
+  PageDamage::Copy(db.Path(), target.Path());
+  target.Execute(
+      "delete from T;\n"
+      "alter table T add constraint SEM_1234 check (ID <> 1234);");
+
+  RescueSetup rescue(db.Path(), target.Path(), "", "");
+  const TTableRescue::TCounts counts = rescue.Rescue("T");
+  EXPECT_EQ(counts.FromDamaged, 2999);
+  EXPECT_EQ(counts.Lost, 1);
+  EXPECT_TRUE(counts.LostKnown);
+  EXPECT_EQ(target.Count("T"), 2999);
+  EXPECT_EQ(target.Value("select count(*) from T where S = 'linha ' || ID"), "2999");
+  const auto log = rescue.Host().LogLines();
+  EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                          [](const std::string& line) {
+                            return line.find("Registro não inserido em T") != std::string::npos &&
+                                   line.find("SEM_1234") != std::string::npos;
+                          }),
+            1)
+      << rescue.Host().TranscriptText();
 }
 
 // A rescued row keeps every value it had: its array (no field) read whole
