@@ -43,6 +43,15 @@ class IRecoverySteps {
   // whole backup without an error line. Never replaces an existing file.
   virtual bool doRestore(const std::string& backupFile, const std::string& databasePath,
                          StepKey key) = 0;
+  // For a file the server cannot open (its header or transaction inventory
+  // destroyed): restores the older backup's schema without rows at
+  // `targetPath` and fills it with the rows read from the pages of the run's
+  // copy. Nothing, with the reason in `failure`, when it cannot.
+  virtual std::optional<TableLosses> rebuildFromPages(const std::string& /*targetPath*/,
+                                                      std::string& failure) {
+    failure = "reconstrução a partir das páginas indisponível";
+    return std::nullopt;
+  }
   // Before anything: "" when the server can create the run's files in the
   // database's folder; otherwise what stops it, in the operator's words.
   virtual std::string folderProblem(const std::string& /*folder*/) { return {}; }

@@ -23,6 +23,8 @@
 #include "engine/TBackupFill.h"
 #include "engine/TBackupKinship.h"
 #include "engine/TBackupRetry.h"
+#include "engine/TPageRebuild.h"
+#include "engine/TPageRows.h"
 #include "engine/TTableRescue.h"
 #include "engine/TableOrder.h"
 #include "engine/TextUtil.h"
@@ -650,6 +652,7 @@ bool TFirebirdSteps::doRestore(const std::string& backupFile, const std::string&
       restoreService_.SetPageSize(0);  // none sent: the backup's own
       restoreService_.SetDatabaseName({databasePath});
       restoreService_.SetBackupFile({backupFile});
+      restoreService_.SetSkipData(restoreSkipData_);
       ReadServiceOutput(restoreService_, key, backupFile, databasePath);
       context_.SnapshotStepLog(key);
     }
@@ -705,6 +708,35 @@ void TFirebirdSteps::ReleaseDatabase() {
       holder_.Database().ForceClose();
     }
   }
+}
+
+std::optional<TableLosses> TFirebirdSteps::rebuildFromPages(const std::string& targetPath,
+                                                            std::string& failure) {
+  std::error_code error;
+  const std::string& backup = context_.BackupPath();
+  if (backup.empty() || !std::filesystem::is_regular_file(backup, error)) {
+    failure = "Sem um backup anterior não há de onde tirar a estrutura das tabelas.";
+    return std::nullopt;
+  }
+  // The schema only: every table's rows are left out of this restore.
+  restoreSkipData_ = "%";
+  const bool restored = doRestore(backup, targetPath, StepKey::RestaurarBancoNivel01);
+  restoreSkipData_.clear();
+  if (!restored) {
+    failure = "O backup anterior não pôde ser restaurado para dar a estrutura das tabelas.";
+    return std::nullopt;
+  }
+  try {
+    TConnection target(context_.Credentials());
+    target.SetDatabasePath(targetPath);
+    return TPageRebuild(context_, target, TPageRows::PristineCopyOf(context_.DatabasePath()))
+        .Fill();
+  } catch (const ERunAborted&) {
+    throw;
+  } catch (const std::exception& e) {
+    failure = e.what();
+  }
+  return std::nullopt;
 }
 
 std::string TFirebirdSteps::folderProblem(const std::string& folder) {

@@ -40,6 +40,8 @@ class TFirebirdSteps : public IRecoverySteps {
   bool bringOnline(const std::string& databasePath) override;
   Exclusion keepOthersOut(const std::string& databasePath) override;
   std::string folderProblem(const std::string& folder) override;
+  std::optional<TableLosses> rebuildFromPages(const std::string& targetPath,
+                                              std::string& failure) override;
   bool canAttach(const std::string& databasePath) override;
   TTriage::Result triage(const std::string& databasePath) override;
   std::vector<std::string> skippedTables() const override;
@@ -127,8 +129,9 @@ class TFirebirdSteps : public IRecoverySteps {
   std::string fillTemporary_;
   TableLosses rescueLosses_;
   std::optional<bool> olderBackupAccepted_;
-  bool keptOut_ = false;  // the database is in single-user maintenance
-  TConnection holder_;    // the one attachment, while kept out
+  std::string restoreSkipData_;  // tables the next restore leaves empty
+  bool keptOut_ = false;         // the database is in single-user maintenance
+  TConnection holder_;           // the one attachment, while kept out
   // Level 2: steps 7 and 8 over the two connections above.
   TOrphanSearch orphanSearch_{context_, targetConnection_};
   TSalvage salvage_{context_, targetConnection_, sourceConnection_,

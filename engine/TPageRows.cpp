@@ -131,6 +131,7 @@ TPageRows::TRead TPageRows::Read(const TTableLayout& layout, const TRowCallback&
   read.pagesDamaged = counts.pagesDamaged;
   read.recordsUnreadable = counts.recordsUndecodable;
   read.blobsUnreadable = counts.blobsUnreadable;
+  read.versionsFromInventory = counts.tipUsed;
   return read;
 }
 

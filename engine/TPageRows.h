@@ -27,7 +27,10 @@ class TPageRows {
     std::uint64_t pagesDamaged = 0;
     std::uint64_t recordsUnreadable = 0;
     std::uint64_t blobsUnreadable = 0;  // given as NULL
-    std::string problem;                // why nothing could be read (pt-BR)
+    // False when the transaction inventory could not be read: each record's
+    // newest version was taken.
+    bool versionsFromInventory = true;
+    std::string problem;  // why nothing could be read (pt-BR)
   };
   using TRowCallback = std::function<void(const std::vector<TValue>&)>;
 

@@ -171,6 +171,10 @@ void TRecoveryRun::Run() {
   context_.Host().BeginRunDisplay();
   if (AcessoExclusivo() && ChooseRunNames()) {
     CriarCopia();
+    if (continueFlag_ && rebuildFromPages_) {
+      RebuildFromPages();
+      Stop();
+    }
     if (continueFlag_)
       ValidarDados();
     if (continueFlag_)
@@ -362,14 +366,30 @@ bool TRecoveryRun::AcessoExclusivo() {
                                                ").\r" + error.what());
         return false;
       }
-      Finished(StepKey::AcessoExclusivo, StepOutcome::Failure,
-               "Não foi possível abrir o banco de dados.");
       // A file shorter than the smallest page has no header to read: the
       // server answers with a read error, but it is no database at all.
       std::error_code sizeError;
       const bool tooShort =
           std::filesystem::file_size(context_.DatabasePath(), sizeError) < kSmallestPage &&
           !sizeError;
+      // A destroyed header or transaction inventory keeps the server out,
+      // not the rows: with an older backup for the schema, the database is
+      // rebuilt from the file's own pages. Nobody else can have it open.
+      std::error_code backupError;
+      if (!tooShort &&
+          (code == kNotADatabase || code == kDatabaseCorrupt || code == kBadPageType) &&
+          !context_.BackupPath().empty() &&
+          std::filesystem::is_regular_file(context_.BackupPath(), backupError)) {
+        rebuildFromPages_ = true;
+        serverRefusal_ = error.what();
+        refusedAsNoDatabase_ = code == kNotADatabase;
+        context_.WriteLog(std::string("O servidor não consegue abrir o banco: ") + error.what());
+        Finished(StepKey::AcessoExclusivo, StepOutcome::Failure,
+                 "Banco ilegível pelo servidor: reconstruindo a partir das páginas");
+        return true;
+      }
+      Finished(StepKey::AcessoExclusivo, StepOutcome::Failure,
+               "Não foi possível abrir o banco de dados.");
       if (code == kNotADatabase || code == kUnsupportedOds || tooShort) {
         StopWith(RunVerdict::NotADatabase,
                  "O arquivo \"" + context_.DatabasePath() +
@@ -1134,4 +1154,64 @@ void TRecoveryRun::LetOthersIn() {
                "-online \"" +
                context_.DatabasePath() + "\"";
   }
+}
+
+// ---------------------------------------------------------------------------
+// A file the server cannot open: rebuilt from its pages.
+// ---------------------------------------------------------------------------
+
+void TRecoveryRun::RebuildFromPages() {
+  for (StepKey key :
+       {StepKey::ValidarDados, StepKey::PrepararBackup, StepKey::FazerBackupNivel01}) {
+    context_.ReportStep(key, StepPhase::NotApplicable, StepOutcome::None, "");
+  }
+  Running(StepKey::RestaurarBancoNivel01);
+  context_.WriteLog("Banco ilegível pelo servidor: reconstruindo a partir das páginas");
+  std::string failure;
+  const bool free = PathIsFree(restoredPath_);
+  std::optional<TableLosses> losses;
+  if (free) {
+    losses = steps_.rebuildFromPages(restoredPath_, failure);
+  } else {
+    failure = "O nome do banco reconstruído já está em uso: " + restoredPath_;
+  }
+  if (free && !PathIsFree(restoredPath_)) {
+    Made(restoredPath_);
+  }
+  const std::string temporary = steps_.temporaryDatabase();
+  if (!temporary.empty() && !PathIsFree(temporary)) {
+    Made(temporary);
+  }
+  if (!losses) {
+    Finished(StepKey::RestaurarBancoNivel01, StepOutcome::Failure,
+             "Não foi possível reconstruir o banco.");
+    StopWith(refusedAsNoDatabase_ ? RunVerdict::NotADatabase : RunVerdict::StillCorrupt,
+             "O servidor não consegue abrir o banco, e ele não pôde ser reconstruído a partir "
+             "das páginas.\r" +
+                 failure + "\r" + serverRefusal_);
+    return;
+  }
+  AddLosses(*losses);
+  // Rows of tables whose pages were not all read may be in the older backup.
+  for (const auto& [table, loss] : *losses) {
+    if (!loss.known) {
+      damagedTables_.push_back(table);
+    }
+  }
+  FillFromOlderBackup(restoredPath_);
+  // Offered only once whole: every index active, and the server's own
+  // validation finds nothing.
+  const bool sound = steps_.activateIndexes(restoredPath_) &&
+                     Guarded("doValidate() -> Excetion: ", false,
+                             [&] { return steps_.doValidate(restoredPath_); });
+  if (!sound) {
+    Finished(StepKey::RestaurarBancoNivel01, StepOutcome::Failure, "Reconstruído, mas com erro.");
+    StopWith(RunVerdict::StillCorrupt,
+             "O banco reconstruído a partir das páginas não passou na validação; ele está em: " +
+                 restoredPath_);
+    return;
+  }
+  Finished(StepKey::RestaurarBancoNivel01, StepOutcome::Success,
+           "Reconstruído a partir das páginas em: " + NamePart(restoredPath_));
+  verdict_ = RunVerdict::Repaired;
 }

@@ -79,6 +79,8 @@ class TRecoveryRun {
   void LetOthersIn();
   void FazerBackupNivel01();
   void RestaurarBancoNivel01();
+  // Instead of steps 3 to 6 when the server cannot open the file at all.
+  void RebuildFromPages();
   void ProcurarOrfaos();
   void RecuperarDados();
   void FazerBackupNivel02();
@@ -134,7 +136,10 @@ class TRecoveryRun {
   std::string newDatabasePath_;
   std::string oldPath_;
   bool swapped_ = false;
-  bool othersKeptOut_ = false;  // the database is in single-user maintenance
+  bool othersKeptOut_ = false;     // the database is in single-user maintenance
+  bool rebuildFromPages_ = false;  // the server cannot open the file
+  std::string serverRefusal_;      // what the server said when it could not
+  bool refusedAsNoDatabase_ = false;
   std::unique_ptr<TRunLock> runLock_;
   bool skipMend_ = false;
   // Rows per table the restore that made the result wrote, when known.

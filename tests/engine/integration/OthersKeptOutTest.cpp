@@ -49,10 +49,10 @@ TEST(OthersKeptOut, WriterDuringTheBackupAndASecondRunAreKeptOut) {
   fixture.PlaceAt(database);
 
   ScriptedHost first;
-  first.RecordLogLines(false);
   first.Answer(MessageAnswer::Ok, "O banco de dados foi corrigido");
   auto run = Start(first, database, fixture.OlderBackup());
-  ASSERT_TRUE(first.WaitForCall("ReportStep 5 1", std::chrono::minutes(2)))
+  // The backup's own attachment is in once the server has started writing.
+  ASSERT_TRUE(first.WaitForCall("WriteLog -1 gbak:writing domains", std::chrono::minutes(2)))
       << first.TranscriptText();
 
   // Another program tries to write while the backup runs: refused.
