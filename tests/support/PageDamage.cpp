@@ -4,6 +4,7 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "support/FileDamage.h"
 #include "support/ServerTools.h"
 #include "support/TestFolder.h"
 
@@ -76,6 +77,24 @@ void PageDamage::Copy(const std::string& source, const std::string& target) {
   EnsureReleased(source);
   std::filesystem::copy_file(source, target);
   TestFolder::GiveToServer(target);
+}
+
+std::vector<std::uint32_t> PageDamage::DataPages(const FixtureDatabase& db,
+                                                 const std::string& table) {
+  const auto relationId = static_cast<unsigned>(std::stoul(db.Value(
+      "select rdb$relation_id from rdb$relations where rdb$relation_name = '" + table + "'")));
+  const std::uint32_t pageSize = PageSizeOf(db.Path());
+  const std::string bytes = FileDamage::ReadWhole(db.Path());
+  std::vector<std::uint32_t> pages;
+  for (std::size_t at = 0; at + pageSize <= bytes.size(); at += pageSize) {
+    const auto byte = [&](std::size_t offset) {
+      return static_cast<unsigned>(static_cast<unsigned char>(bytes[at + offset]));
+    };
+    if (byte(0) == 5 && (byte(20) | byte(21) << 8) == relationId) {
+      pages.push_back(static_cast<std::uint32_t>(at / pageSize));
+    }
+  }
+  return pages;
 }
 
 }  // namespace testsupport

@@ -20,6 +20,9 @@ class PageDamage {
   // The pointer pages of a table, in sequence order.
   static std::vector<std::uint32_t> PointerPages(const FixtureDatabase& db,
                                                  const std::string& table);
+  // The data pages of a table, found by reading the file: page type 5 with
+  // the table's relation id at byte 20.
+  static std::vector<std::uint32_t> DataPages(const FixtureDatabase& db, const std::string& table);
   static void ZeroPage(const std::string& file, std::uint32_t pageNumber);
   // Cuts the file to its first `pages` pages.
   static void KeepPages(const std::string& file, std::uint64_t pages);

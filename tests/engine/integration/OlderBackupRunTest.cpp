@@ -116,28 +116,6 @@ Company MakeCompany(TestFolder& folder) {
   return company;
 }
 
-std::uint32_t RelationId(const FixtureDatabase& db, const std::string& table) {
-  return static_cast<std::uint32_t>(std::stoul(db.Value(
-      "select rdb$relation_id from rdb$relations where rdb$relation_name = '" + table + "'")));
-}
-
-// The data pages of a table, found by reading the file: page type 5 with
-// the table's id at byte 20.
-std::vector<std::uint32_t> DataPagesOf(const std::string& file, std::uint32_t relationId) {
-  const std::uint32_t pageSize = PageDamage::PageSizeOf(file);
-  const std::string bytes = FileDamage::ReadWhole(file);
-  std::vector<std::uint32_t> pages;
-  for (std::size_t at = 0; at + pageSize <= bytes.size(); at += pageSize) {
-    const auto byte = [&](std::size_t offset) {
-      return static_cast<unsigned>(static_cast<unsigned char>(bytes[at + offset]));
-    };
-    if (byte(0) == 5 && (byte(20) | byte(21) << 8) == relationId) {
-      pages.push_back(static_cast<std::uint32_t>(at / pageSize));
-    }
-  }
-  return pages;
-}
-
 // Answers every question with its own default, as an operator pressing
 // Enter would, and keeps what was asked.
 class EnterHost : public ScriptedHost {
@@ -261,7 +239,7 @@ bool AskedFor(const RunEnd& end, QuestionId id) {
 TEST(OlderBackupRun, TornParentPageRowsComeBackFromTheOlderBackup) {
   TestFolder folder;
   const Company company = MakeCompany(folder);
-  const auto pages = DataPagesOf(company.db->Path(), RelationId(*company.db, "PESSOAS"));
+  const auto pages = PageDamage::DataPages(*company.db, "PESSOAS");
   ASSERT_GT(pages.size(), 3u);
   FileDamage::Overwrite(company.db->Path(), std::uint64_t{pages[1]} * 4096 + 2048, 2048, 0);
 
@@ -301,7 +279,7 @@ TEST(OlderBackupRun, ZeroedChildAndUnreferencedPagesComeBackWhole) {
   TestFolder folder;
   const Company company = MakeCompany(folder);
   for (const char* table : {"ANOTACOES", "AVULSOS"}) {
-    const auto pages = DataPagesOf(company.db->Path(), RelationId(*company.db, table));
+    const auto pages = PageDamage::DataPages(*company.db, table);
     ASSERT_GT(pages.size(), 2u) << table;
     PageDamage::ZeroPage(company.db->Path(), pages[1]);
   }
@@ -370,7 +348,7 @@ TEST(OlderBackupRun, AnotherCompanysBackupIsNotImportedWithoutConsent) {
       "update AVULSOS set S = 'OUTRA EMPRESA ' || ID;\ncommit;\n");
   const std::string foreign = elsewhere.File("OUTRA.FBK");
   ASSERT_TRUE(ServerTools::Backup(other.db->Path(), foreign).Ok());
-  const auto pages = DataPagesOf(company.db->Path(), RelationId(*company.db, "AVULSOS"));
+  const auto pages = PageDamage::DataPages(*company.db, "AVULSOS");
   ASSERT_GT(pages.size(), 2u);
   PageDamage::ZeroPage(company.db->Path(), pages[1]);
 

@@ -124,23 +124,6 @@ std::string RescueLine(const ScriptedHost& host, const std::string& table) {
   return lines.empty() ? std::string() : lines.back();
 }
 
-// The data pages of a table, found by reading the file: page type 5 with
-// the table's id at byte 20.
-std::vector<std::uint32_t> DataPagesOf(const std::string& file, unsigned relationId) {
-  const std::uint32_t pageSize = PageDamage::PageSizeOf(file);
-  const std::string bytes = FileDamage::ReadWhole(file);
-  std::vector<std::uint32_t> pages;
-  for (std::size_t at = 0; at + pageSize <= bytes.size(); at += pageSize) {
-    const auto byte = [&](std::size_t offset) {
-      return static_cast<unsigned>(static_cast<unsigned char>(bytes[at + offset]));
-    };
-    if (byte(0) == 5 && (byte(20) | byte(21) << 8) == relationId) {
-      pages.push_back(static_cast<std::uint32_t>(at / pageSize));
-    }
-  }
-  return pages;
-}
-
 // The backup skips A, so the restore fails on C's foreign key; once the
 // rebuild has filled A, the index activates and the restore counts as done.
 TEST(WiderRepair, PointerPagesLostOfKeyedAndUnkeyedTables) {
@@ -290,10 +273,7 @@ TEST(WiderRepair, SixteenKilobytePagesKeepTheirLongUtf8KeysThroughLevelTwo) {
   const std::string older = folder.File("ANTERIOR.FBK");
   ASSERT_TRUE(ServerTools::Backup(db.Path(), older).Ok());
   const auto healthy = Sorted(db.Column("select NOME || '|' || UF from CIDADE"));
-  const auto relation = db.Value(
-      "select rdb$relation_id from rdb$relations"
-      " where rdb$relation_name = 'CIDADE'");
-  const auto pages = DataPagesOf(db.Path(), static_cast<unsigned>(std::stoul(relation)));
+  const auto pages = PageDamage::DataPages(db, "CIDADE");
   ASSERT_GT(pages.size(), 10u);
   PageDamage::ZeroPage(db.Path(), pages[pages.size() / 2]);
 
