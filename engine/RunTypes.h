@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <map>
 #include <string>
 #include <vector>
@@ -70,3 +71,5 @@ struct TableLoss {
   std::vector<std::string> keys;
 };
 using TableLosses = std::map<std::string, TableLoss>;
+// Lost keys kept per table for the report; beyond this they are only counted.
+constexpr std::size_t kLostKeysKept = 1000;

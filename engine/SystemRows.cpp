@@ -21,3 +21,18 @@ std::vector<std::vector<std::string>> SystemRows(TIBQuery& query, const std::str
   query.Close();
   return rows;
 }
+
+std::vector<std::string> UserTables(TIBQuery& query) {
+  query.Close();
+  query.SQL().SetText(
+      " select trim(rdb$relation_name) from rdb$relations where coalesce(rdb$system_flag, 0) = 0"
+      " and rdb$view_blr is null and coalesce(rdb$relation_type, 0) = 0 order by rdb$relation_id");
+  query.Open();
+  std::vector<std::string> tables;
+  while (!query.AtEnd()) {
+    tables.push_back(query.Fields(0).AsString());
+    query.Next();
+  }
+  query.Close();
+  return tables;
+}

@@ -38,25 +38,6 @@ std::string Identity(const TMissing& table, const std::vector<TValue>& values) {
                                     : TTableLayout::KeyOf(values, table.keyPositions);
 }
 
-// "ID=7" (or every column of a table without a key), for the report.
-std::string KeyText(const TMissing& table, const std::vector<TValue>& values) {
-  std::string text;
-  const auto add = [&](std::size_t position) {
-    text += (text.empty() ? "" : ", ") + table.layout.Columns()[position] + "=" +
-            (values[position].IsNull() ? std::string("NULL") : values[position].AsString());
-  };
-  if (table.keyPositions.empty()) {
-    for (std::size_t i = 0; i < table.layout.Columns().size(); ++i) {
-      add(i);
-    }
-  } else {
-    for (const std::size_t position : table.keyPositions) {
-      add(position);
-    }
-  }
-  return text;
-}
-
 void LoadMissing(TConnection& target, TConnection& older, TMissing& table) {
   // What the repaired database holds; a row without a key stands for one
   // identical row of the older backup.
@@ -223,8 +204,9 @@ TableLosses TBackupFill::Fill(const std::vector<std::string>& tables) {
   for (const TRow& row : rows) {
     TableLoss& loss = result[row.table];
     ++loss.lost;
-    if (loss.keys.size() < kKeysKept) {
-      loss.keys.push_back(KeyText(missing.at(row.table), missing.at(row.table).rows[row.index]));
+    if (loss.keys.size() < kLostKeysKept) {
+      const TMissing& table = missing.at(row.table);
+      loss.keys.push_back(table.layout.KeyText(table.rows[row.index]));
     }
   }
   for (const std::string& name : filled) {

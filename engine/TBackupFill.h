@@ -24,9 +24,6 @@ class TBackupFill {
   // Throws when a database cannot be read.
   TableLosses Fill(const std::vector<std::string>& tables);
 
-  // Keys kept per table for the report; beyond this only counted.
-  static constexpr std::size_t kKeysKept = 1000;
-
  private:
   TRecoveryContext& context_;
   TConnection& target_;

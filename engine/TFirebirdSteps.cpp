@@ -19,6 +19,7 @@
 #include "engine/SafeRename.h"
 #include "engine/ServerFolder.h"
 #include "engine/SqlName.h"
+#include "engine/SystemRows.h"
 #include "engine/TAttachment.h"
 #include "engine/TBackupFill.h"
 #include "engine/TBackupKinship.h"
@@ -897,18 +898,8 @@ bool TFirebirdSteps::AcceptOlderBackup(TConnection& repaired, TConnection& older
   }
   TAttachment repairedAttachment(repaired);
   TAttachment olderAttachment(older);
-  std::vector<std::string> tables;
-  TIBQuery& query = repaired.Query();
-  query.SQL().SetText(
-      " select trim(rdb$relation_name) from rdb$relations where coalesce(rdb$system_flag, 0) = 0"
-      " and rdb$view_blr is null and coalesce(rdb$relation_type, 0) = 0 order by rdb$relation_id");
-  query.Open();
-  while (!query.AtEnd()) {
-    tables.push_back(query.Fields(0).AsString());
-    query.Next();
-  }
-  query.Close();
-  const TBackupKinship::TResult kinship = TBackupKinship::Compare(repaired, older, tables);
+  const TBackupKinship::TResult kinship =
+      TBackupKinship::Compare(repaired, older, UserTables(repaired.Query()));
   for (TConnection* connection : {&repaired, &older}) {
     if (connection->Transaction().Active()) {
       connection->Transaction().Rollback();  // only read
@@ -1038,19 +1029,7 @@ IRecoverySteps::RowCounts TFirebirdSteps::rowCounts(const std::string& databaseP
   TConnection connection(context_.Credentials());
   TAttachment attachment(connection, databasePath);
   TIBQuery& query = connection.Query();
-  std::vector<std::string> names = tables;
-  if (names.empty()) {
-    // Tables that hold rows of their own: no views, external or temporary tables.
-    query.SQL().SetText(
-        " select trim(rdb$relation_name) from rdb$relations where coalesce(rdb$system_flag, 0) = 0"
-        " and coalesce(rdb$relation_type, 0) = 0 and rdb$view_blr is null order by 1");
-    query.Open();
-    while (!query.AtEnd()) {
-      names.push_back(query.Fields(0).AsString());
-      query.Next();
-    }
-    query.Close();
-  }
+  const std::vector<std::string> names = tables.empty() ? UserTables(query) : tables;
   RowCounts counts;
   for (const std::string& table : names) {
     context_.ThrowIfCancelled();

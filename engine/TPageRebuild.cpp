@@ -8,6 +8,7 @@
 
 #include "engine/ERunAborted.h"
 #include "engine/SqlName.h"
+#include "engine/SystemRows.h"
 #include "engine/TAttachment.h"
 #include "engine/TPageRows.h"
 #include "engine/TTableLayout.h"
@@ -15,46 +16,12 @@
 #include "engine/TableOrder.h"
 #include "engine/TextUtil.h"
 
-namespace {
-
-// Keys kept per table for the report; beyond this only counted.
-constexpr std::size_t kKeysKept = 1000;
-
-std::vector<std::string> UserTables(TConnection& connection) {
-  std::vector<std::string> tables;
-  TIBQuery& query = connection.Query();
-  query.SQL().SetText(
-      " select trim(rdb$relation_name) from rdb$relations where coalesce(rdb$system_flag, 0) = 0"
-      " and rdb$view_blr is null and coalesce(rdb$relation_type, 0) = 0 order by 1");
-  query.Open();
-  while (!query.AtEnd()) {
-    tables.push_back(query.Fields(0).AsString());
-    query.Next();
-  }
-  query.Close();
-  return tables;
-}
-
-std::string KeyText(const TTableLayout& layout, const std::vector<TValue>& values) {
-  std::string text;
-  for (const std::string& column : layout.PrimaryKey()) {
-    const std::size_t at = layout.IndexOf(column);
-    if (at < values.size()) {
-      text += (text.empty() ? "" : ", ") + column + "=" +
-              (values[at].IsNull() ? std::string("NULL") : values[at].AsString());
-    }
-  }
-  return text;
-}
-
-}  // namespace
-
 TPageRebuild::TPageRebuild(TRecoveryContext& context, TConnection& target, std::string pagesFile)
     : context_(context), target_(target), pagesFile_(std::move(pagesFile)) {}
 
 TableLosses TPageRebuild::Fill() {
   TAttachment attachment(target_);
-  const std::vector<std::string> tables = UserTables(target_);
+  const std::vector<std::string> tables = UserTables(target_.Query());
   std::vector<TTableLayout> layouts;
   for (const std::string& table : tables) {
     layouts.push_back(TTableLayout::Read(target_, table));
@@ -150,8 +117,8 @@ TableLosses TPageRebuild::Fill() {
     // changes which values a row has, not how many rows there are.)
     loss.known = read.problem.empty() && read.pagesDamaged == 0 && read.recordsUnreadable == 0;
     for (const auto& values : refused) {
-      if (loss.keys.size() < kKeysKept) {
-        loss.keys.push_back(KeyText(layout, values));
+      if (loss.keys.size() < kLostKeysKept) {
+        loss.keys.push_back(layout.KeyText(values));
       }
     }
     context_.WriteLog(

@@ -427,6 +427,14 @@ void TRecoveryRun::Made(const std::string& path) {
   }
 }
 
+void TRecoveryRun::NoteTemporaryDatabase() {
+  const std::string temporary = steps_.temporaryDatabase();
+  if (!temporary.empty() && !PathIsFree(temporary) &&
+      std::find(filesMade_.begin(), filesMade_.end(), temporary) == filesMade_.end()) {
+    Made(temporary);
+  }
+}
+
 bool TRecoveryRun::ChooseRunNames() {
   owner_ = std::make_unique<TFileOwner>(context_.DatabasePath());
   if (!PickRunStem()) {
@@ -582,10 +590,7 @@ void TRecoveryRun::RestaurarBancoNivel01() {
     const bool rebuilt = Guarded("rebuildTables() -> Excetion: ", false,
                                  [&] { return steps_.rebuildTables(skipped, restoredPath_); });
     AddLosses(steps_.rescueLosses());
-    const std::string temporary = steps_.temporaryDatabase();
-    if (!temporary.empty() && !PathIsFree(temporary)) {
-      Made(temporary);
-    }
+    NoteTemporaryDatabase();
     if (!rebuilt) {
       // A table left out of the backup stayed empty or half filled: that
       // database must not take the operator's place.
@@ -672,11 +677,7 @@ void TRecoveryRun::RecuperarDados() {
   Running(StepKey::RecuperarDados);
   const bool copied = Guarded("doCopyDataFromOldBackup() -> Excetion: ", false,
                               [&] { return steps_.doCopyDataFromOldBackup(inconsistencies_); });
-  const std::string temporary = steps_.temporaryDatabase();
-  if (!temporary.empty() && !PathIsFree(temporary) &&
-      std::find(filesMade_.begin(), filesMade_.end(), temporary) == filesMade_.end()) {
-    Made(temporary);
-  }
+  NoteTemporaryDatabase();
   if (copied) {
     // Parents the salvage brought back may be rows the restore refused.
     TableLosses salvaged;
@@ -1060,11 +1061,7 @@ void TRecoveryRun::FillFromOlderBackup(const std::string& databasePath) {
   } catch (const std::exception& error) {
     failure = error.what();
   }
-  const std::string temporary = steps_.temporaryDatabase();
-  if (!temporary.empty() && !PathIsFree(temporary) &&
-      std::find(filesMade_.begin(), filesMade_.end(), temporary) == filesMade_.end()) {
-    Made(temporary);
-  }
+  NoteTemporaryDatabase();
   if (!failure.empty()) {
     context_.WriteLog("Os registros do backup anterior não puderam ser trazidos: " + failure);
   }
@@ -1178,10 +1175,7 @@ void TRecoveryRun::RebuildFromPages() {
   if (free && !PathIsFree(restoredPath_)) {
     Made(restoredPath_);
   }
-  const std::string temporary = steps_.temporaryDatabase();
-  if (!temporary.empty() && !PathIsFree(temporary)) {
-    Made(temporary);
-  }
+  NoteTemporaryDatabase();
   if (!losses) {
     Finished(StepKey::RestaurarBancoNivel01, StepOutcome::Failure,
              "Não foi possível reconstruir o banco.");

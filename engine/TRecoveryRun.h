@@ -98,6 +98,8 @@ class TRecoveryRun {
   bool ChooseRunNames();
   // A file this run made: listed, and given the database's owner.
   void Made(const std::string& path);
+  // Lists the older backup's temporary database once a step has made it.
+  void NoteTemporaryDatabase();
   // Swaps the restored database in under the database's own name, the
   // original moving to the first free "-OLD" name; undone on any failure.
   bool SwapInRestoredDatabase();

@@ -1,5 +1,6 @@
 #include "engine/TTableLayout.h"
 
+#include <algorithm>
 #include <deque>
 #include <unordered_map>
 
@@ -256,6 +257,28 @@ std::string TTableLayout::RowText(const std::vector<TValue>& values, std::size_t
     } else {
       text += '\x02';
       AppendLookupValue(text, value.AsString(), true);
+    }
+  }
+  return text;
+}
+
+std::string TTableLayout::KeyText(const std::vector<TValue>& values) const {
+  std::vector<std::size_t> positions;
+  for (const std::string& column : primaryKey_) {
+    positions.push_back(IndexOf(column));
+  }
+  if (positions.empty() || std::any_of(positions.begin(), positions.end(),
+                                       [&](std::size_t at) { return at == columns_.size(); })) {
+    positions.clear();
+    for (std::size_t i = 0; i < columns_.size(); ++i) {
+      positions.push_back(i);
+    }
+  }
+  std::string text;
+  for (const std::size_t at : positions) {
+    if (at < values.size()) {
+      text += (text.empty() ? "" : ", ") + columns_[at] + "=" +
+              (values[at].IsNull() ? std::string("NULL") : values[at].AsString());
     }
   }
   return text;

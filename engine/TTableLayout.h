@@ -88,6 +88,9 @@ class TTableLayout {
   // values without trailing blanks, which the server does not compare.
   static std::string KeyOf(const std::vector<TValue>& values,
                            const std::vector<std::size_t>& positions);
+  // The key of a row read through Columns() for the operator ("ID=7"); every
+  // column when the table has no key the copy carries.
+  std::string KeyText(const std::vector<TValue>& values) const;
   // The first `count` values of a row as one text, NULL told apart from every
   // value, so that rows of a table without a key can be matched.
   static std::string RowText(const std::vector<TValue>& values, std::size_t count);
