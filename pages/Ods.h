@@ -66,6 +66,68 @@ constexpr std::size_t kPpgCount = 24;
 constexpr std::size_t kPpgRelation = 26;
 constexpr std::size_t kPpgPages = 32;
 
+// Index root page: relation, count, then per index (root page, transaction,
+// descriptor offset, segment count, flags); each descriptor holds per segment
+// the field id, the key type and a selectivity (8 bytes).
+constexpr std::size_t kIrtRelation = 16;
+constexpr std::size_t kIrtCount = 18;
+constexpr std::size_t kIrtIndexes = 20;
+constexpr std::size_t kIrtIndexSize = 12;
+constexpr std::size_t kIrtRoot = 0;
+constexpr std::size_t kIrtDescriptor = 8;
+constexpr std::size_t kIrtSegments = 10;
+constexpr std::size_t kIrtFlags = 11;
+constexpr std::size_t kIrtdSize = 8;
+constexpr std::size_t kIrtdField = 0;
+constexpr std::size_t kIrtdKeyType = 2;
+enum : std::uint8_t {
+  kIrtUnique = 1,
+  kIrtDescending = 2,
+  kIrtInProgress = 4,
+  kIrtForeign = 8,
+  kIrtPrimary = 16,
+  kIrtExpression = 32
+};
+
+// B-tree page: right and left sibling, prefix total, relation, length of the
+// nodes' area, index id, level (0 = leaf), jump interval, size and count;
+// the jump table, then the nodes.
+constexpr std::size_t kBtrSibling = 16;
+constexpr std::size_t kBtrLeftSibling = 20;
+constexpr std::size_t kBtrRelation = 28;
+constexpr std::size_t kBtrLength = 30;
+constexpr std::size_t kBtrId = 32;
+constexpr std::size_t kBtrLevel = 33;
+constexpr std::size_t kBtrJumpSize = 36;
+constexpr std::size_t kBtrNodes = 39;
+// Node kinds, in the top three bits of a node's first byte.
+enum : std::uint8_t {
+  kBtnNormal = 0,
+  kBtnEndLevel = 1,
+  kBtnEndBucket = 2,
+  kBtnZeroPrefixZeroLength = 3,
+  kBtnZeroLength = 4,
+  kBtnOneLength = 5
+};
+
+// Key types of index segments (irtd_itype); text with a collation of its own
+// is kIdxFirstIntl plus 0x7FFF plus the text type (charset | collation << 8).
+enum : std::uint16_t {
+  kIdxNumeric = 0,
+  kIdxString = 1,
+  kIdxByteArray = 3,
+  kIdxMetadata = 4,
+  kIdxSqlDate = 5,
+  kIdxSqlTime = 6,
+  kIdxTimestamp = 7,
+  kIdxNumeric2 = 8,
+  kIdxBoolean = 9,
+  kIdxFirstIntl = 64
+};
+constexpr std::uint16_t IntlKeyType(std::uint16_t textType) {
+  return std::uint16_t(textType + 0x7FFF + kIdxFirstIntl);
+}
+
 // Transaction inventory page: next TIP, then 2 bits per transaction.
 constexpr std::size_t kTipNext = 16;
 constexpr std::size_t kTipTransactions = 20;

@@ -97,6 +97,8 @@ void TPageReader::ReadPagesRelation() {
           listed[relation].push_back(TSequencedPage{sequence, page});
         } else if (type == ods::kPageTransactions) {
           tips.push_back(TSequencedPage{sequence, page});
+        } else if (type == ods::kPageIndexRoot) {
+          indexRootPages_.emplace(relation, page);
         }
         return true;
       },
@@ -134,6 +136,18 @@ void TPageReader::ReadPagesRelation() {
   }
   inventory_ = TTransactionInventory(file_, std::move(tipPages),
                                      header_.Valid() ? header_.nextTransaction : 0);
+}
+
+std::uint32_t TPageReader::IndexRootPage(std::uint16_t relationId) {
+  if (const auto listed = indexRootPages_.find(relationId); listed != indexRootPages_.end()) {
+    return listed->second;
+  }
+  if (pagesRelationIntact_) {
+    return 0;
+  }
+  const auto& scanned = Scan().indexRootPages;
+  const auto found = scanned.find(relationId);
+  return found == scanned.end() ? 0 : found->second;
 }
 
 std::vector<TSequencedPage> TPageReader::DataPages(std::uint16_t relationId, TReadCounts& counts) {
@@ -247,7 +261,7 @@ bool TPageReader::Assemble(const TSlot& first, std::uint16_t relationId,
 }
 
 void TPageReader::ReadRecords(std::uint16_t relationId, const TRecordCallback& onRecord,
-                              TReadCounts& counts) {
+                              TReadCounts& counts, const TPlaceCallback& onUndecodable) {
   const bool useInventory = inventory_.Usable();
   counts.tipUsed = useInventory;
   std::uint64_t chainSeen = 0;
@@ -261,13 +275,19 @@ void TPageReader::ReadRecords(std::uint16_t relationId, const TRecordCallback& o
     ++counts.dataPages;
     const std::uint16_t lines = ods::U16(*page, ods::kDpgCount);
     for (std::uint16_t line = 0; line < lines; ++line) {
+      const auto undecodable = [&] {
+        ++counts.recordsUndecodable;
+        if (onUndecodable) {
+          onUndecodable(listed.page, line);
+        }
+      };
       const std::size_t entry = ods::kDpgLines + 4u * line;
       if (ods::U16(*page, entry) == 0) {
         continue;  // an empty line
       }
       const auto slot = Slot(listed.page, line, relationId);
       if (!slot) {
-        ++counts.recordsUndecodable;
+        undecodable();
         continue;
       }
       if ((slot->flags & ods::kRhdChain) != 0) {
@@ -290,13 +310,13 @@ void TPageReader::ReadRecords(std::uint16_t relationId, const TRecordCallback& o
         const bool deleted = (version.flags & ods::kRhdDeleted) != 0;
         const bool needData = committed ? !deleted : (version.flags & ods::kRhdDelta) != 0;
         if ((version.flags & ods::kRhdDamaged) != 0) {
-          ++counts.recordsUndecodable;
+          undecodable();
           break;
         }
         if (needData) {
           scratch_.clear();
           if (!Assemble(version, relationId, scratch_)) {
-            ++counts.recordsUndecodable;
+            undecodable();
             break;
           }
           if (haveNewer) {
@@ -305,7 +325,7 @@ void TPageReader::ReadRecords(std::uint16_t relationId, const TRecordCallback& o
             differences.swap(scratch_);
             scratch_ = newer_;
             if (!TRecordCodec::ApplyDiff(differences, scratch_)) {
-              ++counts.recordsUndecodable;
+              undecodable();
               break;
             }
           }
@@ -318,7 +338,7 @@ void TPageReader::ReadRecords(std::uint16_t relationId, const TRecordCallback& o
                                       scratch_})) {
               ++counts.recordsRead;
             } else {
-              ++counts.recordsUndecodable;
+              undecodable();
             }
             chainGiven += depth > 0 ? 1 : 0;
           }
@@ -338,7 +358,7 @@ void TPageReader::ReadRecords(std::uint16_t relationId, const TRecordCallback& o
         }
         const auto back = Slot(backPage, backLine, relationId);
         if (!back || (back->flags & ods::kRhdChain) == 0) {
-          ++counts.recordsUndecodable;
+          undecodable();
           break;
         }
         version = *back;

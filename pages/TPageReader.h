@@ -33,6 +33,8 @@ class TPageReader {
  public:
   // Returns false when the record cannot be used (counted as undecodable).
   using TRecordCallback = std::function<bool(const TRecordImage&)>;
+  // A place (data page, line) on the pages.
+  using TPlaceCallback = std::function<void(std::uint32_t page, std::uint16_t line)>;
 
   // Throws std::runtime_error when the file cannot be opened or no page size
   // can be found.
@@ -54,12 +56,19 @@ class TPageReader {
     return pointerPages_;
   }
 
+  // The index root page of a relation as RDB$PAGES lists it (or, when
+  // RDB$PAGES is damaged, as the scan finds it); 0 when there is none.
+  std::uint32_t IndexRootPage(std::uint16_t relationId);
   // The data pages of a relation in sequence order. Pointer pages found
   // damaged are counted in `counts`, and then the scan completes the list.
   std::vector<TSequencedPage> DataPages(std::uint16_t relationId, TReadCounts& counts);
   // Every row of a relation in storage order, as its newest committed
   // version (the primary version when the inventory is unusable).
-  void ReadRecords(std::uint16_t relationId, const TRecordCallback& onRecord, TReadCounts& counts);
+  // `onUndecodable` hears the place of each row counted as undecodable.
+  void ReadRecords(std::uint16_t relationId, const TRecordCallback& onRecord, TReadCounts& counts,
+                   const TPlaceCallback& onUndecodable = {});
+  // A data page of the relation, numbered as itself, whose line count fits.
+  bool ValidDataPage(const TPage& page, std::uint32_t number, std::uint16_t relationId) const;
   // The content of a blob given its 8-byte id (segments joined). Nothing
   // when it cannot be read whole.
   std::optional<std::vector<std::uint8_t>> ReadBlob(const std::uint8_t* blobId);
@@ -77,7 +86,6 @@ class TPageReader {
   // A record slot of a data page of `relationId`; nothing when the page or
   // the line is not one.
   std::optional<TSlot> Slot(std::uint32_t page, std::uint16_t line, std::uint16_t relationId);
-  bool ValidDataPage(const TPage& page, std::uint32_t number, std::uint16_t relationId) const;
   // The record's data with all its fragments, decompressed and appended to `out`.
   bool Assemble(const TSlot& slot, std::uint16_t relationId, std::vector<std::uint8_t>& out);
   void ReadPagesRelation();
@@ -92,6 +100,7 @@ class TPageReader {
   bool pagesRelationIntact_ = false;
   std::vector<std::uint32_t> pagesRelationDamage_;
   std::map<std::uint16_t, std::vector<TSequencedPage>> pointerPages_;
+  std::map<std::uint16_t, std::uint32_t> indexRootPages_;
   std::vector<std::uint8_t> scratch_;
   std::vector<std::uint8_t> newer_;
 };

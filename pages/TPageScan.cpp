@@ -101,6 +101,8 @@ TPageScan TPageScan::Run(const TPageFile& file) {
         }
         scan.pointerPages[ods::U16(page, ods::kPpgRelation)].push_back(
             TSequencedPage{ods::U32(page, ods::kPpgSequence), number});
+      } else if (type == ods::kPageIndexRoot) {
+        scan.indexRootPages.emplace(ods::U16(page, ods::kIrtRelation), number);
       } else if (type == ods::kPageTransactions) {
         scan.tipNext[number] = ods::U32(page, ods::kTipNext);
       } else if (type == ods::kPageHeader && number != 0) {

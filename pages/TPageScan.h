@@ -41,7 +41,8 @@ class TPageScan {
   std::vector<TDamagedPage> damaged;  // the first kMaxListedDamage of them
   std::map<std::uint16_t, std::vector<TSequencedPage>> dataPages;     // sorted
   std::map<std::uint16_t, std::vector<TSequencedPage>> pointerPages;  // sorted
-  std::vector<std::uint32_t> tipPages;  // in chain order when the chain holds
+  std::map<std::uint16_t, std::uint32_t> indexRootPages;  // the first found per relation
+  std::vector<std::uint32_t> tipPages;                    // in chain order when the chain holds
   std::map<std::uint32_t, std::uint32_t> tipNext;
 
   bool IsDamaged(std::uint32_t page) const;
