@@ -16,6 +16,12 @@ const char* const kPageTypeNames[] = {"zeradas ou desconhecidas",
                                       "geradores",
                                       "SCN"};
 
+// Names and texts come from the file and its path, in any character set:
+// bytes that are not UTF-8 become U+FFFD instead of an exception.
+std::string Dump(const nlohmann::ordered_json& j) {
+  return j.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
 std::string YesNo(bool value) {
   return value ? "sim" : "não";
 }
@@ -76,7 +82,7 @@ std::string TInspectionResult::ToJson() const {
   if (!opened) {
     j["error"] = error;
     j["verdict"] = verdict;
-    return j.dump(2);
+    return Dump(j);
   }
   j["pageSize"] = pageSize;
   j["pageSizeProbed"] = pageSizeProbed;
@@ -122,5 +128,5 @@ std::string TInspectionResult::ToJson() const {
   j["damagedPages"] = pages;
   j["level"] = level;
   j["verdict"] = verdict;
-  return j.dump(2);
+  return Dump(j);
 }

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "pages/TInspectionResult.h"
 #include "pages/TRecordCodec.h"
 #include "pages/TRecordFormat.h"
 #include "pages/TSystemFormats.h"
@@ -91,4 +92,19 @@ TEST(ValueDecoder, DatesAndTimesCountAsTheServerDoes) {
   EXPECT_EQ(TValueDecoder::DateOf(-678575), (TDate{1, 1, 1}));
   EXPECT_EQ(TValueDecoder::DateOf(2973483), (TDate{9999, 12, 31}));
   EXPECT_EQ(TValueDecoder::TimeOf(476551234), (TTime{13, 14, 15, 1234}));
+}
+
+TEST(InspectionResult, JsonReplacesBytesThatAreNotUtf8) {
+  // Names in WIN1252 metadata and paths in another encoding reach the JSON.
+  TInspectionResult r;
+  r.path = "/dados/rela\xE7\xE3o.fdb";
+  r.opened = true;
+  TInspectedTable t;
+  t.name = "A\xC7\xC3O";
+  r.tables.push_back(t);
+  r.verdict.push_back("cortado no meio \xE2\x82");
+  std::string json;
+  ASSERT_NO_THROW(json = r.ToJson());
+  EXPECT_NE(json.find("A\xEF\xBF\xBD"), std::string::npos) << json;
+  EXPECT_NE(json.find("rela\xEF\xBF\xBD"), std::string::npos) << json;
 }
