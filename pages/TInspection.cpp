@@ -13,9 +13,40 @@ std::string TableLabel(const TInspectedTable& t) {
   return t.name.empty() ? "relação " + std::to_string(t.relationId) : t.name;
 }
 
-void Verdict(TInspectionResult& r, bool structural, std::uint64_t rows,
-             const std::vector<std::string>& hurtTables) {
+// Tables whose pointer pages were lost while the file's essential structures
+// held: the server opens the database but cannot walk those tables.
+struct TPointerLoss {
+  std::vector<std::string> tables;
+  std::uint64_t rows = 0;  // readable from those tables' pages
+  bool dataLost = false;   // data pages or records lost too, anywhere
+};
+
+std::string List(const std::vector<std::string>& names) {
+  std::string out;
+  for (const std::string& n : names) {
+    out += (out.empty() ? "" : ", ") + n;
+  }
+  return out;
+}
+
+void Verdict(TInspectionResult& r, bool structural, const TPointerLoss& pointers,
+             std::uint64_t rows, const std::vector<std::string>& hurtTables) {
   auto& v = r.verdict;
+  if (!structural && !pointers.tables.empty()) {
+    r.level = 2;
+    v.push_back("Nível 2: há páginas de ponteiros danificadas (tabelas " + List(pointers.tables) +
+                "), mas o cabeçalho, o inventário de transações, a RDB$PAGES e as tabelas de "
+                "sistema estão legíveis; o servidor deve conseguir abrir o banco.");
+    v.push_back(
+        "Sem as páginas de ponteiros o servidor não percorre essas tabelas: o reparo as refaz "
+        "com as linhas lidas direto das páginas (" +
+        std::to_string(pointers.rows) +
+        " linhas legíveis nelas); as demais passam pela validação, backup e restauração.");
+    if (pointers.dataLost) {
+      v.push_back("As linhas das páginas de dados perdidas só voltam de um backup anterior.");
+    }
+    return;
+  }
   if (r.damagedCount == 0 && !structural) {
     r.level = 1;
     v.push_back("Nível 1: nenhuma página danificada foi encontrada; o servidor deve ler o banco.");
@@ -26,10 +57,7 @@ void Verdict(TInspectionResult& r, bool structural, std::uint64_t rows,
   }
   if (!structural) {
     r.level = 2;
-    std::string tables;
-    for (const std::string& t : hurtTables) {
-      tables += (tables.empty() ? "" : ", ") + t;
-    }
+    const std::string tables = List(hurtTables);
     v.push_back(
         "Nível 2: há páginas danificadas" +
         (tables.empty() ? std::string(" fora das tabelas de dados") : " nas tabelas " + tables) +
@@ -164,6 +192,8 @@ TInspectionResult TInspection::Run(const std::string& path,
   }
   std::uint64_t rows = 0;
   std::vector<std::string> hurtTables;
+  TPointerLoss pointerLoss;
+  std::set<std::uint32_t> pointerPagesLost;  // of the tables below
   for (const std::uint16_t id : ids) {
     TInspectedTable t;
     t.relationId = id;
@@ -184,12 +214,23 @@ TInspectionResult TInspection::Run(const std::string& path,
     t.deleted = counts.deletedRecords;
     t.pagesDamaged = counts.pagesDamaged;
     t.pagesScanned = counts.pagesScanned;
+    std::uint64_t pointerPages = 0;
     for (const std::uint32_t p : counts.damagedPages) {
       const bool pointer = roles.count(p) != 0 && roles[p].rfind("página de ponteiros", 0) == 0;
       roles.emplace(p, "página de dados de " + TableLabel(t));
       damaged.emplace(p, pointer ? "não é a página de ponteiros esperada"
                                  : "não é uma página de dados desta tabela");
-      structural = structural || pointer;
+      if (pointer) {
+        ++pointerPages;
+        pointerPagesLost.insert(p);
+      }
+    }
+    if (pointerPages != 0) {
+      pointerLoss.tables.push_back(TableLabel(t));
+      pointerLoss.rows += t.records;
+    }
+    if (t.pagesDamaged > pointerPages || t.undecodable != 0) {
+      pointerLoss.dataLost = true;
     }
     if (t.pagesDamaged != 0 || t.undecodable != 0) {
       hurtTables.push_back(TableLabel(t));
@@ -203,12 +244,13 @@ TInspectionResult TInspection::Run(const std::string& path,
       break;
     }
     const auto role = roles.find(page);
-    if (role != roles.end() && role->second.rfind("página de ponteiros", 0) == 0) {
-      structural = true;
+    if (role != roles.end() && role->second.rfind("página de ponteiros", 0) == 0 &&
+        pointerPagesLost.count(page) == 0) {
+      structural = true;  // a pointer page of no table read above
     }
     r.damaged.push_back(TInspectedPage{
         page, role == roles.end() ? "página sem dono conhecido" : role->second, reason});
   }
-  Verdict(r, structural, rows, hurtTables);
+  Verdict(r, structural, pointerLoss, rows, hurtTables);
   return r;
 }
