@@ -77,6 +77,10 @@ class IRecoverySteps {
                                                                const std::string& line) = 0;
   // Step 8: every record got at least one parent row back.
   virtual bool doCopyDataFromOldBackup(std::vector<std::unique_ptr<TInconsistency>>& list) = 0;
+  // Before step 8: tables besides the missing parents' whose rows the run
+  // will read from the older backup. Only those, and the tables they refer
+  // to, need its rows restored.
+  virtual void readFromOlderBackup(const std::vector<std::string>& /*tables*/) {}
   // The temporary database step 8 restored the older backup into; empty when
   // it made none.
   virtual std::string temporaryDatabase() const = 0;

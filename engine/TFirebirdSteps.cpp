@@ -16,6 +16,7 @@
 #include "engine/DamageLines.h"
 #include "engine/DerivedNames.h"
 #include "engine/ERunAborted.h"
+#include "engine/OlderBackupTables.h"
 #include "engine/SafeRename.h"
 #include "engine/ServerFolder.h"
 #include "engine/SqlName.h"
@@ -26,6 +27,7 @@
 #include "engine/TBackupRetry.h"
 #include "engine/TPageRebuild.h"
 #include "engine/TPageRows.h"
+#include "engine/TTableLayout.h"
 #include "engine/TTableRescue.h"
 #include "engine/TableOrder.h"
 #include "engine/TextUtil.h"
@@ -869,9 +871,12 @@ std::vector<std::string> TFirebirdSteps::damagedTables(const std::string& databa
   return tables;
 }
 
-std::string TFirebirdSteps::OlderBackupDatabase() {
-  for (const std::string& restored :
-       {salvage_.TemporaryDatabase(), rescueTemporary_, fillTemporary_}) {
+std::string TFirebirdSteps::OlderBackupDatabase(const std::vector<std::string>& tables) {
+  // The salvage's restore serves only when it holds the rows of every table
+  // asked for.
+  const bool salvageServes = RestoredWithRows(tables).size() == tables.size();
+  for (const std::string& restored : {salvageServes ? salvage_.TemporaryDatabase() : std::string(),
+                                      rescueTemporary_, fillTemporary_}) {
     if (!restored.empty() && !PathIsFree(restored)) {
       return restored;
     }
@@ -899,7 +904,7 @@ bool TFirebirdSteps::AcceptOlderBackup(TConnection& repaired, TConnection& older
   TAttachment repairedAttachment(repaired);
   TAttachment olderAttachment(older);
   const TBackupKinship::TResult kinship =
-      TBackupKinship::Compare(repaired, older, UserTables(repaired.Query()));
+      TBackupKinship::Compare(repaired, older, RestoredWithRows(UserTables(repaired.Query())));
   for (TConnection* connection : {&repaired, &older}) {
     if (connection->Transaction().Active()) {
       connection->Transaction().Rollback();  // only read
@@ -923,7 +928,7 @@ bool TFirebirdSteps::AcceptOlderBackup(TConnection& repaired, TConnection& older
 
 std::optional<TableLosses> TFirebirdSteps::fillFromOlderBackup(
     const std::vector<std::string>& tables, const std::string& databasePath) {
-  const std::string older = OlderBackupDatabase();
+  const std::string older = OlderBackupDatabase(tables);
   if (older.empty()) {
     return std::nullopt;
   }
@@ -999,11 +1004,84 @@ std::unique_ptr<TInconsistency> TFirebirdSteps::checkInconsistencies(
 }
 
 bool TFirebirdSteps::doCopyDataFromOldBackup(std::vector<std::unique_ptr<TInconsistency>>& list) {
-  return salvage_.doCopyDataFromOldBackup(list);
+  LimitOlderBackupRows(list);
+  const bool copied = salvage_.doCopyDataFromOldBackup(list);
+  restoreSkipData_.clear();
+  if (!olderRowTables_.empty() && !salvage_.TemporaryDatabase().empty()) {
+    context_.WriteLog("Backup anterior restaurado com os registros de: " +
+                      JoinedNames(olderRowTables_) + "; as demais tabelas, sem registros.");
+  }
+  return copied;
+}
+
+void TFirebirdSteps::LimitOlderBackupRows(
+    const std::vector<std::unique_ptr<TInconsistency>>& list) {
+  olderRowTables_.clear();
+  if (wholeOlderBackup_) {
+    return;
+  }
+  std::vector<std::string> wanted;
+  for (const auto& record : list) {
+    wanted.push_back(record->TableName);
+  }
+  wanted.insert(wanted.end(), olderReadTables_.begin(), olderReadTables_.end());
+  try {
+    // The orphan search left the target on the level-1 restored database,
+    // whose foreign keys are defined even where they could not activate.
+    TAttachment attachment(targetConnection_);
+    const std::vector<std::string> kept = TablesWithParents(wanted, [&](const std::string& table) {
+      const TTableLayout layout = TTableLayout::Read(targetConnection_, table);
+      std::vector<std::string> parents;
+      for (const auto& reference : layout.References()) {
+        parents.push_back(reference.Table);
+      }
+      return parents;
+    });
+    const std::string pattern = SkipDataPattern(UserTables(targetConnection_.Query()), kept);
+    if (targetConnection_.Transaction().Active()) {
+      targetConnection_.Transaction().Rollback();  // only read
+    }
+    if (!pattern.empty()) {
+      restoreSkipData_ = pattern;
+      olderRowTables_ = kept;
+    }
+  } catch (const ERunAborted&) {
+    throw;
+  } catch (const std::exception&) {
+    // Not known which tables are needed: every table's rows are restored.
+    restoreSkipData_.clear();
+    olderRowTables_.clear();
+  }
+}
+
+std::vector<std::string> TFirebirdSteps::RestoredWithRows(
+    const std::vector<std::string>& tables) const {
+  if (olderRowTables_.empty() || salvage_.TemporaryDatabase().empty()) {
+    return tables;
+  }
+  std::vector<std::string> restored;
+  for (const std::string& table : tables) {
+    if (std::find(olderRowTables_.begin(), olderRowTables_.end(), table) != olderRowTables_.end()) {
+      restored.push_back(table);
+    }
+  }
+  return restored;
 }
 
 std::optional<IRecoverySteps::RowCounts> TFirebirdSteps::olderBackupCounts() const {
-  return salvage_.OlderBackupCounts();
+  std::optional<RowCounts> counts = salvage_.OlderBackupCounts();
+  if (counts && !olderRowTables_.empty()) {
+    // A table restored without its rows says nothing of the backup's.
+    RowCounts restored;
+    for (const std::string& table : RestoredWithRows(olderRowTables_)) {
+      const auto count = counts->find(table);
+      if (count != counts->end()) {
+        restored.insert(*count);
+      }
+    }
+    counts = restored;
+  }
+  return counts;
 }
 
 IRecoverySteps::RowCounts TFirebirdSteps::salvagedCounts() const {

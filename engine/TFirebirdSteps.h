@@ -56,6 +56,12 @@ class TFirebirdSteps : public IRecoverySteps {
   std::unique_ptr<TInconsistency> checkInconsistencies(const std::string& restoredPath,
                                                        const std::string& line) override;
   bool doCopyDataFromOldBackup(std::vector<std::unique_ptr<TInconsistency>>& list) override;
+  void readFromOlderBackup(const std::vector<std::string>& tables) override {
+    olderReadTables_ = tables;
+  }
+  // Restore every table's rows of the older backup, not only those the run
+  // reads (to compare the two).
+  void RestoreWholeOlderBackup() { wholeOlderBackup_ = true; }
   std::string temporaryDatabase() const override;
   std::optional<RowCounts> olderBackupCounts() const override;
   RowCounts salvagedCounts() const override;
@@ -110,7 +116,14 @@ class TFirebirdSteps : public IRecoverySteps {
   std::string FailedTable(const std::string& databasePath, const std::string& failure);
   // The older backup restored beside the database, by whichever step did it
   // first; restored now when none did. Empty when there is none to read.
-  std::string OlderBackupDatabase();
+  std::string OlderBackupDatabase(const std::vector<std::string>& tables);
+  // Before the salvage restores the older backup: the tables whose rows it
+  // needs (the missing parents, the tables the run reads, their parents);
+  // every other table's rows are left out of that restore.
+  void LimitOlderBackupRows(const std::vector<std::unique_ptr<TInconsistency>>& list);
+  // The tables the older backup's restored rows are compared on: only
+  // tables restored with their rows.
+  std::vector<std::string> RestoredWithRows(const std::vector<std::string>& tables) const;
   // Before any row comes from the older backup: true when it is of this
   // database, or the operator chose to use it anyway (asked once per run).
   bool AcceptOlderBackup(TConnection& repaired, TConnection& older);
@@ -130,8 +143,13 @@ class TFirebirdSteps : public IRecoverySteps {
   TableLosses rescueLosses_;
   std::optional<bool> olderBackupAccepted_;
   std::string restoreSkipData_;  // tables the next restore leaves empty
-  bool keptOut_ = false;         // the database is in single-user maintenance
-  TConnection holder_;           // the one attachment, while kept out
+  std::vector<std::string> olderReadTables_;
+  // The tables the salvage's restore of the older backup holds rows of;
+  // empty when it holds every table's.
+  std::vector<std::string> olderRowTables_;
+  bool wholeOlderBackup_ = false;
+  bool keptOut_ = false;  // the database is in single-user maintenance
+  TConnection holder_;    // the one attachment, while kept out
   // Level 2: steps 7 and 8 over the two connections above.
   TOrphanSearch orphanSearch_{context_, targetConnection_};
   TSalvage salvage_{context_, targetConnection_, sourceConnection_,

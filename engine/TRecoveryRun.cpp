@@ -675,6 +675,9 @@ void TRecoveryRun::ProcurarOrfaos() {
 
 void TRecoveryRun::RecuperarDados() {
   Running(StepKey::RecuperarDados);
+  // The tables whose rows come back from the older backup after the
+  // salvage's: that restore must hold their rows too.
+  steps_.readFromOlderBackup(DamagedTables());
   const bool copied = Guarded("doCopyDataFromOldBackup() -> Excetion: ", false,
                               [&] { return steps_.doCopyDataFromOldBackup(inconsistencies_); });
   NoteTemporaryDatabase();

@@ -292,6 +292,11 @@ void WriteCounts(std::string& out, const TRunRecord::RunFacts& facts) {
   if (both) {
     out += "(Diferença: resultado menos backup antigo.)\n";
   }
+  if (older.taken && older.rows.size() < tables.size()) {
+    out +=
+        "(-: o backup antigo foi restaurado só com os registros das tabelas de que a execução "
+        "precisava; as demais, ou as que ele não tem, ficam sem contagem.)\n";
+  }
 }
 
 void WriteOutputs(std::string& out, const TRunRecord& record) {

@@ -141,21 +141,30 @@ struct RunEnd {
   TableLosses losses;
   std::vector<Question> asked;
   std::vector<std::string> refusedRows;  // "Registro não inserido" log lines
+  std::vector<std::string> restoredWithRows;
+  std::string transcript;
 };
 
-RunEnd Repair(const std::string& database, const std::string& olderBackup) {
+RunEnd Repair(const std::string& database, const std::string& olderBackup,
+              bool wholeOlderBackup = false) {
   EnterHost host;
   RunEnd end;
   {
-    TThreadRecovery recovery(host, database, olderBackup, [](TRecoveryContext& context) {
-      return std::make_unique<TFirebirdSteps>(context);
+    TThreadRecovery recovery(host, database, olderBackup, [&](TRecoveryContext& context) {
+      auto steps = std::make_unique<TFirebirdSteps>(context);
+      if (wholeOlderBackup) {
+        steps->RestoreWholeOlderBackup();
+      }
+      return steps;
     });
     EXPECT_TRUE(recovery.WaitFor(std::chrono::minutes(4))) << host.TranscriptText();
     end.closing = recovery.ClosingText();
     end.losses = recovery.Losses();
   }
   end.asked = host.Asked();
+  end.transcript = host.TranscriptText();
   end.refusedRows = host.Calls("WriteLog -1   Registro não inserido");
+  end.restoredWithRows = host.Calls("WriteLog -1 Backup anterior restaurado com os registros de");
   const std::string label = "Banco corrigido: ";
   const std::size_t at = end.closing.find(label);
   if (at != std::string::npos) {
@@ -248,6 +257,40 @@ TEST(OlderBackupRun, TornParentPageRowsComeBackFromTheOlderBackup) {
   EXPECT_EQ(0, missing.at("PESSOAS")) << end.closing;
   ASSERT_TRUE(end.losses.count("PESSOAS")) << end.closing;
   EXPECT_GT(end.losses.at("PESSOAS").fromOlderBackup, 0);
+}
+
+// Level 2 after a parent's data page was zeroed: the older backup is
+// restored with the rows of the parent table only, and the salvage and the
+// rows brought back from it give what a restore of every table gives.
+TEST(OlderBackupRun, OnlyTheParentsRowsOfTheOlderBackupAreRestored) {
+  TestFolder folder;
+  const Company company = MakeCompany(folder);
+  const auto pages = PageDamage::DataPages(*company.db, "PESSOAS");
+  ASSERT_GT(pages.size(), 3u);
+  PageDamage::ZeroPage(company.db->Path(), pages[1]);
+  TestFolder other;
+  for (const std::string name : {"EMPRESA.FDB", "ANTIGO.FBK"}) {
+    PageDamage::Copy(folder.File(name), other.File(name));
+  }
+
+  const RunEnd partial = Repair(company.db->Path(), company.olderBackup);
+  const RunEnd whole = Repair(other.File("EMPRESA.FDB"), other.File("ANTIGO.FBK"), true);
+  ASSERT_EQ(1u, partial.restoredWithRows.size()) << partial.transcript;
+  EXPECT_NE(std::string::npos, partial.restoredWithRows[0].find("de: PESSOAS;"))
+      << partial.restoredWithRows[0];
+  EXPECT_TRUE(whole.restoredWithRows.empty());
+  ASSERT_FALSE(partial.repairedPath.empty()) << partial.closing;
+  ASSERT_FALSE(whole.repairedPath.empty()) << whole.closing;
+  EXPECT_EQ(ReadAll(FixtureDatabase(partial.repairedPath)),
+            ReadAll(FixtureDatabase(whole.repairedPath)));
+  ASSERT_EQ(partial.losses.size(), whole.losses.size());
+  for (const auto& [table, loss] : whole.losses) {
+    const TableLoss& other = partial.losses.at(table);
+    EXPECT_EQ(loss.fromOlderBackup, other.fromOlderBackup) << table;
+    EXPECT_EQ(loss.lost, other.lost) << table;
+    EXPECT_EQ(loss.keys, other.keys) << table;
+  }
+  ExpectEveryLossNamed(company, partial);
 }
 
 // A parent's pointer page destroyed: the backup skips it and the table is
