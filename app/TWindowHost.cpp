@@ -96,7 +96,7 @@ void TWindowHost::ReportStep(StepKey key, StepPhase phase, StepOutcome outcome,
                              const std::string& text) {
   TFPrincipal* window = &window_;
   HandOver([window, key, phase, outcome, text = QString::fromStdString(text)] {
-    window->ReportStep(StepNumber(key), static_cast<int>(phase), static_cast<int>(outcome), text);
+    window->ReportStep(key, phase, outcome, text);
   });
 }
 
@@ -145,7 +145,7 @@ void TWindowHost::Post(std::function<void()> work) {
 
 void TWindowHost::SnapshotStepLog(StepKey key) {
   TFPrincipal* window = &window_;
-  HandOver([window, key] { window->SnapshotStepLog(StepNumber(key)); });
+  HandOver([window, key] { window->SnapshotStepLog(key); });
 }
 
 void TWindowHost::BeginRunDisplay() {

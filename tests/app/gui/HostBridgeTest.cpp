@@ -43,13 +43,14 @@ TEST(HostBridgeTest, CallsFromAnotherThreadRunOnTheUiThreadInOrder) {
   w.AnswerBoxes({MessageAnswer::Yes});
   const MessageAnswer answer = OnEngineThread([&] {
     host.BeginRunDisplay();
-    host.ReportStep(StepAt(3), StepPhase(1), StepOutcome(0), "");
+    host.ReportStep(StepKey::ValidarDados, StepPhase::Running, StepOutcome::None, "");
     host.ClearLog();
     host.WriteLog("Validation started", -1);
     host.WriteLog("Summary of validation errors", -1);
     host.WriteLog("Validation ended", 1);
     host.SnapshotStepLog(StepKey::ValidarDados);
-    host.ReportStep(StepAt(3), StepPhase(2), StepOutcome(20), "Erros encontrados");
+    host.ReportStep(StepKey::ValidarDados, StepPhase::Finished, StepOutcome::Failure,
+                    "Erros encontrados");
     host.SetLevelRowsEnabled(true, 2);
     const MessageAnswer reply =
         host.AskUser(Q("Continua?", MessageKind::Information, MessageButtons::YesNo));
@@ -59,7 +60,8 @@ TEST(HostBridgeTest, CallsFromAnotherThreadRunOnTheUiThreadInOrder) {
   EXPECT_EQ(answer, MessageAnswer::Yes);
   EXPECT_EQ(w.Find<QLabel>("lbValidarDadosResult")->text(), QStringLiteral("Erros encontrados"));
   EXPECT_FALSE(w.Find<QLabel>("lbValidarDadosLog")->isHidden());
-  EXPECT_EQ(w.Window().SavedStepLog(3), (QStringList{"Validation started", "Validation ended"}));
+  EXPECT_EQ(w.Window().SavedStepLog(StepKey::ValidarDados),
+            (QStringList{"Validation started", "Validation ended"}));
   EXPECT_TRUE(w.Find<QLabel>("lbNivel02")->isEnabled());
   EXPECT_TRUE(w.Find<QPushButton>("btnExecutar")->isEnabled());
   ASSERT_EQ(w.Boxes().size(), 1u);
@@ -125,7 +127,9 @@ TEST(HostBridgeTest, AfterTheWindowClosedEveryCallEndsTheRunAtOnce) {
   std::thread later([&] {
     EXPECT_THROW(host.AskUser(Q("Fim", MessageKind::Information, MessageButtons::Ok)), ERunAborted);
     EXPECT_THROW(host.AskUser(Q("?", MessageKind::Error, MessageButtons::YesNo)), ERunAborted);
-    EXPECT_THROW(host.ReportStep(StepAt(1), StepPhase(1), StepOutcome(0), ""), ERunAborted);
+    EXPECT_THROW(
+        host.ReportStep(StepKey::AcessoExclusivo, StepPhase::Running, StepOutcome::None, ""),
+        ERunAborted);
     EXPECT_THROW(host.WriteLog("linha", -1), ERunAborted);
     EXPECT_THROW(host.EndRunDisplay(), ERunAborted);
     EXPECT_THROW(host.ChooseBackupFile("/srv"), ERunAborted);
@@ -240,15 +244,15 @@ TEST_F(RunTest, LevelTwoRunEndsCorrectedWithRowsLinksAndSavedLogs) {
   EXPECT_TRUE(w_.Find<QPushButton>("btnExecutar")->isEnabled());
   EXPECT_FALSE(w_.Find<QPushButton>("btnCancelar")->isEnabled());
   EXPECT_FALSE(Label("lbTempoTermino")->text().isEmpty());
-  EXPECT_EQ(w_.Window().SavedStepLog(4), QStringList{"mend"});
-  EXPECT_EQ(w_.Window().SavedStepLog(10), QStringList{"restore 2"});
-  EXPECT_EQ(w_.Window().SavedStepLog(3), QStringList{"no errors found"});
-  w_.Window().ClicarLog(6);
+  EXPECT_EQ(w_.Window().SavedStepLog(StepKey::PrepararBackup), QStringList{"mend"});
+  EXPECT_EQ(w_.Window().SavedStepLog(StepKey::RestaurarBancoNivel02), QStringList{"restore 2"});
+  EXPECT_EQ(w_.Window().SavedStepLog(StepKey::ValidarDados), QStringList{"no errors found"});
+  w_.Window().ClicarLog(StepKey::RestaurarBancoNivel01);
   EXPECT_TRUE(
       log->toPlainText().startsWith(QStringLiteral("gbak: ERROR:violation of FOREIGN KEY")));
-  w_.Window().ClicarLog(11);
+  w_.Window().ClicarLog(StepKey::ValidacaoFinal);
   EXPECT_EQ(log->toPlainText(), QStringLiteral("no errors found"));
-  w_.Window().ClicarLog(7);
+  w_.Window().ClicarLog(StepKey::ProcurarOrfaos);
   EXPECT_FALSE(log->toPlainText().isEmpty());
 }
 
@@ -264,7 +268,7 @@ TEST_F(RunTest, LinksOfTheFirstRowsShowTheQuestionOrErrorThatStoppedThem) {
   Start();
   ASSERT_TRUE(w_.WaitForRunEnd());
   EXPECT_FALSE(Label("lbAcessoExclusivoLog")->isHidden());
-  w_.Window().ClicarLog(1);
+  w_.Window().ClicarLog(StepKey::AcessoExclusivo);
   // The login line the step wrote, then the question that stopped it.
   const QString rowLog = w_.Find<QPlainTextEdit>("log")->toPlainText();
   EXPECT_TRUE(rowLog.startsWith(QStringLiteral("Login: usuário ")));
@@ -280,7 +284,7 @@ TEST_F(RunTest, LinksOfTheFirstRowsShowTheQuestionOrErrorThatStoppedThem) {
   ASSERT_TRUE(w_.WaitForRunEnd());
   EXPECT_EQ(Label("lbCriarCopiarResult")->text(),
             QStringLiteral("Não foi possível realizar a cópia de segurança."));
-  w_.Window().ClicarLog(2);
+  w_.Window().ClicarLog(StepKey::CriarCopia);
   EXPECT_TRUE(w_.Find<QPlainTextEdit>("log")->toPlainText().contains(
       QStringLiteral("doCopy() -> Excetion: disco cheio")));
   EXPECT_TRUE(w_.Boxes().back().text.startsWith(

@@ -184,7 +184,7 @@ TEST_F(RunEndTest, SalvarLogSavesTheReportWhenThePaneHoldsNoMoreThanItsName) {
   EXPECT_EQ(ReadAll(saved), reportText);
 
   // An empty pane (a row without a log was clicked) saves the report too.
-  w_.Window().ClicarLog(3);
+  w_.Window().ClicarLog(StepKey::ValidarDados);
   ASSERT_TRUE(log->toPlainText().isEmpty());
   const QString again = folder_.filePath(QStringLiteral("de novo.txt"));
   w_.SaveTo(again);
@@ -192,7 +192,7 @@ TEST_F(RunEndTest, SalvarLogSavesTheReportWhenThePaneHoldsNoMoreThanItsName) {
   EXPECT_EQ(ReadAll(again), reportText);
 
   // A pane with a step's log saves what it shows.
-  w_.Window().ClicarLog(1);
+  w_.Window().ClicarLog(StepKey::AcessoExclusivo);
   const QString shown = folder_.filePath(QStringLiteral("etapa.txt"));
   w_.SaveTo(shown);
   w_.Window().btnSalvarLogClick();

@@ -338,10 +338,11 @@ TEST_F(WindowTest, PickersFillTheirFieldsAndOnlyTheDatabaseResetsTheRows) {
   EXPECT_FALSE(Label("lbValidacaoFinal")->isEnabled());
 
   // A run's leftovers: rows, times, log, saved logs.
-  window.ReportStep(3, 1, 0, QString());
-  window.ReportStep(3, 2, 20, QStringLiteral("Erros encontrados"));
+  window.ReportStep(StepKey::ValidarDados, StepPhase::Running, StepOutcome::None, QString());
+  window.ReportStep(StepKey::ValidarDados, StepPhase::Finished, StepOutcome::Failure,
+                    QStringLiteral("Erros encontrados"));
   window.WriteLog(QStringLiteral("validação"), -1);
-  window.SnapshotStepLog(3);
+  window.SnapshotStepLog(StepKey::ValidarDados);
   window.BeginRunDisplay();
   window.EndRunDisplay();
   window.WriteLog(QStringLiteral("linha"), -1);
@@ -360,7 +361,7 @@ TEST_F(WindowTest, PickersFillTheirFieldsAndOnlyTheDatabaseResetsTheRows) {
   EXPECT_TRUE(Label("lbTempoTermino")->text().isEmpty());
   EXPECT_TRUE(Label("lbTempoDuracao")->text().isEmpty());
   EXPECT_TRUE(Log()->toPlainText().isEmpty());
-  EXPECT_EQ(window.SavedStepLog(3), QStringList{QStringLiteral("validação")});
+  EXPECT_EQ(window.SavedStepLog(StepKey::ValidarDados), QStringList{QStringLiteral("validação")});
 
   EXPECT_EQ(w_.PickerFilters(),
             (QStringList{"Firebird Database (*.fdb)", "Firebird Database (*.fdb)",
@@ -466,52 +467,56 @@ TEST_F(WindowTest, ReportStepDrawsEachPhaseAndOutcome) {
   QLabel* link = Label("lbValidarDadosLog");
 
   // Finished without having run: the glyph stays empty.
-  window.ReportStep(3, 2, 10, QStringLiteral("Banco não possui erros."));
+  window.ReportStep(StepKey::ValidarDados, StepPhase::Finished, StepOutcome::Success,
+                    QStringLiteral("Banco não possui erros."));
   EXPECT_TRUE(status->text().isEmpty());
   EXPECT_TRUE(title->isEnabled());
   EXPECT_EQ(result->text(), QStringLiteral("Banco não possui erros."));
   EXPECT_EQ(TextColour(result), QColor(0, 128, 0));
   EXPECT_TRUE(link->isHidden());
 
-  window.ReportStep(3, 1, 0, QString());
+  window.ReportStep(StepKey::ValidarDados, StepPhase::Running, StepOutcome::None, QString());
   EXPECT_EQ(status->text(), TFPrincipal::CheckMark());
   EXPECT_TRUE(title->font().bold());
   EXPECT_EQ(result->text(), QStringLiteral("..."));
   EXPECT_EQ(TextColour(result), QColor(0, 0, 0));
 
-  window.ReportStep(3, 2, 20, QStringLiteral("Erros encontrados"));
+  window.ReportStep(StepKey::ValidarDados, StepPhase::Finished, StepOutcome::Failure,
+                    QStringLiteral("Erros encontrados"));
   EXPECT_EQ(status->text(), TFPrincipal::CheckMark());
   EXPECT_FALSE(title->font().bold());
   EXPECT_EQ(result->text(), QStringLiteral("Erros encontrados"));
   EXPECT_EQ(TextColour(result), QColor(255, 0, 0));
   EXPECT_FALSE(link->isHidden());
 
-  // Phase 0 greys and empties, but never hides a shown link.
-  window.ReportStep(3, 0, 0, QString());
+  // Not applicable greys and empties, but never hides a shown link.
+  window.ReportStep(StepKey::ValidarDados, StepPhase::NotApplicable, StepOutcome::None, QString());
   EXPECT_TRUE(status->text().isEmpty());
   EXPECT_FALSE(title->isEnabled());
   EXPECT_FALSE(title->font().bold());
   EXPECT_TRUE(result->text().isEmpty());
   EXPECT_FALSE(link->isHidden());
 
-  // Another outcome: black text, no link.
-  window.ReportStep(5, 2, 7, QStringLiteral("?"));
+  // Finished without an outcome: black text, no link.
+  window.ReportStep(StepKey::FazerBackupNivel01, StepPhase::Finished, StepOutcome::None,
+                    QStringLiteral("?"));
   EXPECT_EQ(TextColour(Label("lbFazerBackupNivel01Result")), QColor(0, 0, 0));
   EXPECT_TRUE(Label("lbFazerBackupNivel01Log")->isHidden());
-  // Running with outcome 20: red dots and still no link.
-  window.ReportStep(6, 1, 20, QString());
+  // Running with a failure: red dots and still no link.
+  window.ReportStep(StepKey::RestaurarBancoNivel01, StepPhase::Running, StepOutcome::Failure,
+                    QString());
   EXPECT_EQ(Label("lbRestaurarBancoNivel01Result")->text(), QStringLiteral("..."));
   EXPECT_EQ(TextColour(Label("lbRestaurarBancoNivel01Result")), QColor(255, 0, 0));
   EXPECT_TRUE(Label("lbRestaurarBancoNivel01Log")->isHidden());
   // The result label's enabled state is not ReportStep's business.
   EXPECT_FALSE(Label("lbRestaurarBancoNivel01Result")->isEnabled());
 
-  // Keys outside 1..11 change nothing and do not fail.
-  window.ReportStep(0, 1, 0, QString());
-  window.ReportStep(12, 2, 20, QStringLiteral("x"));
-  window.ClearStepRow(99);
+  // Keys outside the eleven steps change nothing and do not fail.
+  window.ReportStep(StepAt(0), StepPhase::Running, StepOutcome::None, QString());
+  window.ReportStep(StepAt(12), StepPhase::Finished, StepOutcome::Failure, QStringLiteral("x"));
+  window.ClearStepRow(StepAt(99));
 
-  window.ClearStepRow(3);
+  window.ClearStepRow(StepKey::ValidarDados);
   EXPECT_TRUE(status->text().isEmpty());
   EXPECT_TRUE(result->text().isEmpty());
   EXPECT_EQ(TextColour(result), QColor(0, 0, 0));
@@ -566,29 +571,30 @@ TEST_F(WindowTest, SnapshotAndClicarLogShowTheSavedLogs) {
   window.WriteLog(QStringLiteral("Validation started"), -1);
   window.WriteLog(QStringLiteral("Summary of validation errors"), -1);
   for (int key = 1; key <= 11; ++key) {
-    window.SnapshotStepLog(key);
+    window.SnapshotStepLog(StepAt(key));
   }
   for (int key : {3, 4, 5, 6, 8, 9, 10}) {
-    EXPECT_EQ(window.SavedStepLog(key).size(), 2) << key;
+    EXPECT_EQ(window.SavedStepLog(StepAt(key)).size(), 2) << key;
   }
   for (int key : {1, 2, 7, 11}) {
-    EXPECT_TRUE(window.SavedStepLog(key).isEmpty()) << key;
+    EXPECT_TRUE(window.SavedStepLog(StepAt(key)).isEmpty()) << key;
   }
   window.ClearLog();
-  window.SnapshotStepLog(4);  // an empty log empties the saved one
-  EXPECT_TRUE(window.SavedStepLog(4).isEmpty());
+  window.SnapshotStepLog(StepKey::PrepararBackup);  // an empty log empties the saved one
+  EXPECT_TRUE(window.SavedStepLog(StepKey::PrepararBackup).isEmpty());
 
-  window.ClicarLog(3);
+  window.ClicarLog(StepKey::ValidarDados);
   EXPECT_EQ(Log()->toPlainText(),
             QStringLiteral("Validation started\nSummary of validation errors"));
   EXPECT_TRUE(Button("btnSalvarLog")->isEnabled());  // logChange ran
-  window.ClicarLog(4);
+  window.ClicarLog(StepKey::PrepararBackup);
   EXPECT_TRUE(Log()->toPlainText().isEmpty());
   // Emptying does not run logChange: Salvar Log keeps its state.
   EXPECT_TRUE(Button("btnSalvarLog")->isEnabled());
 
   // A click on the link itself.
-  window.ReportStep(5, 2, 20, QStringLiteral("Erro durante o backup"));
+  window.ReportStep(StepKey::FazerBackupNivel01, StepPhase::Finished, StepOutcome::Failure,
+                    QStringLiteral("Erro durante o backup"));
   QLabel* link = Label("lbFazerBackupNivel01Log");
   ASSERT_FALSE(link->isHidden());
   window.show();
@@ -600,34 +606,38 @@ TEST_F(WindowTest, SnapshotAndClicarLogShowTheSavedLogs) {
 TEST_F(WindowTest, LinksOfRowsWithoutSavedLogShowWhatTheStepLeft) {
   TFPrincipal& window = w_.Window();
   // Row 1: the question asked while the step ran.
-  window.ReportStep(1, 1, 0, QString());
+  window.ReportStep(StepKey::AcessoExclusivo, StepPhase::Running, StepOutcome::None, QString());
   window.AskUser(QStringLiteral("Há outras conexões.\rDeseja continuar?"),
                  MessageKind::Confirmation, MessageButtons::YesNo);
-  window.ReportStep(1, 2, 20, QStringLiteral("Não foi possível obter acesso exlusivo."));
+  window.ReportStep(StepKey::AcessoExclusivo, StepPhase::Finished, StepOutcome::Failure,
+                    QStringLiteral("Não foi possível obter acesso exlusivo."));
   // Row 2: nothing asked: its result says why.
-  window.ReportStep(2, 1, 0, QString());
-  window.ReportStep(2, 2, 20, QStringLiteral("Não foi possível realizar a cópia de segurança."));
+  window.ReportStep(StepKey::CriarCopia, StepPhase::Running, StepOutcome::None, QString());
+  window.ReportStep(StepKey::CriarCopia, StepPhase::Finished, StepOutcome::Failure,
+                    QStringLiteral("Não foi possível realizar a cópia de segurança."));
   // Row 7: the analysis as it stood when the step ended.
-  window.ReportStep(7, 1, 0, QString());
+  window.ReportStep(StepKey::ProcurarOrfaos, StepPhase::Running, StepOutcome::None, QString());
   window.ClearLog();
   window.WriteLog(QStringLiteral("RESUMO"), -1);
-  window.ReportStep(7, 2, 10, QStringLiteral("Inconsistências encontradas."));
+  window.ReportStep(StepKey::ProcurarOrfaos, StepPhase::Finished, StepOutcome::Success,
+                    QStringLiteral("Inconsistências encontradas."));
   window.WriteLog(QStringLiteral("depois"), -1);
   // Row 11: the final validation's saved log.
   window.ClearLog();
   window.WriteLog(QStringLiteral("Summary of validation errors"), -1);
-  window.SnapshotStepLog(3);
-  window.ReportStep(11, 1, 0, QString());
-  window.ReportStep(11, 2, 20, QStringLiteral("Erros encontrados"));
+  window.SnapshotStepLog(StepKey::ValidarDados);
+  window.ReportStep(StepKey::ValidacaoFinal, StepPhase::Running, StepOutcome::None, QString());
+  window.ReportStep(StepKey::ValidacaoFinal, StepPhase::Finished, StepOutcome::Failure,
+                    QStringLiteral("Erros encontrados"));
 
-  window.ClicarLog(1);
+  window.ClicarLog(StepKey::AcessoExclusivo);
   EXPECT_EQ(Log()->toPlainText(), QStringLiteral("Há outras conexões.\nDeseja continuar?"));
-  window.ClicarLog(2);
+  window.ClicarLog(StepKey::CriarCopia);
   EXPECT_EQ(Log()->toPlainText(),
             QStringLiteral("Não foi possível realizar a cópia de segurança."));
-  window.ClicarLog(7);
+  window.ClicarLog(StepKey::ProcurarOrfaos);
   EXPECT_EQ(Log()->toPlainText(), QStringLiteral("RESUMO"));
-  window.ClicarLog(11);
+  window.ClicarLog(StepKey::ValidacaoFinal);
   EXPECT_EQ(Log()->toPlainText(), QStringLiteral("Summary of validation errors"));
 }
 

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QString>
+#include <array>
+#include <functional>
+
+#include "engine/RunTypes.h"
+
+class QLabel;
+class QWidget;
+class TLinkLabel;
+
+// The eleven step rows of the window: status glyph, title, result and the
+// "Ver log" link of each, painted from the engine's step key, phase and
+// outcome. The labels are children of the window, which owns them.
+class TStepRows {
+ public:
+  // Builds the rows on `window`; `linkClicked` runs when a row's link is
+  // clicked.
+  TStepRows(QWidget& window, std::function<void(StepKey)> linkClicked);
+  TStepRows(const TStepRows&) = delete;
+  TStepRows& operator=(const TStepRows&) = delete;
+
+  // One change of a row: the glyph and bold title while it runs, the result
+  // in the outcome's colour, and the link once it failed or was cut short.
+  // Keys without a row change nothing.
+  void Show(StepKey key, StepPhase phase, StepOutcome outcome, const QString& text);
+  // Back to an empty row, its title's enabled state left as it was.
+  void Clear(StepKey key);
+  // Titles and results of the rows of `level` (1 or 2).
+  void SetLevelEnabled(int level, bool enabled);
+  QString ResultText(StepKey key) const;
+
+  // The text of the status glyph while a step runs or has run.
+  static QString CheckMark();
+
+ private:
+  struct Row {
+    QLabel* status = nullptr;
+    QLabel* title = nullptr;
+    QLabel* result = nullptr;
+    TLinkLabel* log = nullptr;
+  };
+
+  // The row of `key`; nothing for a key outside the eleven steps.
+  const Row* Find(StepKey key) const;
+
+  std::array<Row, kStepCount> rows_;
+};
