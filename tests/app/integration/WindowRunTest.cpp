@@ -2,18 +2,13 @@
 // offscreen platform, against the running server.
 #include <gtest/gtest.h>
 
-#include <QAbstractButton>
-#include <QApplication>
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QThread>
-#include <QTimer>
-#include <memory>
 
+#include "BoxAnswerer.h"
+#include "WindowTestSupport.h"
 #include "app/TFPrincipal.h"
 #include "engine/TThreadRecovery.h"
 #include "support/FileDamage.h"
@@ -29,69 +24,6 @@ using testsupport::ServerTools;
 using testsupport::TestFolder;
 
 namespace {
-
-// One QApplication for the program, always on the offscreen platform.
-class QtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "app_integration";
-    static char* argv[] = {name, nullptr};
-    application_ = std::make_unique<QApplication>(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Tessarine"));
-  }
-  void TearDown() override { application_.reset(); }
-
- private:
-  std::unique_ptr<QApplication> application_;
-};
-
-const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
-
-// Answers every message box the window shows, as a user would: "&Sim" where
-// the box offers it, else "OK". Keeps the texts shown.
-class BoxAnswerer {
- public:
-  BoxAnswerer() {
-    timer_.setInterval(20);
-    QObject::connect(&timer_, &QTimer::timeout, [this] { AnswerOpenBox(); });
-    timer_.start();
-  }
-  const QStringList& Texts() const { return texts_; }
-
- private:
-  void AnswerOpenBox() {
-    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    if (box == nullptr || !box->isVisible())
-      return;
-    texts_ << box->text();
-    QAbstractButton* choice = nullptr;
-    for (QAbstractButton* button : box->buttons()) {
-      if (button->text() == QStringLiteral("&Sim"))
-        choice = button;
-      if (choice == nullptr && button->text() == QStringLiteral("OK"))
-        choice = button;
-    }
-    ASSERT_NE(choice, nullptr) << box->text().toStdString();
-    choice->click();
-  }
-
-  QTimer timer_;
-  QStringList texts_;
-};
-
-bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!condition()) {
-    if (timer.elapsed() > timeoutMs)
-      return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    QThread::msleep(2);
-  }
-  return true;
-}
 
 TEST(WindowRun, DamagedDatabaseIsRepairedAtLevelOneThroughTheWindow) {
   TestFolder folder;
@@ -144,7 +76,7 @@ TEST(WindowRun, DamagedDatabaseIsRepairedAtLevelOneThroughTheWindow) {
   EXPECT_TRUE(result("lbFazerBackupNivel01Result").startsWith(QStringLiteral("Backup em: LOJA ")));
   EXPECT_TRUE(window.findChild<QPushButton*>(QStringLiteral("btnExecutar"))->isEnabled());
   // The restore's output, streamed into the log view, was filed as row 6's log.
-  EXPECT_TRUE(window.SavedStepLog(6)
+  EXPECT_TRUE(window.SavedStepLog(StepKey::RestaurarBancoNivel01)
                   .join(QLatin1Char('\n'))
                   .contains(QStringLiteral("gbak:finishing, closing, and going home")));
   EXPECT_TRUE(ServerTools::Validate(restoredPath.toStdString()).Ok());
