@@ -15,8 +15,9 @@ TRunControl::~TRunControl() {
     engine_->Cancel();
   }
   host_->Close();
-  engine_.reset();
+  // The watcher first: it waits on the engine's own mutex.
   JoinWatcher();
+  engine_.reset();
 }
 
 bool TRunControl::Going() const {
@@ -35,8 +36,8 @@ void TRunControl::Start(const QString& databasePath, const QString& backupPath) 
 }
 
 void TRunControl::Launch(const PendingStart& start) {
-  engine_.reset();
   JoinWatcher();
+  engine_.reset();
   cancelAsked_ = false;
   closeWindowWhenEnded_ = false;
   try {
@@ -103,7 +104,7 @@ bool TRunControl::EndOnExit(std::chrono::milliseconds timeout) {
   if (!engine_->WaitFor(timeout)) {
     return false;
   }
-  engine_.reset();
   JoinWatcher();
+  engine_.reset();
   return true;
 }
