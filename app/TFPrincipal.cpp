@@ -235,7 +235,7 @@ void TFPrincipal::btnExaminarClick() {
   form_.log->setEnabled(true);
   SetLogText(QStringLiteral("Examinando ") + path + QStringLiteral(" ..."));
   form_.log->viewport()->setCursor(Qt::WaitCursor);
-  inspection_.Start(*this, path.toStdString(),
+  inspection_.Start(path.toStdString(),
                     [this](const TInspectionResult& result) { ShowInspection(result); });
 }
 

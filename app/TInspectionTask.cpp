@@ -12,13 +12,14 @@ TInspectionTask::~TInspectionTask() {
   }
 }
 
-void TInspectionTask::Start(QObject& receiver, const std::string& path, Done done) {
+void TInspectionTask::Start(const std::string& path, Done done) {
   // The last examination has handed its result over: its thread is ending.
   if (thread_.joinable()) {
     thread_.join();
   }
   running_ = true;
-  thread_ = std::thread([this, &receiver, path, done = std::move(done)]() mutable {
+  done_ = std::move(done);
+  thread_ = std::thread([this, path] {
     TInspectionResult result;
     try {
       result = TInspection::Run(path);
@@ -30,14 +31,25 @@ void TInspectionTask::Start(QObject& receiver, const std::string& path, Done don
       result.error = error.what();
       result.verdict = {"Não foi possível examinar o arquivo: " + result.error};
     }
-    // Queued: it runs on the receiver's thread, and is dropped with the
-    // receiver, which waits for this thread before it goes.
-    QMetaObject::invokeMethod(
-        &receiver,
-        [this, result = std::move(result), done = std::move(done)] {
-          running_ = false;
-          done(result);
-        },
-        Qt::QueuedConnection);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      result_ = std::move(result);
+    }
+    // Queued by name, carrying no data; dropped with this object, which
+    // waits for this thread before it goes.
+    QMetaObject::invokeMethod(this, "Deliver", Qt::QueuedConnection);
   });
+}
+
+void TInspectionTask::Deliver() {
+  std::optional<TInspectionResult> result;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    result.swap(result_);
+  }
+  if (!result) {
+    return;
+  }
+  running_ = false;
+  done_(*result);
 }
