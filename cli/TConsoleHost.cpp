@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "engine/ERunAborted.h"
+#include "engine/TServerDialect.h"
 #include "engine/TextUtil.h"
 
 namespace {
@@ -66,13 +67,7 @@ std::string TConsoleHost::StepLabel(StepKey key) {
 }
 
 std::string TConsoleHost::TableOfServerLine(const std::string& line) {
-  for (const char* phrase : {"writing data for table ", "restoring data for table "}) {
-    const std::size_t at = line.find(phrase);
-    if (at != std::string::npos) {
-      return TrimText(line.substr(at + std::string(phrase).size()));
-    }
-  }
-  return {};
+  return TServerDialect::DataTableOfLine(line);
 }
 
 void TConsoleHost::FlushPendingLine() {

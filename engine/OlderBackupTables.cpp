@@ -4,24 +4,13 @@
 #include <cctype>
 #include <set>
 
+#include "engine/TServerDialect.h"
+
 namespace {
 
 std::string Upper(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(),
                  [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  return text;
-}
-
-// Every character SIMILAR TO gives a meaning, behind the escape.
-std::string Escaped(const std::string& name) {
-  static const std::string kSpecial = "[]()|^-+*%_?{}\\";
-  std::string text;
-  for (const char c : name) {
-    if (kSpecial.find(c) != std::string::npos) {
-      text += '\\';
-    }
-    text += c;
-  }
   return text;
 }
 
@@ -52,12 +41,11 @@ std::string SkipDataPattern(const std::vector<std::string>& all,
   for (const std::string& table : kept) {
     keptUpper.insert(Upper(table));
   }
-  std::string pattern;
+  std::vector<std::string> skipped;
   for (const std::string& table : all) {
-    if (keptUpper.count(Upper(table)) != 0) {
-      continue;
+    if (keptUpper.count(Upper(table)) == 0) {
+      skipped.push_back(table);
     }
-    pattern += (pattern.empty() ? "(" : "|") + Escaped(table);
   }
-  return pattern.empty() ? pattern : pattern + ")";
+  return TServerDialect::SkipDataExpression(skipped);
 }

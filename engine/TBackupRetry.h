@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine/TConnection.h"
+#include "engine/TServerDialect.h"
 
 // What a backup that failed while reading a table's rows tells, and the
 // tables left out of the next attempt. The run backs up again with the rows
@@ -44,13 +45,7 @@ class TBackupRetry {
   bool Skip(const std::string& table);
   const std::vector<std::string>& Skipped() const { return skipped_; }
   // The pattern for the backup's skip-data option; "" when nothing is skipped.
-  std::string Pattern() const { return SkipDataPattern(skipped_); }
-
-  // A SIMILAR TO pattern that matches exactly these names: the characters the
-  // pattern language gives a meaning to are escaped with "\", and the names
-  // are joined with "|". The server compares ignoring letter case, so a name
-  // also matches a table whose name differs from it in case only.
-  static std::string SkipDataPattern(const std::vector<std::string>& tables);
+  std::string Pattern() const { return TServerDialect::SkipDataExpression(skipped_); }
 
  private:
   std::size_t maxSkipped_;

@@ -27,6 +27,7 @@
 #include "engine/TBackupRetry.h"
 #include "engine/TPageRebuild.h"
 #include "engine/TPageRows.h"
+#include "engine/TServerDialect.h"
 #include "engine/TTableLayout.h"
 #include "engine/TTableRescue.h"
 #include "engine/TableOrder.h"
@@ -36,18 +37,7 @@
 
 namespace {
 
-// The status with which Firebird 3 answers a validation or mend that found
-// errors: "Summary of validation errors" and the count lines.
-constexpr long kValidationSummary = 335740952;
-
 const char* const kServerName = "localhost";
-
-// The server's answer when a database to bring online is online already.
-const char* const kAlreadyOnline = "Target shutdown mode is invalid";
-// The last words of every restore that read its backup to the end, also of one
-// whose foreign keys failed. A truncated backup restores through the service
-// manager without any error line and without these words.
-const char* const kRestoreFinished = "finishing, closing, and going home";
 
 // Server name, protocol, account and login prompt of every service request.
 // A service left attached by an interrupted operation is detached first,
@@ -131,10 +121,6 @@ bool IsBlank(const std::string& text) {
     }
   }
   return true;
-}
-
-bool Contains(const std::string& text, const char* phrase) {
-  return text.find(phrase) != std::string::npos;
 }
 
 std::string SystemError(const std::string& what, const std::string& path, int error) {
@@ -438,7 +424,7 @@ void TFirebirdSteps::RunRepairAction(StepKey key) {
     }
     throw;
   } catch (const EIBInterBaseError& error) {
-    if (error.EngineCode() != kValidationSummary) {
+    if (!TServerDialect::IsValidationSummary(error.EngineCode())) {
       throw;
     }
     if (!cleared) {
@@ -462,7 +448,7 @@ bool TFirebirdSteps::doValidate(const std::string& databasePath) {
     validationService_.SetOptions({TValidateOption::ValidateDB, TValidateOption::ValidateFull});
     RunRepairAction(StepKey::ValidarDados);
     const std::string text = context_.RunLogText();
-    result = IsBlank(text) || Contains(text, "no errors found");
+    result = IsBlank(text) || TServerDialect::ValidationFoundNothing(text);
   } catch (const std::exception& error) {
     ReportException("doValidate() -> Excetion: ", error);
   }
@@ -479,7 +465,7 @@ bool TFirebirdSteps::doMend() {
     validationService_.SetOptions({TValidateOption::MendDB});
     RunRepairAction(StepKey::PrepararBackup);
     const std::string text = context_.RunLogText();
-    result = IsBlank(text) || Contains(text, "Summary of validation errors");
+    result = IsBlank(text) || TServerDialect::IsValidationSummaryText(text);
   } catch (const std::exception& error) {
     ReportException("doMend() -> Excetion: ", error);
   }
@@ -578,7 +564,7 @@ bool TFirebirdSteps::RunBackup(const std::string& databasePath, const std::strin
       ReadServiceOutput(backupService_, key, databasePath, backupFile);
       context_.SnapshotStepLog(key);
     }
-    return Contains(context_.RunLogText(), "closing file, committing, and finishing");
+    return TServerDialect::BackupFinished(context_.RunLogText());
   } catch (const std::exception& error) {
     failure = error.what();
   }
@@ -660,7 +646,9 @@ bool TFirebirdSteps::doRestore(const std::string& backupFile, const std::string&
       context_.SnapshotStepLog(key);
     }
     const std::string output = context_.RunLogText();
-    result = !Contains(output, "gbak: ERROR") && Contains(output, kRestoreFinished);
+    // A restore whose foreign keys failed also finishes; a truncated backup
+    // restores without an error line and without finishing.
+    result = !TServerDialect::IsErrorLine(output) && TServerDialect::RestoreFinished(output);
   } catch (const std::exception& error) {
     ReportException("doRestore() -> Excetion: ", error);
   }
@@ -681,7 +669,7 @@ bool TFirebirdSteps::bringOnline(const std::string& databasePath) {
     configService_.BringDatabaseOnline();
     return true;
   } catch (const std::exception& error) {
-    if (Contains(error.what(), kAlreadyOnline)) {
+    if (TServerDialect::AlreadyOnline(error.what())) {
       return true;
     }
     ReportException("checkInconsistencies() -> Excetion: ", error);

@@ -14,6 +14,7 @@
 #include "engine/ERunAborted.h"
 #include "engine/RestoreCounts.h"
 #include "engine/SafeRename.h"
+#include "engine/TServerDialect.h"
 #include "engine/TextUtil.h"
 #include "engine/ViolationLines.h"
 #include "fbaccess/EIBInterBaseError.h"
@@ -23,30 +24,11 @@ namespace {
 // Refusals of the login before the run gives up.
 constexpr int kLoginAttempts = 3;
 
-// Server codes of a failed attach that have a reason of their own.
-constexpr long kLoginRefused = 335544472;  // isc_login
-// A login the client itself could not offer (an authentication method the
-// client is not set up for, e.g. AuthClient = Legacy_Auth).
-constexpr long kLoginFailed = 335545106;      // isc_login_error
-constexpr long kShutDown = 335544528;         // isc_shutdown
-constexpr long kNotADatabase = 335544323;     // isc_bad_db_format
-constexpr long kUnsupportedOds = 335544379;   // isc_wrong_ods
-constexpr long kDatabaseCorrupt = 335544335;  // isc_db_corrupt
-constexpr long kBadPageType = 335544332;      // isc_bug_check ("internal error")
-
 // The smallest page size of a database Firebird 3 opens.
 constexpr std::uintmax_t kSmallestPage = 1024;
 
-constexpr char kErrorMark[] = "gbak: ERROR:";
-// The server's refusal to validate a database someone else has open.
-constexpr char kOthersAttached[] = "secondary server attachments cannot validate";
-
 bool IsDatabaseFile(const std::string& path) {
   return path.size() >= 4 && SameTextIgnoringCase(path.substr(path.size() - 4), ".fdb");
-}
-
-bool Contains(const std::string& text, const char* phrase) {
-  return text.find(phrase) != std::string::npos;
 }
 
 }  // namespace
@@ -324,8 +306,9 @@ bool TRecoveryRun::AcessoExclusivo() {
           return false;
       }
     } catch (const EIBInterBaseError& error) {
-      const long code = error.EngineCode();
-      if (code == kShutDown) {
+      using Failure = TServerDialect::AttachFailure;
+      const Failure failure = TServerDialect::ClassifyAttach(error.EngineCode());
+      if (failure == Failure::ShutDown) {
         // Only a run that holds the lock gets here: no repair of ours is
         // going on, so the maintenance was left by one that was killed, or
         // set by an administrator.
@@ -346,7 +329,7 @@ bool TRecoveryRun::AcessoExclusivo() {
                      std::string(error.what()));
         return false;
       }
-      if (code == kLoginRefused || code == kLoginFailed) {
+      if (failure == Failure::LoginRefused) {
         const std::string user = context_.Credentials().User();
         std::optional<TCredentials> typed;
         if (attempt < kLoginAttempts) {
@@ -376,13 +359,12 @@ bool TRecoveryRun::AcessoExclusivo() {
       // not the rows: with an older backup for the schema, the database is
       // rebuilt from the file's own pages. Nobody else can have it open.
       std::error_code backupError;
-      if (!tooShort &&
-          (code == kNotADatabase || code == kDatabaseCorrupt || code == kBadPageType) &&
+      if (!tooShort && (failure == Failure::NotADatabase || failure == Failure::Corrupt) &&
           !context_.BackupPath().empty() &&
           std::filesystem::is_regular_file(context_.BackupPath(), backupError)) {
         rebuildFromPages_ = true;
         serverRefusal_ = error.what();
-        refusedAsNoDatabase_ = code == kNotADatabase;
+        refusedAsNoDatabase_ = failure == Failure::NotADatabase;
         context_.WriteLog(std::string("O servidor não consegue abrir o banco: ") + error.what());
         Finished(StepKey::AcessoExclusivo, StepOutcome::Failure,
                  "Banco ilegível pelo servidor: reconstruindo a partir das páginas");
@@ -390,11 +372,11 @@ bool TRecoveryRun::AcessoExclusivo() {
       }
       Finished(StepKey::AcessoExclusivo, StepOutcome::Failure,
                "Não foi possível abrir o banco de dados.");
-      if (code == kNotADatabase || code == kUnsupportedOds || tooShort) {
+      if (failure == Failure::NotADatabase || failure == Failure::UnsupportedOds || tooShort) {
         StopWith(RunVerdict::NotADatabase,
                  "O arquivo \"" + context_.DatabasePath() +
                      "\" não é um banco de dados Firebird desta versão.\r" + error.what());
-      } else if (code == kDatabaseCorrupt || code == kBadPageType) {
+      } else if (failure == Failure::Corrupt) {
         StopWith(RunVerdict::StillCorrupt,
                  "O servidor não consegue abrir o banco: o cabeçalho ou o inventário de "
                  "transações está danificado.\r" +
@@ -500,7 +482,7 @@ void TRecoveryRun::ValidarDados() {
   // The server validates only a database nobody else has open: someone came
   // in after step 1. Nothing was changed yet; the run stops here.
   const std::string refusal = context_.TakeLastError();
-  if (Contains(refusal, kOthersAttached)) {
+  if (TServerDialect::OthersAttached(refusal)) {
     Finished(StepKey::ValidarDados, StepOutcome::Failure, "Outra conexão impediu a validação.");
     StopWith(RunVerdict::InUse,
              "Outro programa conectou-se ao banco depois da verificação de acesso exclusivo; "
@@ -623,7 +605,7 @@ void TRecoveryRun::RestaurarBancoNivel01() {
   if (!levelTwoCanGoOn) {
     std::vector<std::string> errorLines;
     for (const std::string& line : context_.RunLog()) {
-      if (Contains(line, kErrorMark)) {
+      if (TServerDialect::IsErrorLine(line)) {
         errorLines.push_back(TrimText(line));
       }
     }
@@ -740,7 +722,7 @@ void TRecoveryRun::RestaurarBancoNivel02() {
     restoredCounts_ = RowCountsFromRestore(context_.RunLog());
   } else {
     for (const std::string& line : context_.RunLog()) {
-      if (Contains(line, kErrorMark)) {
+      if (TServerDialect::IsErrorLine(line)) {
         failure.push_back(TrimText(line));
       }
     }
@@ -752,7 +734,7 @@ void TRecoveryRun::RestaurarBancoNivel02() {
   std::string removed;
   if (!restored && !PathIsFree(newDatabasePath_) &&
       std::none_of(failure.begin(), failure.end(),
-                   [](const std::string& line) { return Contains(line, "already exists"); })) {
+                   [](const std::string& line) { return TServerDialect::FileExists(line); })) {
     // The name was free and the restore makes its file new: what is there is
     // this run's half-written database, which would only fill the disk.
     std::error_code ignored;

@@ -14,6 +14,7 @@
 #include "engine/SqlName.h"
 #include "engine/TAttachment.h"
 #include "engine/TOrphanLog.h"
+#include "engine/TServerDialect.h"
 #include "engine/TTableLayout.h"
 #include "engine/TTriggerPause.h"
 
@@ -72,12 +73,11 @@ bool TSalvage::RestoreOlderBackup(const std::string& temporaryPath) {
     // A file the server could not open is no corrupt backup: say which.
     std::string failure = context_.TakeLastError();
     for (const std::string& line : context_.RunLog()) {
-      if (line.find("gbak: ERROR:") != std::string::npos) {
+      if (TServerDialect::IsErrorLine(line)) {
         failure += "\r" + line;
       }
     }
-    const bool unopened = failure.find("cannot open") != std::string::npos ||
-                          failure.find("could not open") != std::string::npos;
+    const bool unopened = TServerDialect::CannotOpen(failure);
     const MessageAnswer answer = context_.Ask(
         QuestionId::TryAnotherBackup,
         (unopened ? "O servidor não conseguiu abrir o backup informado: " + context_.BackupPath() +

@@ -1,10 +1,9 @@
 #include "engine/ViolationLines.h"
 
+#include "engine/TServerDialect.h"
 #include "engine/TextUtil.h"
 
 namespace {
-
-const char kViolationPhrase[] = "gbak: ERROR:violation of FOREIGN KEY";
 
 // Copies from `start` up to the next double quote, never past the character
 // before the line's last one.
@@ -21,7 +20,7 @@ std::string CopyQuotedFrom(const std::string& line, std::size_t start) {
 std::vector<std::string> getForeignKeyErrors(const std::vector<std::string>& runLog) {
   std::vector<std::string> lines;
   for (const std::string& line : runLog) {
-    if (line.find(kViolationPhrase) == std::string::npos) {
+    if (!TServerDialect::IsForeignKeyViolation(line)) {
       continue;
     }
     bool known = false;

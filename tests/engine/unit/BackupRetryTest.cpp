@@ -90,11 +90,11 @@ TEST(BackupRetry, FindsTheTableOrThePointerPageWhereTheBackupStopped) {
 }
 
 TEST(BackupRetry, PatternEscapesWhatSimilarToReadsAndSkipIsBounded) {
-  EXPECT_EQ(TBackupRetry::SkipDataPattern({}), "");
-  EXPECT_EQ(TBackupRetry::SkipDataPattern({"CLIENTES"}), "CLIENTES");
+  EXPECT_EQ(TServerDialect::SkipDataExpression({}), "");
+  EXPECT_EQ(TServerDialect::SkipDataExpression({"CLIENTES"}), "CLIENTES");
   // Measured: these are the characters the server accepts escaped; a blank,
   // a quote, "$" or "." escaped fail the backup at once.
-  EXPECT_EQ(TBackupRetry::SkipDataPattern({"A_B", "Q%", "a b", "x[1](2){3}^-+*?\\|.$'\""}),
+  EXPECT_EQ(TServerDialect::SkipDataExpression({"A_B", "Q%", "a b", "x[1](2){3}^-+*?\\|.$'\""}),
             "A\\_B|Q\\%|a b|x\\[1\\]\\(2\\)\\{3\\}\\^\\-\\+\\*\\?\\\\\\|.$'\"");
 
   TBackupRetry retry(2);
