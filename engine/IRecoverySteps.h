@@ -77,6 +77,13 @@ class IRecoverySteps {
                                                                const std::string& line) = 0;
   // Step 8: every record got at least one parent row back.
   virtual bool doCopyDataFromOldBackup(std::vector<std::unique_ptr<TInconsistency>>& list) = 0;
+  // Rows of `copyPath` (the run's pristine copy) whose pages are gone and
+  // that the repaired database at `resultPath` lacks, per table of it (the
+  // steps log what they found). Nothing when the copy cannot be read.
+  virtual TableLosses destroyedRows(const std::string& /*copyPath*/,
+                                    const std::string& /*resultPath*/) {
+    return {};
+  }
   // Before step 8: tables besides the missing parents' whose rows the run
   // will read from the older backup. Only those, and the tables they refer
   // to, need its rows restored.

@@ -25,6 +25,7 @@
 #include "engine/TBackupFill.h"
 #include "engine/TBackupKinship.h"
 #include "engine/TBackupRetry.h"
+#include "engine/TGoneRows.h"
 #include "engine/TPageRebuild.h"
 #include "engine/TPageRows.h"
 #include "engine/TServerDialect.h"
@@ -1124,4 +1125,24 @@ std::string TFirebirdSteps::serverVersion(const std::string& databasePath) {
   }
   attachment.Detach();
   return version;
+}
+
+TableLosses TFirebirdSteps::destroyedRows(const std::string& copyPath,
+                                          const std::string& resultPath) {
+  TConnection result(context_.Credentials());
+  result.SetDatabasePath(resultPath);
+  std::vector<std::string> tables;
+  {
+    TAttachment attachment(result);
+    tables = UserTables(result.Query());
+    if (result.Transaction().Active()) {
+      result.Transaction().Rollback();
+    }
+  }
+  TGoneRows gone(result, copyPath);
+  TableLosses losses = gone.Count(tables);
+  for (const std::string& note : gone.Notes()) {
+    context_.WriteLog(note);
+  }
+  return losses;
 }

@@ -56,6 +56,7 @@ class TFirebirdSteps : public IRecoverySteps {
   std::unique_ptr<TInconsistency> checkInconsistencies(const std::string& restoredPath,
                                                        const std::string& line) override;
   bool doCopyDataFromOldBackup(std::vector<std::unique_ptr<TInconsistency>>& list) override;
+  TableLosses destroyedRows(const std::string& copyPath, const std::string& resultPath) override;
   void readFromOlderBackup(const std::vector<std::string>& tables) override {
     olderReadTables_ = tables;
   }

@@ -183,6 +183,9 @@ void TRecoveryRun::Run() {
       ValidacaoFinal();
   }
   LetOthersIn();
+  if (verdict_ == RunVerdict::Repaired) {
+    CountDestroyedRows();
+  }
   if (verdict_ == RunVerdict::Repaired && LostRows()) {
     verdict_ = RunVerdict::RepairedWithLosses;
   }
@@ -1067,6 +1070,36 @@ void TRecoveryRun::FillFromOlderBackup(const std::string& databasePath) {
     }
   }
   AddLosses(*filled);
+}
+
+void TRecoveryRun::CountDestroyedRows() {
+  if (copyPath_.empty()) {
+    return;
+  }
+  context_.WriteLog("Procurando, pelos índices da cópia, registros que o dano destruiu...");
+  TableLosses destroyed;
+  try {
+    destroyed = steps_.destroyedRows(copyPath_, swapped_ ? context_.DatabasePath() : restoredPath_);
+  } catch (const ERunAborted&) {
+    throw;
+  } catch (const std::exception& error) {
+    context_.WriteLog("Os registros destruídos não puderam ser contados: " +
+                      std::string(error.what()));
+    return;
+  }
+  // The same rows may be counted already (refused by the restore, or not
+  // found by the rebuild): the larger count stands, each key once.
+  for (const auto& [table, gone] : destroyed) {
+    TableLoss& loss = losses_[table];
+    loss.known = loss.known && gone.known;
+    loss.lost = std::max(loss.lost, gone.lost);
+    for (const std::string& key : gone.keys) {
+      if (loss.keys.size() < kLostKeysKept &&
+          std::find(loss.keys.begin(), loss.keys.end(), key) == loss.keys.end()) {
+        loss.keys.push_back(key);
+      }
+    }
+  }
 }
 
 bool TRecoveryRun::LostRows() const {

@@ -112,6 +112,9 @@ class TRecoveryRun {
   // Offers the older backup's rows the damaged tables lack in `databasePath`
   // and counts what comes back and what is gone.
   void FillFromOlderBackup(const std::string& databasePath);
+  // Before the verdict of a repaired database: the rows whose pages the
+  // damage destroyed and that no source gave back are lost rows too.
+  void CountDestroyedRows();
   void AddLosses(const TableLosses& losses);
   bool LostRows() const;
   // "O banco de dados foi corrigido, mas ..." with a line per table.

@@ -1,0 +1,103 @@
+#include "engine/TGoneRows.h"
+
+#include <exception>
+#include <memory>
+
+#include "engine/ERunAborted.h"
+#include "engine/SqlName.h"
+#include "engine/TAttachment.h"
+#include "pages/TRecordsGone.h"
+#include "pages/TTableReader.h"
+
+namespace {
+
+// "ID=7, SERIE=A", as the other lost keys read.
+std::string KeyText(const std::vector<std::string>& columns, const std::vector<TValue>& key) {
+  std::string text;
+  for (std::size_t i = 0; i < columns.size() && i < key.size(); ++i) {
+    text += (text.empty() ? "" : ", ") + columns[i] + "=" +
+            (key[i].IsNull() ? std::string("NULL") : key[i].AsString());
+  }
+  return text;
+}
+
+}  // namespace
+
+TGoneRows::TGoneRows(TConnection& result, std::string copyPath)
+    : result_(result), copyPath_(std::move(copyPath)) {}
+
+TableLosses TGoneRows::Count(const std::vector<std::string>& tables) {
+  TableLosses losses;
+  std::unique_ptr<TTableReader> pages;
+  try {
+    pages = std::make_unique<TTableReader>(copyPath_);
+  } catch (const std::exception&) {
+    return losses;  // nothing to tell by
+  }
+  TAttachment attachment(result_);
+  for (const std::string& table : tables) {
+    TRecordsGone::TResult found;
+    try {
+      found = TRecordsGone::Find(*pages, table);
+    } catch (const std::exception&) {
+      continue;  // a table the copy's schema does not know
+    }
+    if (!found.indexRead) {
+      continue;
+    }
+    if (found.gone.empty()) {
+      if (!found.indexWhole) {
+        notes_.push_back("Tabela " + table +
+                         ": o índice da chave não pôde ser lido inteiro; registros destruídos "
+                         "não podem ser contados.");
+        losses[table].known = false;
+      }
+      continue;
+    }
+    TableLoss& loss = losses[table];
+    const bool keyed = found.primaryKey && found.keysDecoded;
+    loss.known = found.indexWhole && keyed;
+    if (!keyed) {
+      notes_.push_back("Tabela " + table + ": " + std::to_string(found.gone.size()) +
+                       " registros destruídos no arquivo, sem chave para procurá-los no banco "
+                       "reparado.");
+      continue;
+    }
+    // One lookup per destroyed record: few, against every key of the table.
+    std::string condition;
+    for (std::size_t i = 0; i < found.keyColumns.size(); ++i) {
+      condition += (i == 0 ? " where " : " and ") + SqlName(found.keyColumns[i]) + " = :K" +
+                   std::to_string(i);
+    }
+    TIBQuery lookup;
+    lookup.SetDatabase(&result_.Database());
+    lookup.SQL().SetText("select count(*) from " + SqlName(table) + condition);
+    for (const TRecordsGone::TGone& gone : found.gone) {
+      if (gone.key.size() != found.keyColumns.size()) {
+        loss.known = false;
+        continue;
+      }
+      for (std::size_t i = 0; i < gone.key.size(); ++i) {
+        lookup.ParamNamed("K" + std::to_string(i)).SetValue(gone.key[i]);
+      }
+      lookup.Open();
+      const bool present = !lookup.AtEnd() && lookup.Fields(0).AsString() != "0";
+      lookup.Close();
+      if (!present) {
+        ++loss.lost;
+        if (loss.keys.size() < kLostKeysKept) {
+          loss.keys.push_back(KeyText(found.keyColumns, gone.key));
+        }
+      }
+    }
+    notes_.push_back("Tabela " + table + ": " + std::to_string(found.gone.size()) +
+                     " registros destruídos no arquivo; " + std::to_string(loss.lost) +
+                     " deles não voltaram de nenhuma fonte" +
+                     (found.indexWhole ? "." : " (o índice da chave não pôde ser lido inteiro)."));
+  }
+  if (result_.Transaction().Active()) {
+    result_.Transaction().Rollback();  // only read
+  }
+  attachment.Detach();
+  return losses;
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "engine/RunTypes.h"
+#include "engine/TConnection.h"
+
+// Rows the damage destroyed that no source gave back: the records of the
+// run's pristine copy whose pages are gone, found through each table's
+// primary key index (whose entries outlive the data page), and looked up by
+// key in the repaired database. Those the repaired database lacks are lost.
+class TGoneRows {
+ public:
+  // `copyPath`: the copy taken before anything touched the database.
+  TGoneRows(TConnection& result, std::string copyPath);
+
+  // Per table with destroyed records: how many of them the result lacks and
+  // their keys. `known` is false where the index was not read whole or its
+  // keys cannot be turned back into values (the loss is then not counted).
+  // Nothing when the copy cannot be read.
+  TableLosses Count(const std::vector<std::string>& tables);
+  // One log line per table with destroyed records.
+  const std::vector<std::string>& Notes() const { return notes_; }
+
+ private:
+  TConnection& result_;
+  std::string copyPath_;
+  std::vector<std::string> notes_;
+};
