@@ -46,10 +46,11 @@ TableLosses TGoneRows::Count(const std::vector<std::string>& tables) {
       continue;
     }
     if (found.gone.empty()) {
-      if (!found.indexWhole) {
-        notes_.push_back("Tabela " + table +
-                         ": o índice da chave não pôde ser lido inteiro; registros destruídos "
-                         "não podem ser contados.");
+      if (found.indexWhole) {
+        losses[table];  // every record accounted for: nothing destroyed
+      } else {
+        notes_.push_back("Registros destruídos em " + table +
+                         ": o índice da chave não pôde ser lido inteiro; não podem ser contados.");
         losses[table].known = false;
       }
       continue;
@@ -58,9 +59,9 @@ TableLosses TGoneRows::Count(const std::vector<std::string>& tables) {
     const bool keyed = found.primaryKey && found.keysDecoded;
     loss.known = found.indexWhole && keyed;
     if (!keyed) {
-      notes_.push_back("Tabela " + table + ": " + std::to_string(found.gone.size()) +
-                       " registros destruídos no arquivo, sem chave para procurá-los no banco "
-                       "reparado.");
+      notes_.push_back("Registros destruídos em " + table + ": " +
+                       std::to_string(found.gone.size()) +
+                       " no arquivo, sem chave para procurá-los no banco reparado.");
       continue;
     }
     // One lookup per destroyed record: few, against every key of the table.
@@ -90,8 +91,8 @@ TableLosses TGoneRows::Count(const std::vector<std::string>& tables) {
         }
       }
     }
-    notes_.push_back("Tabela " + table + ": " + std::to_string(found.gone.size()) +
-                     " registros destruídos no arquivo; " + std::to_string(loss.lost) +
+    notes_.push_back("Registros destruídos em " + table + ": " + std::to_string(found.gone.size()) +
+                     " no arquivo; " + std::to_string(loss.lost) +
                      " deles não voltaram de nenhuma fonte" +
                      (found.indexWhole ? "." : " (o índice da chave não pôde ser lido inteiro)."));
   }

@@ -15,10 +15,10 @@ class TGoneRows {
   // `copyPath`: the copy taken before anything touched the database.
   TGoneRows(TConnection& result, std::string copyPath);
 
-  // Per table with destroyed records: how many of them the result lacks and
-  // their keys. `known` is false where the index was not read whole or its
-  // keys cannot be turned back into values (the loss is then not counted).
-  // Nothing when the copy cannot be read.
+  // Per table whose index was read: how many destroyed records the result
+  // lacks, and their keys. `known` (the count is every row the damage took)
+  // is false where the index was not read whole or its keys cannot be turned
+  // back into values. Nothing when the copy cannot be read.
   TableLosses Count(const std::vector<std::string>& tables);
   // One log line per table with destroyed records.
   const std::vector<std::string>& Notes() const { return notes_; }

@@ -1088,10 +1088,15 @@ void TRecoveryRun::CountDestroyedRows() {
     return;
   }
   // The same rows may be counted already (refused by the restore, or not
-  // found by the rebuild): the larger count stands, each key once.
+  // found by the rebuild): the larger count stands, each key once. An index
+  // read whole accounts for every record of its table, which settles a loss
+  // that could not be counted before (the rows a mend took).
   for (const auto& [table, gone] : destroyed) {
+    if (gone.known && gone.lost == 0 && losses_.count(table) == 0) {
+      continue;
+    }
     TableLoss& loss = losses_[table];
-    loss.known = loss.known && gone.known;
+    loss.known = gone.known;
     loss.lost = std::max(loss.lost, gone.lost);
     for (const std::string& key : gone.keys) {
       if (loss.keys.size() < kLostKeysKept &&

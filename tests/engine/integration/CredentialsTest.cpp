@@ -37,7 +37,7 @@ namespace {
 const std::string kPassword = "Cr3d-teste";
 // The damaged table's rows are gone with no older backup to count them: a
 // repair with losses.
-const char* const kRepaired = "O banco de dados foi corrigido, mas registros";
+const char* const kRepaired = "O banco de dados foi corrigido, mas ";
 
 // The account's name: one per test program, so parallel runs do not meet.
 std::string AccountName() {

@@ -203,8 +203,8 @@ TEST(WiderRepair, FileCutAtNinetyPercentOfItsPages) {
   ScriptedHost host;
   const RunEnd end = Repair(host, db.Path(), older, true, kWithLosses);
   ASSERT_EQ(0u, end.closing.find(kWithLosses)) << host.TranscriptText();
-  EXPECT_NE(std::string::npos, end.closing.find("\rT: perdidos em número desconhecido"))
-      << end.closing;
+  // The cut took part of the key's index too: at least the rows it names.
+  EXPECT_NE(std::string::npos, end.closing.find("\rT: ao menos ")) << end.closing;
   EXPECT_FALSE(host.Calls("ReportStep 3 2 20 Validação não executada").empty());
   ExpectSoundAndOnline(end.repairedPath);
   const FixtureDatabase repaired(end.repairedPath);
