@@ -46,7 +46,12 @@ class IRecoverySteps {
   // For a file the server cannot open (its header or transaction inventory
   // destroyed): restores the older backup's schema without rows at
   // `targetPath` and fills it with the rows read from the pages of the run's
-  // copy. Nothing, with the reason in `failure`, when it cannot.
+  // copy, with the foreign keys inactive (tables that refer to each other
+  // fill in any order) and the other indexes active again after. Nothing,
+  // with the reason in `failure`, when it cannot.
+  // In a database of the run's own making whose foreign keys are inactive:
+  // removes the rows whose parent row does not exist, per table.
+  virtual TableLosses removeOrphans(const std::string& /*databasePath*/) { return {}; }
   virtual std::optional<TableLosses> rebuildFromPages(const std::string& /*targetPath*/,
                                                       std::string& failure) {
     failure = "reconstrução a partir das páginas indisponível";

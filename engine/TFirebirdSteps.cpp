@@ -25,7 +25,9 @@
 #include "engine/TBackupFill.h"
 #include "engine/TBackupKinship.h"
 #include "engine/TBackupRetry.h"
+#include "engine/TCheckPause.h"
 #include "engine/TGoneRows.h"
+#include "engine/TOrphanRemoval.h"
 #include "engine/TPageRebuild.h"
 #include "engine/TPageRows.h"
 #include "engine/TServerDialect.h"
@@ -637,7 +639,11 @@ bool TFirebirdSteps::doRestore(const std::string& backupFile, const std::string&
       // Never Replace: a file that took the name meanwhile makes the restore
       // fail instead of being overwritten. The page size is the backup's own:
       // a smaller one can make long index keys fail.
-      restoreService_.SetOptions({TRestoreOption::OneRelationAtATime, TRestoreOption::CreateNewDB});
+      TRestoreOptions options{TRestoreOption::OneRelationAtATime, TRestoreOption::CreateNewDB};
+      if (restoreInactive_) {
+        options.Include(TRestoreOption::DeactivateIndexes);
+      }
+      restoreService_.SetOptions(options);
       restoreService_.SetPageBuffers(3000);
       restoreService_.SetPageSize(0);  // none sent: the backup's own
       restoreService_.SetDatabaseName({databasePath});
@@ -710,10 +716,14 @@ std::optional<TableLosses> TFirebirdSteps::rebuildFromPages(const std::string& t
     failure = "Sem um backup anterior não há de onde tirar a estrutura das tabelas.";
     return std::nullopt;
   }
-  // The schema only: every table's rows are left out of this restore.
+  // The schema only: every table's rows are left out of this restore, and
+  // its indexes inactive, so that no foreign key refuses a row whose parent
+  // comes later (tables that refer to each other have no such order).
   restoreSkipData_ = "%";
+  restoreInactive_ = true;
   const bool restored = doRestore(backup, targetPath, StepKey::RestaurarBancoNivel01);
   restoreSkipData_.clear();
+  restoreInactive_ = false;
   if (!restored) {
     failure = "O backup anterior não pôde ser restaurado para dar a estrutura das tabelas.";
     return std::nullopt;
@@ -721,8 +731,20 @@ std::optional<TableLosses> TFirebirdSteps::rebuildFromPages(const std::string& t
   try {
     TConnection target(context_.Credentials());
     target.SetDatabasePath(targetPath);
-    return TPageRebuild(context_, target, TPageRows::PristineCopyOf(context_.DatabasePath()))
-        .Fill();
+    TAttachment attachment(target);
+    TCheckPause checks(target, UserTables(target.Query()));
+    TableLosses losses =
+        TPageRebuild(context_, target, TPageRows::PristineCopyOf(context_.DatabasePath())).Fill();
+    checks.Resume();
+    if (!checks.Paused().empty()) {
+      context_.WriteLog("Restrições CHECK retiradas durante a reconstrução e recriadas depois: " +
+                        JoinedNames(checks.Paused()));
+    }
+    attachment.Detach();
+    // The keys for the lookups to come; a foreign key whose parents are
+    // missing stays inactive until they are brought or the rows go.
+    activateIndexes(targetPath);
+    return losses;
   } catch (const ERunAborted&) {
     throw;
   } catch (const std::exception& e) {
@@ -938,7 +960,9 @@ bool TFirebirdSteps::activateIndexes(const std::string& databasePath) {
     TIBQuery& query = connection.Query();
     query.SQL().SetText(
         " select rdb$index_name from rdb$indices where rdb$index_inactive <> 0 and "
-        "coalesce(rdb$system_flag, 0) = 0");
+        "coalesce(rdb$system_flag, 0) = 0"
+        // A foreign key needs its partner's index active first.
+        " order by iif(rdb$foreign_key is null, 0, 1)");
     query.Open();
     std::vector<std::string> inactive;
     while (!query.AtEnd()) {
@@ -1145,4 +1169,23 @@ TableLosses TFirebirdSteps::destroyedRows(const std::string& copyPath,
     context_.WriteLog(note);
   }
   return losses;
+}
+
+TableLosses TFirebirdSteps::removeOrphans(const std::string& databasePath) {
+  TConnection target(context_.Credentials());
+  target.SetDatabasePath(databasePath);
+  std::vector<std::string> tables;
+  {
+    TAttachment attachment(target);
+    tables = UserTables(target.Query());
+    if (target.Transaction().Active()) {
+      target.Transaction().Rollback();
+    }
+  }
+  const TableLosses removed = TOrphanRemoval(target).Remove(tables);
+  for (const auto& [table, loss] : removed) {
+    context_.WriteLog("Tabela " + table + ": " + std::to_string(loss.lost) +
+                      " registros sem o registro pai removidos (nenhuma fonte tem o pai).");
+  }
+  return removed;
 }

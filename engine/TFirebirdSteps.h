@@ -42,6 +42,7 @@ class TFirebirdSteps : public IRecoverySteps {
   std::string folderProblem(const std::string& folder) override;
   std::optional<TableLosses> rebuildFromPages(const std::string& targetPath,
                                               std::string& failure) override;
+  TableLosses removeOrphans(const std::string& databasePath) override;
   bool canAttach(const std::string& databasePath) override;
   TTriage::Result triage(const std::string& databasePath) override;
   std::vector<std::string> skippedTables() const override;
@@ -143,7 +144,8 @@ class TFirebirdSteps : public IRecoverySteps {
   std::string fillTemporary_;
   TableLosses rescueLosses_;
   std::optional<bool> olderBackupAccepted_;
-  std::string restoreSkipData_;  // tables the next restore leaves empty
+  std::string restoreSkipData_;   // tables the next restore leaves empty
+  bool restoreInactive_ = false;  // the next restore leaves every index inactive
   std::vector<std::string> olderReadTables_;
   // The tables the salvage's restore of the older backup holds rows of;
   // empty when it holds every table's.

@@ -245,9 +245,28 @@ void TRecoveryRun::Finished(StepKey key, StepOutcome outcome, const std::string&
 void TRecoveryRun::StopWith(RunVerdict verdict, const std::string& reason) {
   verdict_ = verdict;
   if (!reason.empty()) {
-    reason_ = reason;
+    reason_ = WithOperatorWords(reason);
   }
   Stop();
+}
+
+std::string TRecoveryRun::WithOperatorWords(const std::string& reason) {
+  // The words of the weightiest cause in the text, above the first server
+  // line that needs words of ours; the server's text stays beneath.
+  const std::string words = TServerDialect::OperatorWords(reason);
+  if (words.empty() || reason.find(words) != std::string::npos) {
+    return reason;
+  }
+  std::size_t start = 0;
+  while (start < reason.size()) {
+    const std::size_t end = std::min(reason.find('\r', start), reason.size());
+    if (!TServerDialect::OperatorWords(reason.substr(start, end - start)).empty()) {
+      break;
+    }
+    start = end + 1;
+  }
+  return start >= reason.size() ? reason + "\r" + words
+                                : reason.substr(0, start) + words + "\r" + reason.substr(start);
 }
 
 template <typename Result, typename Call>
@@ -1061,15 +1080,23 @@ void TRecoveryRun::FillFromOlderBackup(const std::string& databasePath) {
     return;
   }
   // A row the restore refused or the rebuild could not read comes back as a
-  // row of the older backup; what the older backup lacks stays lost.
+  // row of the older backup; what the older backup lacks stays lost. A row
+  // the fill could not insert is among those counted already, if any were.
   for (const auto& [table, loss] : *filled) {
     TableLoss& known = losses_[table];
-    known.lost -= std::min(known.lost, loss.fromOlderBackup);
+    known.lost = std::max(known.lost - std::min(known.lost, loss.fromOlderBackup), loss.lost);
+    known.fromOlderBackup += loss.fromOlderBackup;
+    known.known = known.known && loss.known;
+    for (const std::string& key : loss.keys) {
+      if (known.keys.size() < kLostKeysKept &&
+          std::find(known.keys.begin(), known.keys.end(), key) == known.keys.end()) {
+        known.keys.push_back(key);
+      }
+    }
     if (loss.fromOlderBackup > 0) {
       restoredCounts_.reset();  // the restore's counts no longer hold
     }
   }
-  AddLosses(*filled);
 }
 
 void TRecoveryRun::CountDestroyedRows() {
@@ -1216,6 +1243,16 @@ void TRecoveryRun::RebuildFromPages() {
     }
   }
   FillFromOlderBackup(restoredPath_);
+  // The rows whose parents neither the pages nor the older backup have
+  // cannot stay: no foreign key would be active.
+  try {
+    AddLosses(steps_.removeOrphans(restoredPath_));
+  } catch (const ERunAborted&) {
+    throw;
+  } catch (const std::exception& error) {
+    context_.WriteLog(std::string("Registros sem o registro pai não puderam ser removidos: ") +
+                      error.what());
+  }
   // Offered only once whole: every index active, and the server's own
   // validation finds nothing.
   const bool sound = steps_.activateIndexes(restoredPath_) &&

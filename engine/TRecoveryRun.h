@@ -112,6 +112,9 @@ class TRecoveryRun {
   // Offers the older backup's rows the damaged tables lack in `databasePath`
   // and counts what comes back and what is gone.
   void FillFromOlderBackup(const std::string& databasePath);
+  // `reason` with words a technician can act on above the first server line
+  // that does not say it plainly.
+  static std::string WithOperatorWords(const std::string& reason);
   // Before the verdict of a repaired database: the rows whose pages the
   // damage destroyed and that no source gave back are lost rows too.
   void CountDestroyedRows();

@@ -271,3 +271,39 @@ bool TServerDialect::FileExists(std::string_view text) {
 bool TServerDialect::CannotOpen(std::string_view text) {
   return Has(text, "cannot open") || Has(text, "could not open");
 }
+
+std::string TServerDialect::OperatorWords(std::string_view text) {
+  struct Words {
+    std::string_view phrase;
+    const char* words;
+  };
+  static constexpr Words kWords[] = {
+      {"No space left on device",
+       "O disco ficou cheio: libere espaço no disco da pasta do banco e execute de novo."},
+      {"Read-only file system",
+       "O disco está montado somente para leitura: nenhum arquivo pode ser gravado nele."},
+      // Measured: the first thing an attachment writes on a read-only disk.
+      {"loading mapping cache",
+       "O servidor não conseguiu preparar o banco para uso: o disco pode estar montado somente "
+       "para leitura, ou o usuário firebird sem permissão sobre o arquivo."},
+      {"Permission denied",
+       "O servidor, que roda como o usuário firebird, não tem permissão sobre um dos arquivos "
+       "ou pastas."},
+      {"I/O error",
+       "Erro de leitura ou gravação no disco: o arquivo pode estar cortado ou o disco com "
+       "defeito."},
+      {"Unable to complete network request",
+       "O servidor Firebird não responde: verifique se ele está em execução."},
+      {"lock time-out", "Outro programa está usando o banco de dados."},
+      {"object in use", "Outro programa está usando o banco de dados."},
+      {"Table unknown",
+       "O banco não tem uma das tabelas esperadas: o backup anterior pode ser de outro "
+       "sistema."},
+  };
+  for (const Words& entry : kWords) {
+    if (Has(text, entry.phrase)) {
+      return entry.words;
+    }
+  }
+  return {};
+}

@@ -81,4 +81,8 @@ class TServerDialect {
   static bool FileExists(std::string_view text);
   // The server could not open a file it was given (a backup, a database).
   static bool CannotOpen(std::string_view text);
+  // What a technician can act on, in pt-BR, for a server text that does not
+  // say it plainly (a full disk, a read-only disk, a permission, a server
+  // that does not answer); empty when the text needs no words of ours.
+  static std::string OperatorWords(std::string_view text);
 };

@@ -1,5 +1,7 @@
 #include "pages/TValueDecoder.h"
 
+#include <algorithm>
+
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -141,7 +143,22 @@ TValue TValueDecoder::FromBytes(const TFieldDescriptor& d, ods::TBytesView b, TR
           ++counts.blobsUnreadable;
           return TValue();
         }
-        return TValue(TBytes(content->begin() + std::ptrdiff_t(skip), content->end()));
+        TBytes slice(content->begin() + std::ptrdiff_t(skip), content->end());
+        // A varchar element is stored as its length and text; the client's
+        // slice holds the text ended by a zero byte, in the same cell.
+        constexpr std::uint8_t kVarying = 3;
+        const std::size_t cell = ods::U16(*content, 4);
+        if (content->size() >= 20 && (*content)[16] == kVarying && cell > 2) {
+          for (std::size_t at = 0; at + cell <= slice.size(); at += cell) {
+            const std::size_t length = std::min<std::size_t>(ods::U16(slice, at), cell - 2);
+            std::copy(slice.begin() + std::ptrdiff_t(at + 2),
+                      slice.begin() + std::ptrdiff_t(at + 2 + length),
+                      slice.begin() + std::ptrdiff_t(at));
+            std::fill(slice.begin() + std::ptrdiff_t(at + length),
+                      slice.begin() + std::ptrdiff_t(at + cell), std::uint8_t{0});
+          }
+        }
+        return TValue(std::move(slice));
       }
       if (d.subType == 1) {
         return TValue(std::string(content->begin(), content->end()));

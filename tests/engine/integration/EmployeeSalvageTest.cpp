@@ -170,4 +170,61 @@ TEST(EmployeeSalvage, ReferencedParentsBackWithComputedAndArrayColumnsIntact) {
             "0");
 }
 
+// The header page zeroed: the server cannot open the file at all. The
+// schema comes from the older backup (taken before an employee was hired and
+// a job retitled), every row from the file's own pages: the newest rows too,
+// blobs and arrays included.
+TEST(EmployeeSalvage, HeaderZeroedComesBackWholeFromThePages) {
+  if (!std::filesystem::exists(kExample)) {
+    GTEST_SKIP() << kExample << " missing: scripts/setup installs firebird3.0-examples";
+  }
+  TestFolder folder;
+  const std::string script = ExampleScript();
+  ASSERT_FALSE(script.empty());
+  const FixtureDatabase db = PageDamage::Create(folder.File("EMPLOYEE.FDB"), 4096, script);
+  FillLanguages(db);
+  const std::string older = folder.File("EMPLOYEE-VELHO.FBK");
+  ASSERT_TRUE(ServerTools::Backup(db.Path(), older).Ok());
+  db.Execute(
+      "insert into EMPLOYEE (EMP_NO, FIRST_NAME, LAST_NAME, PHONE_EXT, HIRE_DATE, DEPT_NO,"
+      " JOB_CODE, JOB_GRADE, JOB_COUNTRY, SALARY) values (200, 'Nova', 'Pessoa', '999',"
+      " '2026-12-01', '600', 'VP', 2, 'USA', 90000);\n"
+      "update JOB set JOB_TITLE = 'Retitulado' where JOB_CODE = 'Eng' and JOB_GRADE = 3;\n"
+      "commit;\n");
+  const std::vector<std::string> tables = db.Column(
+      "select trim(rdb$relation_name) from rdb$relations where coalesce(rdb$system_flag, 0) = 0"
+      " and rdb$view_blr is null order by 1");
+  std::vector<long long> counts;
+  for (const std::string& table : tables) {
+    counts.push_back(db.Count(table));
+  }
+  const auto employees = Rows(db, "EMPLOYEE", kEmployee, "EMP_NO");
+  const auto departments = Rows(db, "DEPARTMENT", kDepartment, "DEPT_NO");
+  const auto jobs = Rows(db, "JOB", kJob, "JOB_CODE, JOB_GRADE, JOB_COUNTRY");
+  PageDamage::ZeroPage(db.Path(), 0);
+
+  ScriptedHost host;
+  host.RecordLogLines(false);
+  host.Answer(MessageAnswer::Ok, "O banco de dados foi corrigido com sucesso.");
+  std::string closing;
+  {
+    TThreadRecovery recovery(host, db.Path(), older, TFirebirdSteps::Create);
+    ASSERT_TRUE(recovery.WaitFor(std::chrono::minutes(5))) << host.TranscriptText();
+    closing = recovery.ClosingText();
+  }
+  ASSERT_EQ(0u, closing.find("O banco de dados foi corrigido com sucesso.")) << closing;
+  const std::string label = "Banco corrigido: ";
+  const std::size_t at = closing.find(label) + label.size();
+  const FixtureDatabase restored(closing.substr(at, closing.find('\r', at) - at));
+  for (std::size_t i = 0; i < tables.size(); ++i) {
+    EXPECT_EQ(counts[i], restored.Count(tables[i])) << tables[i];
+  }
+  EXPECT_EQ(employees, Rows(restored, "EMPLOYEE", kEmployee, "EMP_NO"));
+  EXPECT_EQ(departments, Rows(restored, "DEPARTMENT", kDepartment, "DEPT_NO"));
+  EXPECT_EQ(jobs, Rows(restored, "JOB", kJob, "JOB_CODE, JOB_GRADE, JOB_COUNTRY"));
+  EXPECT_EQ("0", restored.Value("select count(*) from rdb$indices where"
+                                " coalesce(rdb$index_inactive, 0) <> 0"));
+  EXPECT_TRUE(ServerTools::Validate(restored.Path()).Ok());
+}
+
 }  // namespace

@@ -276,6 +276,12 @@ TEST_F(RecoveryRunTest, ARestoreThatFailedForAnotherReasonNeverReachesLevelTwo) 
     EXPECT_TRUE(host.Calls("ReportStep 7").empty());
     EXPECT_TRUE(host.Calls("SetLevelRowsEnabled true 2").empty());
     EXPECT_NE(run.ClosingText().find("o nível 2 não corrige"), std::string::npos);
+    // A full disk is named in our words, above the server's lines.
+    const std::size_t words = run.ClosingText().find("O disco ficou cheio");
+    EXPECT_EQ(words == std::string::npos, output.size() < 4) << run.ClosingText();
+    if (words != std::string::npos) {
+      EXPECT_LT(words, run.ClosingText().find("I/O error during"));
+    }
   }
 }
 

@@ -109,3 +109,15 @@ TEST(ServerDialect, ValidationAndAttachAnswers) {
             TServerDialect::DataTableOfLine("gbak:    writing data for table CLIENTES "));
   EXPECT_EQ("FILHO", TServerDialect::DataTableOfLine("gbak:restoring data for table FILHO "));
 }
+
+TEST(ServerDialect, OperatorWordsNameTheWeightiestCause) {
+  // Measured on a read-only disk: the attach fails while loading the mapping.
+  EXPECT_NE(std::string::npos, TServerDialect::OperatorWords(
+                                   "IProvider::attachDatabase failed when loading mapping cache")
+                                   .find("somente para leitura"));
+  // A write error caused by a full disk is a full disk.
+  EXPECT_EQ(0u, TServerDialect::OperatorWords("gbak: ERROR:I/O error during \"write\"\r"
+                                              "gbak: ERROR:    No space left on device")
+                    .find("O disco ficou cheio"));
+  EXPECT_EQ("", TServerDialect::OperatorWords("violation of FOREIGN KEY constraint"));
+}
