@@ -1155,16 +1155,8 @@ TableLosses TFirebirdSteps::destroyedRows(const std::string& copyPath,
                                           const std::string& resultPath) {
   TConnection result(context_.Credentials());
   result.SetDatabasePath(resultPath);
-  std::vector<std::string> tables;
-  {
-    TAttachment attachment(result);
-    tables = UserTables(result.Query());
-    if (result.Transaction().Active()) {
-      result.Transaction().Rollback();
-    }
-  }
   TGoneRows gone(result, copyPath);
-  TableLosses losses = gone.Count(tables);
+  TableLosses losses = gone.Count(UserTablesAt(result));
   for (const std::string& note : gone.Notes()) {
     context_.WriteLog(note);
   }
@@ -1174,18 +1166,20 @@ TableLosses TFirebirdSteps::destroyedRows(const std::string& copyPath,
 TableLosses TFirebirdSteps::removeOrphans(const std::string& databasePath) {
   TConnection target(context_.Credentials());
   target.SetDatabasePath(databasePath);
-  std::vector<std::string> tables;
-  {
-    TAttachment attachment(target);
-    tables = UserTables(target.Query());
-    if (target.Transaction().Active()) {
-      target.Transaction().Rollback();
-    }
-  }
-  const TableLosses removed = TOrphanRemoval(target).Remove(tables);
+  const TableLosses removed = TOrphanRemoval(target).Remove(UserTablesAt(target));
   for (const auto& [table, loss] : removed) {
     context_.WriteLog("Tabela " + table + ": " + std::to_string(loss.lost) +
                       " registros sem o registro pai removidos (nenhuma fonte tem o pai).");
   }
   return removed;
+}
+
+std::vector<std::string> TFirebirdSteps::UserTablesAt(TConnection& connection) {
+  TAttachment attachment(connection);
+  std::vector<std::string> tables = UserTables(connection.Query());
+  if (connection.Transaction().Active()) {
+    connection.Transaction().Rollback();  // only read
+  }
+  attachment.Detach();
+  return tables;
 }

@@ -74,6 +74,15 @@ void FillLanguages(const FixtureDatabase& db) {
                  rows);
 }
 
+// The example database with every job's languages, in 4 KiB pages.
+FixtureDatabase ExampleDatabase(const TestFolder& folder) {
+  const std::string script = ExampleScript();
+  EXPECT_FALSE(script.empty());
+  const FixtureDatabase db = PageDamage::Create(folder.File("EMPLOYEE.FDB"), 4096, script);
+  FillLanguages(db);
+  return db;
+}
+
 const char* const kEmployee =
     "EMP_NO || '|' || FIRST_NAME || '|' || LAST_NAME || '|' || coalesce(PHONE_EXT, '-') || '|' "
     "|| HIRE_DATE || '|' || DEPT_NO || '|' || JOB_CODE || '|' || JOB_GRADE || '|' || "
@@ -93,10 +102,7 @@ TEST(EmployeeSalvage, ReferencedParentsBackWithComputedAndArrayColumnsIntact) {
     GTEST_SKIP() << kExample << " missing: scripts/setup installs firebird3.0-examples";
   }
   TestFolder folder;
-  const std::string script = ExampleScript();
-  ASSERT_FALSE(script.empty());
-  const FixtureDatabase db = PageDamage::Create(folder.File("EMPLOYEE.FDB"), 4096, script);
-  FillLanguages(db);
+  const FixtureDatabase db = ExampleDatabase(folder);
   // A trigger that would change every row inserted from now on.
   db.Execute(
       "set term ^;\n"
@@ -179,10 +185,7 @@ TEST(EmployeeSalvage, HeaderZeroedComesBackWholeFromThePages) {
     GTEST_SKIP() << kExample << " missing: scripts/setup installs firebird3.0-examples";
   }
   TestFolder folder;
-  const std::string script = ExampleScript();
-  ASSERT_FALSE(script.empty());
-  const FixtureDatabase db = PageDamage::Create(folder.File("EMPLOYEE.FDB"), 4096, script);
-  FillLanguages(db);
+  const FixtureDatabase db = ExampleDatabase(folder);
   const std::string older = folder.File("EMPLOYEE-VELHO.FBK");
   ASSERT_TRUE(ServerTools::Backup(db.Path(), older).Ok());
   db.Execute(
