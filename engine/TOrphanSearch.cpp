@@ -142,13 +142,18 @@ std::unique_ptr<TInconsistency> TOrphanSearch::checkInconsistencies(const std::s
   log.Append("");
   log.Append("Carregando dados...");
 
-  TKeySet parents;
-  LoadParentKeys(parentTable, record->KeyFields, parents);
+  TParentKey parent;
+  parent.Table = parentTable;
+  parent.Fields = record->KeyFields;
+  parent.InServer = KeyIndexActive(keyConstraint);
+  if (!parent.InServer) {
+    LoadParentKeys(parent);
+  }
   log.Append("");
 
   TKeySet seen;
   for (std::size_t n = 0; n < children.size(); ++n) {
-    SearchChild(children[n], n + 1, children.size(), parents, record->MissingKeys, seen);
+    SearchChild(children[n], n + 1, children.size(), parent, record->MissingKeys, seen);
   }
 
   const std::string label = record->KeyFields.empty() ? std::string() : record->KeyFields.back();
@@ -160,18 +165,28 @@ std::unique_ptr<TInconsistency> TOrphanSearch::checkInconsistencies(const std::s
   return record;
 }
 
-void TOrphanSearch::LoadParentKeys(const std::string& parentTable,
-                                   const std::vector<std::string>& keyFields, TKeySet& parents) {
+bool TOrphanSearch::KeyIndexActive(const std::string& keyConstraint) {
+  const auto rows = SystemRows(target_.Query(),
+                               "select coalesce(i.rdb$index_inactive, 0) from rdb$indices i"
+                               " where i.rdb$index_name = coalesce((select k.rdb$index_name"
+                               " from rdb$relation_constraints k"
+                               " where k.rdb$constraint_name = :NAME), :NAME)",
+                               keyConstraint);
+  return !rows.empty() && rows[0][0] == "0";
+}
+
+void TOrphanSearch::LoadParentKeys(TParentKey& parent) {
   TIBQuery& query = target_.Query();
   query.Close();
   // Order does not matter to a set: the server is spared the sort.
-  query.SQL().SetText(" select   " + ColumnList(keyFields) + " from   " + SqlName(parentTable));
+  query.SQL().SetText(" select   " + ColumnList(parent.Fields) + " from   " +
+                      SqlName(parent.Table));
   query.Open();
   std::vector<std::string> values;
   std::string lookup;
   while (!query.AtEnd()) {
     if (ReadKey(query, values, lookup)) {
-      parents.Insert(lookup);
+      parent.Keys.Insert(lookup);
     }
     query.Next();
   }
@@ -179,15 +194,27 @@ void TOrphanSearch::LoadParentKeys(const std::string& parentTable,
 }
 
 void TOrphanSearch::SearchChild(const TChildReference& child, std::size_t position,
-                                std::size_t count, const TKeySet& parents,
+                                std::size_t count, const TParentKey& parent,
                                 std::vector<std::string>& missing, TKeySet& seen) {
   TOrphanLog log(context_);
   TIBQuery& query = target_.Query();
   log.ChildStart(child.Table, position, count);
   try {
     query.Close();
-    query.SQL().SetText(" select distinct   " + ColumnList(child.Fields) + " from   " +
-                        SqlName(child.Table) + " order by   1");
+    std::string sql =
+        " select distinct   " + ColumnList(child.Fields) + " from   " + SqlName(child.Table) + " C";
+    if (parent.InServer) {
+      // Only the keys the parent lacks, looked up through its index; a key
+      // with a NULL part refers to nothing.
+      std::string match;
+      for (std::size_t i = 0; i < child.Fields.size() && i < parent.Fields.size(); ++i) {
+        sql += (i == 0 ? " where C." : " and C.") + SqlName(child.Fields[i]) + " is not null";
+        match += (i == 0 ? " where P." : " and P.") + SqlName(parent.Fields[i]) + " = C." +
+                 SqlName(child.Fields[i]);
+      }
+      sql += " and not exists (select 1 from " + SqlName(parent.Table) + " P" + match + ")";
+    }
+    query.SQL().SetText(sql + " order by   1");
     query.Open();
     // Keys are looked up as they arrive; only the missing ones are kept.
     std::vector<std::string> found;
@@ -196,7 +223,7 @@ void TOrphanSearch::SearchChild(const TChildReference& child, std::size_t positi
     std::string lookup;
     while (!query.AtEnd()) {
       ++rows;
-      if (ReadKey(query, values, lookup) && !parents.Contains(lookup)) {
+      if (ReadKey(query, values, lookup) && (parent.InServer || !parent.Keys.Contains(lookup))) {
         const std::string text = KeyText(values);
         if (!text.empty()) {
           found.push_back(text);

@@ -12,11 +12,12 @@
 #include "engine/TRecoveryContext.h"
 
 // Step 7 for one foreign-key violation of the level-1 restore: finds the
-// child tables of the parent key the violation is about, loads the parent's
-// keys once into memory and lists every key that child rows use but the
-// parent table lacks. One object serves one run: it remembers the parent keys
-// it has analysed, so that the several violation lines of one parent (one per
-// child table) give one record.
+// child tables of the parent key the violation is about and lists every key
+// that child rows use but the parent table lacks. The server answers that
+// itself through the parent key's index; when that index is not active, the
+// parent's keys are loaded once into memory and each child key looked up. One object serves one
+// run: it remembers the parent keys it has analysed, so that the several violation lines of one
+// parent (one per child table) give one record.
 class TOrphanSearch {
  public:
   // A child table and its foreign-key columns, in the order of the key they
@@ -53,12 +54,20 @@ class TOrphanSearch {
                                                        const std::string& tableName);
 
  private:
-  void LoadParentKeys(const std::string& parentTable, const std::vector<std::string>& keyFields,
-                      TKeySet& parents);
-  // Reads the child's distinct keys and appends the missing ones, in the
-  // order read, to `missing` (and to `seen`).
+  // The parent key: its table and fields, and, when the server cannot look
+  // keys up through an active index, its keys.
+  struct TParentKey {
+    std::string Table;
+    std::vector<std::string> Fields;
+    bool InServer = false;
+    TKeySet Keys;
+  };
+  void LoadParentKeys(TParentKey& parent);
+  bool KeyIndexActive(const std::string& keyConstraint);
+  // Reads the child's distinct keys the parent lacks and appends them, in
+  // the order read, to `missing` (and to `seen`).
   void SearchChild(const TChildReference& child, std::size_t position, std::size_t count,
-                   const TKeySet& parents, std::vector<std::string>& missing, TKeySet& seen);
+                   const TParentKey& parent, std::vector<std::string>& missing, TKeySet& seen);
 
   TRecoveryContext& context_;
   TConnection& target_;
