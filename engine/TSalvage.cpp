@@ -17,6 +17,7 @@
 #include "engine/TServerDialect.h"
 #include "engine/TTableLayout.h"
 #include "engine/TTriggerPause.h"
+#include "engine/TextUtil.h"
 
 TSalvage::TSalvage(TRecoveryContext& context, TConnection& target, TConnection& source,
                    RestoreFunction restore, AcceptFunction accept)
@@ -71,11 +72,16 @@ bool TSalvage::RestoreOlderBackup(const std::string& temporaryPath) {
       return true;
     }
     // A file the server could not open is no corrupt backup: say which.
+    // Each distinct server line once: the whole output is in the log.
     std::string failure = context_.TakeLastError();
+    std::vector<std::string> errors;
     for (const std::string& line : context_.RunLog()) {
       if (TServerDialect::IsErrorLine(line)) {
-        failure += "\r" + line;
+        errors.push_back(TrimText(line));
       }
+    }
+    for (const std::string& line : CondensedLines(errors)) {
+      failure += "\r" + line;
     }
     const bool unopened = TServerDialect::CannotOpen(failure);
     const MessageAnswer answer = context_.Ask(

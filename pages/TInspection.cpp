@@ -5,6 +5,7 @@
 #include <set>
 
 #include "pages/Ods.h"
+#include "pages/TRecordsGone.h"
 #include "pages/TTableReader.h"
 
 namespace {
@@ -214,6 +215,12 @@ TInspectionResult TInspection::Run(const std::string& path,
     t.deleted = counts.deletedRecords;
     t.pagesDamaged = counts.pagesDamaged;
     t.pagesScanned = counts.pagesScanned;
+    if (t.schemaKnown) {
+      // The index still names every record, those whose page is gone too.
+      const TRecordsGone::TResult gone = TRecordsGone::Find(*tables, id);
+      t.destroyed = gone.gone.size();
+      t.destroyedKnown = gone.indexRead && gone.indexWhole;
+    }
     std::uint64_t pointerPages = 0;
     for (const std::uint32_t p : counts.damagedPages) {
       const bool pointer = roles.count(p) != 0 && roles[p].rfind("página de ponteiros", 0) == 0;
@@ -229,7 +236,7 @@ TInspectionResult TInspection::Run(const std::string& path,
       pointerLoss.tables.push_back(TableLabel(t));
       pointerLoss.rows += t.records;
     }
-    if (t.pagesDamaged > pointerPages || t.undecodable != 0) {
+    if (t.pagesDamaged > pointerPages || t.undecodable != 0 || t.destroyed != 0) {
       pointerLoss.dataLost = true;
     }
     if (t.pagesDamaged != 0 || t.undecodable != 0) {

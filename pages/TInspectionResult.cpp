@@ -65,6 +65,10 @@ std::vector<std::string> TInspectionResult::ToText() const {
         " linhas legíveis, " + std::to_string(t.backVersions) + " versões antigas, " +
         std::to_string(t.undecodable) + " registros ilegíveis, " + std::to_string(t.pagesDamaged) +
         " páginas danificadas" +
+        (t.destroyed == 0 ? std::string()
+                          : ", " + std::string(t.destroyedKnown ? "" : "ao menos ") +
+                                std::to_string(t.destroyed) +
+                                " registros destruídos (segundo o índice da tabela)") +
         (t.schemaKnown ? "" : " (sem formato conhecido: linhas não decodificadas)"));
   }
   lines.push_back("Páginas danificadas: " + std::to_string(damagedCount));
@@ -113,6 +117,8 @@ std::string TInspectionResult::ToJson() const {
                     {"schemaKnown", t.schemaKnown},
                     {"dataPages", t.dataPages},
                     {"records", t.records},
+                    {"destroyed", t.destroyed},
+                    {"destroyedKnown", t.destroyedKnown},
                     {"backVersions", t.backVersions},
                     {"undecodable", t.undecodable},
                     {"deleted", t.deleted},

@@ -17,6 +17,10 @@ struct TInspectedTable {
   std::uint64_t deleted = 0;
   std::uint64_t pagesDamaged = 0;
   bool pagesScanned = false;
+  // Rows whose bytes are gone, named by an index's entries; `destroyedKnown`
+  // when an index was read whole (else at least that many).
+  std::uint64_t destroyed = 0;
+  bool destroyedKnown = false;
 };
 
 // A damaged page and what it was for.

@@ -117,6 +117,12 @@ TEST_F(CliInspect, NamesTheDamagedPagesAndTheReadableRowsWithoutChangingTheFile)
         << table << "\n"
         << result.out;
   }
+  // The zeroed page's rows are named by the table's index: exactly those.
+  EXPECT_NE(std::string::npos, TableLine(result.out, "AVULSOS")
+                                   .find(", " + std::to_string(damage.lostKeys.size()) +
+                                         " registros destruídos (segundo o índice da tabela)"))
+      << result.out;
+  EXPECT_EQ(std::string::npos, TableLine(result.out, "NOTAS").find("destruídos")) << result.out;
   EXPECT_NE(std::string::npos, result.out.find("\nNível ")) << result.out;
 
   const nlohmann::json examination = nlohmann::json::parse(std::ifstream(json));
