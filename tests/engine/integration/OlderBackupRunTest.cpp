@@ -326,6 +326,34 @@ TEST(OlderBackupRun, RowsAddedAfterTheBackupOnADestroyedPageAreCountedByKey) {
   }
 }
 
+// A leaf of a table's key index zeroed, no row touched: the cut index
+// cannot count, but every data page is whole, so nothing was destroyed and
+// the run may say so.
+TEST(OlderBackupRun, ADamagedKeyIndexAloneLosesNoRowAndSaysSo) {
+  TestFolder folder;
+  const Company company = MakeCompany(folder);
+  const unsigned relation = static_cast<unsigned>(std::stoul(company.db->Value(
+      "select rdb$relation_id from rdb$relations where rdb$relation_name = 'AVULSOS'")));
+  const std::string bytes = FileDamage::ReadWhole(company.db->Path());
+  std::uint32_t leaf = 0;
+  for (std::size_t at = 0; at + 4096 <= bytes.size() && leaf == 0; at += 4096) {
+    const auto byte = [&](std::size_t offset) {
+      return static_cast<unsigned>(static_cast<unsigned char>(bytes[at + offset]));
+    };
+    // An index page (7) of AVULSOS at level 0 (bytes 28-29 and 33).
+    if (byte(0) == 7 && (byte(28) | byte(29) << 8) == relation && byte(33) == 0) {
+      leaf = static_cast<std::uint32_t>(at / 4096);
+    }
+  }
+  ASSERT_NE(0u, leaf);
+  PageDamage::ZeroPage(company.db->Path(), leaf);
+
+  const RunEnd end = Repair(company.db->Path(), company.olderBackup);
+  const auto missing = ExpectEveryLossNamed(company, end);
+  EXPECT_EQ(0, missing.at("AVULSOS"));
+  EXPECT_EQ(0u, end.closing.find(kRepaired)) << end.closing;
+}
+
 // A parent's pointer page destroyed: the backup skips it and the table is
 // rebuilt; level 2 may then look for the parents of accounts opened since
 // the older backup, with no failure of its own on the way.
