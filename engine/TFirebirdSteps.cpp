@@ -319,6 +319,9 @@ std::string TFirebirdSteps::ListOtherAttachments() {
 }
 
 std::string TFirebirdSteps::otherAttachments(const std::string& databasePath) {
+  if (databasePath == context_.DatabasePath() && !intruder_.empty()) {
+    return intruder_;
+  }
   const THoldGap gap(*this, databasePath);
   targetConnection_.SetDatabasePath(databasePath);
   targetConnection_.Database().Open();
@@ -691,10 +694,16 @@ void TFirebirdSteps::HoldDatabase() {
   try {
     holder_.SetDatabasePath(context_.DatabasePath());
     holder_.Database().Open();
-  } catch (const std::exception&) {
-    // Someone took the one attachment in the gap; the swap's own check of
-    // the attachments still stands.
+  } catch (const std::exception& error) {
+    // Someone took the one attachment in the gap and may have written since
+    // the backup: the swap is refused, even if they have left by then.
     holder_.Database().ForceClose();
+    if (intruder_.empty()) {
+      intruder_ =
+          "Outra conexão ocupou o banco de dados enquanto ele estava em manutenção "
+          "para o reparo; o que ela gravou pode não estar no banco restaurado.\r" +
+          std::string(error.what());
+    }
   }
 }
 

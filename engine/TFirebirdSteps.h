@@ -156,6 +156,7 @@ class TFirebirdSteps : public IRecoverySteps {
   bool wholeOlderBackup_ = false;
   bool keptOut_ = false;  // the database is in single-user maintenance
   TConnection holder_;    // the one attachment, while kept out
+  std::string intruder_;  // why the one attachment was lost to another
   // Level 2: steps 7 and 8 over the two connections above.
   TOrphanSearch orphanSearch_{context_, targetConnection_};
   TSalvage salvage_{context_, targetConnection_, sourceConnection_,
