@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -24,14 +25,36 @@ TRunLock::TRunLock(const std::string& databasePath) {
   std::snprintf(name, sizeof name, "/tmp/tessarine-%016zx.lock",
                 std::hash<std::string>{}(RealPath(databasePath)));
   path_ = name;
-  fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-  // Without the lock file (a /tmp that cannot be written) nothing tells two
+  // The run that held the lock removes the file as it lets go: a lock taken
+  // on a file that has lost its name meanwhile is no lock, so try again.
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd_ < 0) {
+      break;
+    }
+    if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+      ::close(fd_);
+      fd_ = -1;
+      return;  // another run holds the database
+    }
+    struct stat locked {};
+    struct stat named {};
+    if (::fstat(fd_, &locked) == 0 && ::stat(path_.c_str(), &named) == 0 &&
+        locked.st_dev == named.st_dev && locked.st_ino == named.st_ino) {
+      held_ = true;
+      return;
+    }
+    ::close(fd_);
+    fd_ = -1;
+  }
+  // Without a lock file (a /tmp that cannot be written) nothing tells two
   // runs apart: the run goes on, as it did before there was a lock.
-  held_ = fd_ < 0 || ::flock(fd_, LOCK_EX | LOCK_NB) == 0;
+  held_ = true;
 }
 
 TRunLock::~TRunLock() {
   if (fd_ >= 0) {
-    ::close(fd_);  // releases the lock; the file stays for the next run
+    ::unlink(path_.c_str());  // still locked: no other run holds this name
+    ::close(fd_);
   }
 }
