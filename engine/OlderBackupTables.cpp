@@ -1,20 +1,10 @@
 #include "engine/OlderBackupTables.h"
 
 #include <algorithm>
-#include <cctype>
 #include <set>
 
 #include "engine/TServerDialect.h"
-
-namespace {
-
-std::string Upper(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  return text;
-}
-
-}  // namespace
+#include "engine/TextUtil.h"
 
 std::vector<std::string> TablesWithParents(
     const std::vector<std::string>& wanted,
@@ -37,13 +27,10 @@ std::vector<std::string> TablesWithParents(
 
 std::string SkipDataPattern(const std::vector<std::string>& all,
                             const std::vector<std::string>& kept) {
-  std::set<std::string> keptUpper;
-  for (const std::string& table : kept) {
-    keptUpper.insert(Upper(table));
-  }
   std::vector<std::string> skipped;
   for (const std::string& table : all) {
-    if (keptUpper.count(Upper(table)) == 0) {
+    if (std::none_of(kept.begin(), kept.end(),
+                     [&](const std::string& keep) { return SameTextIgnoringCase(table, keep); })) {
       skipped.push_back(table);
     }
   }

@@ -1,5 +1,7 @@
 #include "engine/RunTypes.h"
 
+#include <algorithm>
+
 #include "engine/MessageTypes.h"
 
 const char* StepTitle(StepKey key) {
@@ -79,4 +81,16 @@ QuestionId QuestionIdNamed(const std::string& name) {
     }
   }
   return QuestionId::Notice;
+}
+
+void TableLoss::KeepKey(const std::string& key) {
+  if (keys.size() < kLostKeysKept && std::find(keys.begin(), keys.end(), key) == keys.end()) {
+    keys.push_back(key);
+  }
+}
+
+void TableLoss::KeepKeys(const std::vector<std::string>& more) {
+  for (const std::string& key : more) {
+    KeepKey(key);
+  }
 }

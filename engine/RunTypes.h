@@ -69,6 +69,10 @@ struct TableLoss {
   bool known = true;
   // Keys of the lost rows, where they are known ("ID=7").
   std::vector<std::string> keys;
+
+  // Keeps the key of a lost row for the report, once, up to kLostKeysKept.
+  void KeepKey(const std::string& key);
+  void KeepKeys(const std::vector<std::string>& more);
 };
 using TableLosses = std::map<std::string, TableLoss>;
 // Lost keys kept per table for the report; beyond this they are only counted.

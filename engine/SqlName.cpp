@@ -239,3 +239,16 @@ std::string SqlName(const std::string& name) {
 std::string ParamNameFor(const std::string& name, const std::string& fallback) {
   return IsRegularIdentifier(name) ? name : fallback;
 }
+
+std::string MissingParentCondition(const std::string& parent,
+                                   const std::vector<std::string>& columns,
+                                   const std::vector<std::string>& referenced) {
+  std::string condition;
+  std::string match;
+  for (std::size_t i = 0; i < columns.size() && i < referenced.size(); ++i) {
+    condition += (i == 0 ? " where C." : " and C.") + SqlName(columns[i]) + " is not null";
+    match +=
+        (i == 0 ? " where P." : " and P.") + SqlName(referenced[i]) + " = C." + SqlName(columns[i]);
+  }
+  return condition + " and not exists (select 1 from " + SqlName(parent) + " P" + match + ")";
+}

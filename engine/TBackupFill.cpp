@@ -122,13 +122,8 @@ TableLosses TBackupFill::Fill(const std::vector<std::string>& tables) {
   if (older_.Transaction().Active()) {
     older_.Transaction().Rollback();  // only read
   }
-  const TableOrder order = ParentsFirstTables(tables, [&](const std::string& table) {
-    std::vector<std::string> parents;
-    for (const auto& reference : missing.at(table).layout.References()) {
-      parents.push_back(reference.Table);
-    }
-    return parents;
-  });
+  const TableOrder order = ParentsFirstTables(
+      tables, [&](const std::string& table) { return missing.at(table).layout.ParentTables(); });
   std::vector<std::string> filled;
   for (const std::string& table : order.order) {
     if (!missing.at(table).rows.empty()) {

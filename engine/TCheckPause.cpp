@@ -1,7 +1,5 @@
 #include "engine/TCheckPause.h"
 
-#include <algorithm>
-
 #include "engine/SqlName.h"
 #include "engine/SystemRows.h"
 
@@ -19,6 +17,7 @@ void Execute(TConnection& target, const std::string& sql) {
 
 TCheckPause::TCheckPause(TConnection& target, const std::vector<std::string>& tables)
     : target_(target) {
+  std::vector<TCheck> found;
   for (const std::string& table : tables) {
     // Each check has two triggers with the same source: before insert (1)
     // and before update (3).
@@ -34,22 +33,27 @@ TCheckPause::TCheckPause(TConnection& target, const std::vector<std::string>& ta
                     " and t.rdb$trigger_type = 1",
                     table)) {
       if (row.size() == 2 && row[1].starts_with("CHECK")) {
-        checks_.push_back({table, row[0], row[1]});
+        found.push_back({table, row[0], row[1]});
       }
     }
   }
   if (target_.Transaction().Active()) {
     target_.Transaction().Commit();
   }
-  for (const TCheck& check : checks_) {
-    Execute(target_,
-            "alter table " + SqlName(check.table) + " drop constraint " + SqlName(check.name));
-    names_.push_back(check.name);
+  try {
+    for (const TCheck& check : found) {
+      Execute(target_,
+              "alter table " + SqlName(check.table) + " drop constraint " + SqlName(check.name));
+      checks_.push_back(check);  // dropped: to be added again
+    }
+  } catch (...) {
+    Resume();  // the ones dropped before the failure
+    throw;
   }
 }
 
 TCheckPause::~TCheckPause() {
-  if (resumed_ || names_.empty()) {
+  if (resumed_ || checks_.empty()) {
     return;
   }
   try {
@@ -65,10 +69,15 @@ TCheckPause::~TCheckPause() {
 void TCheckPause::Resume() {
   resumed_ = true;
   for (const TCheck& check : checks_) {
-    if (std::find(names_.begin(), names_.end(), check.name) == names_.end()) {
-      continue;  // never dropped
-    }
     Execute(target_, "alter table " + SqlName(check.table) + " add constraint " +
                          SqlName(check.name) + " " + check.source);
   }
+}
+
+std::vector<std::string> TCheckPause::Paused() const {
+  std::vector<std::string> names;
+  for (const TCheck& check : checks_) {
+    names.push_back(check.name);
+  }
+  return names;
 }

@@ -23,7 +23,8 @@ class TCheckPause {
   // Adds every dropped check again, under its own name, and commits; throws
   // when one cannot be added.
   void Resume();
-  const std::vector<std::string>& Paused() const { return names_; }
+  // The checks dropped, by name.
+  std::vector<std::string> Paused() const;
 
  private:
   struct TCheck {
@@ -33,7 +34,6 @@ class TCheckPause {
   };
 
   TConnection& target_;
-  std::vector<TCheck> checks_;
-  std::vector<std::string> names_;
+  std::vector<TCheck> checks_;  // the ones dropped
   bool resumed_ = false;
 };

@@ -824,12 +824,7 @@ bool TFirebirdSteps::rebuildTables(const std::vector<std::string>& tables,
     {
       TAttachment attachment(target);
       order = ParentsFirstTables(tables, [&](const std::string& table) {
-        const TTableLayout layout = TTableLayout::Read(target, table);
-        std::vector<std::string> parents;
-        for (const auto& reference : layout.References()) {
-          parents.push_back(reference.Table);
-        }
-        return parents;
+        return TTableLayout::Read(target, table).ParentTables();
       });
       if (target.Transaction().Active()) {
         target.Transaction().Commit();
@@ -1052,12 +1047,7 @@ void TFirebirdSteps::LimitOlderBackupRows(
     // whose foreign keys are defined even where they could not activate.
     TAttachment attachment(targetConnection_);
     const std::vector<std::string> kept = TablesWithParents(wanted, [&](const std::string& table) {
-      const TTableLayout layout = TTableLayout::Read(targetConnection_, table);
-      std::vector<std::string> parents;
-      for (const auto& reference : layout.References()) {
-        parents.push_back(reference.Table);
-      }
-      return parents;
+      return TTableLayout::Read(targetConnection_, table).ParentTables();
     });
     const std::string pattern = SkipDataPattern(UserTables(targetConnection_.Query()), kept);
     if (targetConnection_.Transaction().Active()) {
@@ -1095,7 +1085,7 @@ std::optional<IRecoverySteps::RowCounts> TFirebirdSteps::olderBackupCounts() con
   if (counts && !olderRowTables_.empty()) {
     // A table restored without its rows says nothing of the backup's.
     RowCounts restored;
-    for (const std::string& table : RestoredWithRows(olderRowTables_)) {
+    for (const std::string& table : olderRowTables_) {
       const auto count = counts->find(table);
       if (count != counts->end()) {
         restored.insert(*count);
@@ -1165,7 +1155,7 @@ TableLosses TFirebirdSteps::destroyedRows(const std::string& copyPath,
   TConnection result(context_.Credentials());
   result.SetDatabasePath(resultPath);
   TGoneRows gone(result, copyPath);
-  TableLosses losses = gone.Count(UserTablesAt(result));
+  TableLosses losses = gone.Count();
   for (const std::string& note : gone.Notes()) {
     context_.WriteLog(note);
   }
@@ -1175,20 +1165,10 @@ TableLosses TFirebirdSteps::destroyedRows(const std::string& copyPath,
 TableLosses TFirebirdSteps::removeOrphans(const std::string& databasePath) {
   TConnection target(context_.Credentials());
   target.SetDatabasePath(databasePath);
-  const TableLosses removed = TOrphanRemoval(target).Remove(UserTablesAt(target));
+  const TableLosses removed = TOrphanRemoval(target).Remove();
   for (const auto& [table, loss] : removed) {
     context_.WriteLog("Tabela " + table + ": " + std::to_string(loss.lost) +
                       " registros sem o registro pai removidos (nenhuma fonte tem o pai).");
   }
   return removed;
-}
-
-std::vector<std::string> TFirebirdSteps::UserTablesAt(TConnection& connection) {
-  TAttachment attachment(connection);
-  std::vector<std::string> tables = UserTables(connection.Query());
-  if (connection.Transaction().Active()) {
-    connection.Transaction().Rollback();  // only read
-  }
-  attachment.Detach();
-  return tables;
 }

@@ -129,9 +129,6 @@ class TFirebirdSteps : public IRecoverySteps {
   // Before any row comes from the older backup: true when it is of this
   // database, or the operator chose to use it anyway (asked once per run).
   bool AcceptOlderBackup(TConnection& repaired, TConnection& older);
-  // The user tables of the database `connection` names, read in an
-  // attachment of their own.
-  static std::vector<std::string> UserTablesAt(TConnection& connection);
   // Shows an exception of a routine in the error box that starts with `prefix`.
   void ReportException(const std::string& prefix, const std::exception& error);
 

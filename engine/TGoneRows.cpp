@@ -5,7 +5,9 @@
 
 #include "engine/ERunAborted.h"
 #include "engine/SqlName.h"
+#include "engine/SystemRows.h"
 #include "engine/TAttachment.h"
+#include "engine/TTableLayout.h"
 #include "pages/TRecordsGone.h"
 #include "pages/TTableReader.h"
 
@@ -15,8 +17,7 @@ namespace {
 std::string KeyText(const std::vector<std::string>& columns, const std::vector<TValue>& key) {
   std::string text;
   for (std::size_t i = 0; i < columns.size() && i < key.size(); ++i) {
-    text += (text.empty() ? "" : ", ") + columns[i] + "=" +
-            (key[i].IsNull() ? std::string("NULL") : key[i].AsString());
+    text += (text.empty() ? "" : ", ") + TTableLayout::KeyPart(columns[i], key[i]);
   }
   return text;
 }
@@ -43,7 +44,7 @@ bool DataPagesIntact(TPageReader& pages, std::uint16_t relationId) {
 TGoneRows::TGoneRows(TConnection& result, std::string copyPath)
     : result_(result), copyPath_(std::move(copyPath)) {}
 
-TableLosses TGoneRows::Count(const std::vector<std::string>& tables) {
+TableLosses TGoneRows::Count() {
   TableLosses losses;
   std::unique_ptr<TTableReader> pages;
   try {
@@ -52,7 +53,7 @@ TableLosses TGoneRows::Count(const std::vector<std::string>& tables) {
     return losses;  // nothing to tell by
   }
   TAttachment attachment(result_);
-  for (const std::string& table : tables) {
+  for (const std::string& table : UserTables(result_.Query())) {
     TRecordsGone::TResult found;
     try {
       found = TRecordsGone::Find(*pages, table);

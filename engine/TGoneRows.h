@@ -19,7 +19,7 @@ class TGoneRows {
   // lacks, and their keys. `known` (the count is every row the damage took)
   // is false where the index was not read whole or its keys cannot be turned
   // back into values. Nothing when the copy cannot be read.
-  TableLosses Count(const std::vector<std::string>& tables);
+  TableLosses Count();
   // One log line per table with destroyed records.
   const std::vector<std::string>& Notes() const { return notes_; }
 

@@ -14,9 +14,9 @@ class TOrphanRemoval {
  public:
   explicit TOrphanRemoval(TConnection& target);
 
-  // Per table, the rows removed. Throws when the target cannot be read or
-  // written.
-  TableLosses Remove(const std::vector<std::string>& tables);
+  // Per user table, the rows removed. Throws when the target cannot be read
+  // or written.
+  TableLosses Remove();
 
  private:
   TConnection& target_;

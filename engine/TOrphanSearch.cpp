@@ -204,15 +204,8 @@ void TOrphanSearch::SearchChild(const TChildReference& child, std::size_t positi
     std::string sql =
         " select distinct   " + ColumnList(child.Fields) + " from   " + SqlName(child.Table) + " C";
     if (parent.InServer) {
-      // Only the keys the parent lacks, looked up through its index; a key
-      // with a NULL part refers to nothing.
-      std::string match;
-      for (std::size_t i = 0; i < child.Fields.size() && i < parent.Fields.size(); ++i) {
-        sql += (i == 0 ? " where C." : " and C.") + SqlName(child.Fields[i]) + " is not null";
-        match += (i == 0 ? " where P." : " and P.") + SqlName(parent.Fields[i]) + " = C." +
-                 SqlName(child.Fields[i]);
-      }
-      sql += " and not exists (select 1 from " + SqlName(parent.Table) + " P" + match + ")";
+      // Only the keys the parent lacks, looked up through its index.
+      sql += MissingParentCondition(parent.Table, child.Fields, parent.Fields);
     }
     query.SQL().SetText(sql + " order by   1");
     query.Open();

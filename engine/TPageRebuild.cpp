@@ -27,15 +27,9 @@ TableLosses TPageRebuild::Fill() {
     layouts.push_back(TTableLayout::Read(target_, table));
   }
   const TableOrder order = ParentsFirstTables(tables, [&](const std::string& table) {
-    std::vector<std::string> parents;
-    for (std::size_t i = 0; i < tables.size(); ++i) {
-      if (tables[i] == table) {
-        for (const auto& reference : layouts[i].References()) {
-          parents.push_back(reference.Table);
-        }
-      }
-    }
-    return parents;
+    const auto at = std::find(tables.begin(), tables.end(), table);
+    return at == tables.end() ? std::vector<std::string>()
+                              : layouts[std::size_t(at - tables.begin())].ParentTables();
   });
   if (!order.cycle.empty()) {
     context_.WriteLog("Tabelas que se referem umas às outras, preenchidas sem ordem garantida: " +

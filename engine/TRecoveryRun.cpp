@@ -1050,7 +1050,7 @@ void TRecoveryRun::AddLosses(const TableLosses& losses) {
     total.fromOlderBackup += loss.fromOlderBackup;
     total.lost += loss.lost;
     total.known = total.known && loss.known;
-    total.keys.insert(total.keys.end(), loss.keys.begin(), loss.keys.end());
+    total.KeepKeys(loss.keys);
   }
 }
 
@@ -1087,12 +1087,7 @@ void TRecoveryRun::FillFromOlderBackup(const std::string& databasePath) {
     known.lost = std::max(known.lost - std::min(known.lost, loss.fromOlderBackup), loss.lost);
     known.fromOlderBackup += loss.fromOlderBackup;
     known.known = known.known && loss.known;
-    for (const std::string& key : loss.keys) {
-      if (known.keys.size() < kLostKeysKept &&
-          std::find(known.keys.begin(), known.keys.end(), key) == known.keys.end()) {
-        known.keys.push_back(key);
-      }
-    }
+    known.KeepKeys(loss.keys);
     if (loss.fromOlderBackup > 0) {
       restoredCounts_.reset();  // the restore's counts no longer hold
     }
@@ -1125,12 +1120,7 @@ void TRecoveryRun::CountDestroyedRows() {
     TableLoss& loss = losses_[table];
     loss.known = gone.known;
     loss.lost = std::max(loss.lost, gone.lost);
-    for (const std::string& key : gone.keys) {
-      if (loss.keys.size() < kLostKeysKept &&
-          std::find(loss.keys.begin(), loss.keys.end(), key) == loss.keys.end()) {
-        loss.keys.push_back(key);
-      }
-    }
+    loss.KeepKeys(gone.keys);
   }
 }
 

@@ -153,11 +153,7 @@ void TSalvage::AddMissingParents(std::map<std::string, TPending>& pending,
   while (!work.empty()) {
     const auto [table, index] = work.back();
     work.pop_back();
-    std::vector<TTableLayout::TReference> references = pending.at(table).layout.References();
-    for (const auto& self : pending.at(table).layout.SelfReferences()) {
-      references.push_back({self.Constraint, table, self.Columns, self.Referenced});
-    }
-    for (const TTableLayout::TReference& reference : references) {
+    for (const TTableLayout::TReference& reference : pending.at(table).layout.ForeignKeys()) {
       const TPending& child = pending.at(table);
       const std::vector<TValue> row = child.rows[index];
       const std::vector<std::size_t> columns = Positions(child.layout, reference.Columns);

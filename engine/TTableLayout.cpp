@@ -277,9 +277,28 @@ std::string TTableLayout::KeyText(const std::vector<TValue>& values) const {
   std::string text;
   for (const std::size_t at : positions) {
     if (at < values.size()) {
-      text += (text.empty() ? "" : ", ") + columns_[at] + "=" +
-              (values[at].IsNull() ? std::string("NULL") : values[at].AsString());
+      text += (text.empty() ? "" : ", ") + KeyPart(columns_[at], values[at]);
     }
   }
   return text;
+}
+
+std::string TTableLayout::KeyPart(const std::string& column, const TValue& value) {
+  return column + "=" + (value.IsNull() ? std::string("NULL") : value.AsString());
+}
+
+std::vector<std::string> TTableLayout::ParentTables() const {
+  std::vector<std::string> parents;
+  for (const TReference& reference : references_) {
+    parents.push_back(reference.Table);
+  }
+  return parents;
+}
+
+std::vector<TTableLayout::TReference> TTableLayout::ForeignKeys() const {
+  std::vector<TReference> keys = references_;
+  for (const TSelfReference& self : selfReferences_) {
+    keys.push_back({self.Constraint, table_, self.Columns, self.Referenced});
+  }
+  return keys;
 }

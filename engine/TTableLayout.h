@@ -52,6 +52,10 @@ class TTableLayout {
   const std::vector<TSelfReference>& SelfReferences() const { return selfReferences_; }
   // Foreign keys to other tables.
   const std::vector<TReference>& References() const { return references_; }
+  // The tables those keys refer to.
+  std::vector<std::string> ParentTables() const;
+  // Every foreign key of the table, a reference to itself as one to Table().
+  std::vector<TReference> ForeignKeys() const;
 
   // "COL1, COL2, ..." of Columns() and then ArrayColumns(), each as a
   // statement needs it.
@@ -91,6 +95,8 @@ class TTableLayout {
   // The key of a row read through Columns() for the operator ("ID=7"); every
   // column when the table has no key the copy carries.
   std::string KeyText(const std::vector<TValue>& values) const;
+  // "COL=7" ("COL=NULL"): one part of a key's text.
+  static std::string KeyPart(const std::string& column, const TValue& value);
   // The first `count` values of a row as one text, NULL told apart from every
   // value, so that rows of a table without a key can be matched.
   static std::string RowText(const std::vector<TValue>& values, std::size_t count);
