@@ -23,6 +23,7 @@
 #include "support/FixtureDatabase.h"
 #include "support/PageDamage.h"
 #include "support/ServerTools.h"
+#include "support/StoredTextAttachment.h"
 #include "support/TestFolder.h"
 
 using namespace testsupport;
@@ -80,26 +81,7 @@ std::string Script() {
   return s;
 }
 
-struct TConnection {
-  explicit TConnection(const std::string& path) {
-    db.SetDefaultTransaction(&tr);
-    tr.SetDefaultDatabase(&db);
-    db.AddParam("user_name=sysdba");
-    db.AddParam("password=lumenrock");
-    db.AddParam("lc_ctype=NONE");
-    db.SetLoginPrompt(false);
-    db.SetDatabaseName("localhost:" + path);
-    db.Open();
-  }
-  ~TConnection() {
-    if (tr.Active()) {
-      tr.Commit();
-    }
-    db.Close();
-  }
-  TIBDatabase db;
-  TIBTransaction tr;
-};
+using testsupport::StoredTextAttachment;
 
 std::set<std::string> ServerKeys(const std::string& path, const std::string& table,
                                  const std::vector<std::string>& columns) {
@@ -107,7 +89,7 @@ std::set<std::string> ServerKeys(const std::string& path, const std::string& tab
   for (const std::string& c : columns) {
     list += (list.empty() ? "" : ", ") + c;
   }
-  TConnection c(path);
+  StoredTextAttachment c(path);
   TIBQuery q;
   q.SetDatabase(&c.db);
   q.SQL().SetText("select " + list + " from " + table);

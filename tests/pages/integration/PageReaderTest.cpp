@@ -16,6 +16,7 @@
 #include "support/FixtureDatabase.h"
 #include "support/PageDamage.h"
 #include "support/ServerTools.h"
+#include "support/StoredTextAttachment.h"
 #include "support/TestFolder.h"
 
 using namespace testsupport;
@@ -87,32 +88,12 @@ std::string ChangeScript() {
          "update CHURN set V = 'never' where K < 10;\nrollback;\n";
 }
 
-// An attachment of its own, as sysdba; text as stored (lc_ctype NONE).
-struct TConnection {
-  explicit TConnection(const std::string& path) {
-    db.SetDefaultTransaction(&tr);
-    tr.SetDefaultDatabase(&db);
-    db.AddParam("user_name=sysdba");
-    db.AddParam("password=lumenrock");
-    db.AddParam("lc_ctype=NONE");
-    db.SetLoginPrompt(false);
-    db.SetDatabaseName("localhost:" + path);
-    db.Open();
-  }
-  ~TConnection() {
-    if (tr.Active()) {
-      tr.Commit();
-    }
-    db.Close();
-  }
-  TIBDatabase db;
-  TIBTransaction tr;
-};
+using testsupport::StoredTextAttachment;
 
 // A level 2 blob at 4 KiB pages (more data pages than one page of page
 // numbers holds), written through the access layer.
 void InsertBigBlob(const std::string& path) {
-  TConnection c(path);
+  StoredTextAttachment c(path);
   c.tr.Start();
   TBytes data(6000000);
   std::uint32_t x = 12345;
@@ -129,7 +110,7 @@ void InsertBigBlob(const std::string& path) {
 }
 
 TRows ServerRows(const std::string& path, const std::string& table) {
-  TConnection c(path);
+  StoredTextAttachment c(path);
   TIBQuery q;
   q.SetDatabase(&c.db);
   q.SQL().SetText("select * from " + table);
@@ -194,7 +175,7 @@ const TBuilt& Built(std::uint32_t pageSize) {
     {
       // Holds a snapshot from before the changes until the server has given
       // its rows, so the back versions stay on the pages.
-      TConnection older(b.path);
+      StoredTextAttachment older(b.path);
       older.tr.SetParams({"concurrency", "nowait"});
       older.tr.Start();
       TIBQuery q;
