@@ -22,21 +22,11 @@ std::string KeyText(const std::vector<std::string>& columns, const std::vector<T
   return text;
 }
 
-// No data page of the relation is missing or damaged: a cut index names no
-// destroyed record, and none was.
-bool DataPagesIntact(TPageReader& pages, std::uint16_t relationId) {
-  TReadCounts counts;
-  const std::vector<TSequencedPage> listed = pages.DataPages(relationId, counts);
-  if (counts.pagesDamaged != 0) {
-    return false;
-  }
-  for (const TSequencedPage& data : listed) {
-    const auto page = pages.File().Page(data.page);
-    if (page == nullptr || !pages.ValidDataPage(*page, data.page, relationId)) {
-      return false;
-    }
-  }
-  return true;
+// Every record of the table still reads from its pages: a cut index names
+// no destroyed record, and none was. Read only when the index was cut.
+bool RecordsIntact(TTableReader& pages, std::uint16_t relationId) {
+  const TReadCounts counts = pages.Read(relationId, [](const TRow&) {});
+  return counts.pagesDamaged == 0 && counts.recordsUndecodable == 0;
 }
 
 }  // namespace
@@ -64,7 +54,7 @@ TableLosses TGoneRows::Count() {
       continue;
     }
     if (found.gone.empty()) {
-      if (found.indexWhole || DataPagesIntact(pages->Pages(), found.relationId)) {
+      if (found.indexWhole || RecordsIntact(*pages, found.relationId)) {
         losses[table];  // every record accounted for: nothing destroyed
       } else {
         notes_.push_back("Registros destruídos em " + table +
