@@ -488,12 +488,16 @@ TEST_P(UnreadableFile, IsRebuiltFromItsPagesWhole) {
     ASSERT_NE(0u, page);
   }
   PageDamage::ZeroPage(company.db->Path(), page);
+  const std::string damaged = FileDamage::ReadWhole(company.db->Path());
 
   const RunEnd end = Repair(company.db->Path(), company.olderBackup);
   const auto missing = ExpectEveryLossNamed(company, end);
   for (const auto& [table, count] : missing) {
     EXPECT_EQ(0, count) << table << "\n" << end.closing;
   }
+  // Rebuilt beside them: the operator's file and the copy are as they were.
+  EXPECT_TRUE(FileDamage::ReadWhole(company.db->Path()) == damaged);
+  EXPECT_TRUE(FileDamage::ReadWhole(folder.File("EMPRESA (Copia).FDB")) == damaged);
   ASSERT_FALSE(end.repairedPath.empty());
   const FixtureDatabase result(end.repairedPath);
   // The names changed since the older backup come in their new version.
