@@ -16,8 +16,12 @@
 #include "engine/TableOrder.h"
 #include "engine/TextUtil.h"
 
-TPageRebuild::TPageRebuild(TRecoveryContext& context, TConnection& target, std::string pagesFile)
-    : context_(context), target_(target), pagesFile_(std::move(pagesFile)) {}
+TPageRebuild::TPageRebuild(TRecoveryContext& context, TConnection& target, std::string pagesFile,
+                           std::optional<TSchema> otherSchema)
+    : context_(context),
+      target_(target),
+      pagesFile_(std::move(pagesFile)),
+      otherSchema_(std::move(otherSchema)) {}
 
 TableLosses TPageRebuild::Fill() {
   TAttachment attachment(target_);
@@ -39,7 +43,7 @@ TableLosses TPageRebuild::Fill() {
     target_.Transaction().Commit();
   }
   TTriggerPause triggers(target_, tables);
-  TPageRows pages(pagesFile_);
+  TPageRows pages(pagesFile_, otherSchema_);
   TableLosses losses;
   bool versionsFromInventory = true;
   long long rowsRead = 0;

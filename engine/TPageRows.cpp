@@ -40,7 +40,8 @@ bool Cut(const TPageFile& file) {
 
 }  // namespace
 
-TPageRows::TPageRows(std::string path) : path_(std::move(path)) {}
+TPageRows::TPageRows(std::string path, std::optional<TSchema> otherSchema)
+    : path_(std::move(path)), otherSchema_(std::move(otherSchema)) {}
 
 TPageRows::~TPageRows() = default;
 
@@ -48,7 +49,7 @@ bool TPageRows::Open(std::string& problem) {
   if (!tried_) {
     tried_ = true;
     try {
-      reader_ = std::make_unique<TTableReader>(path_);
+      reader_ = std::make_unique<TTableReader>(path_, otherSchema_);
     } catch (const std::exception& e) {
       openError_ = e.what();
     }

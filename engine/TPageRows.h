@@ -3,11 +3,13 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "engine/TTableLayout.h"
 #include "fbaccess/TValue.h"
+#include "pages/TSchema.h"
 
 class TTableReader;
 
@@ -34,7 +36,9 @@ class TPageRows {
   };
   using TRowCallback = std::function<void(const std::vector<TValue>&)>;
 
-  explicit TPageRows(std::string path);
+  // `otherSchema` (the older backup's tables) names the columns of tables
+  // whose rows in the file's own system tables are damaged.
+  explicit TPageRows(std::string path, std::optional<TSchema> otherSchema = {});
   ~TPageRows();
   TPageRows(const TPageRows&) = delete;
   TPageRows& operator=(const TPageRows&) = delete;
@@ -54,6 +58,7 @@ class TPageRows {
   bool Whole(std::uint16_t relationId, const struct TReadCounts& counts);
 
   std::string path_;
+  std::optional<TSchema> otherSchema_;
   std::unique_ptr<TTableReader> reader_;
   std::string openError_;
   bool tried_ = false;
