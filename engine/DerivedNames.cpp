@@ -48,6 +48,10 @@ std::string RestoredPathFor(const std::string& backupFilePath) {
   return backupFilePath + ".FDB";
 }
 
+std::string RebuiltPathFor(const std::string& restoredPath, int number) {
+  return DatabaseStem(restoredPath) + " PAGINAS" + Variant(number) + ".FDB";
+}
+
 std::string OldPathFor(const std::string& databasePath, int number) {
   return DatabaseStem(databasePath) + "-OLD" + Variant(number) + ".FDB";
 }

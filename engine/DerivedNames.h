@@ -27,6 +27,10 @@ std::string BackupFilePathFor(const std::string& databasePath, const std::tm& wh
 // The level-1 restored database: the backup path's ".fbk" ending made ".FDB".
 std::string RestoredPathFor(const std::string& backupFilePath);
 
+// A database rebuilt from the file's pages beside a restore that failed:
+// the restored path's ".FDB" made " PAGINAS.FDB".
+std::string RebuiltPathFor(const std::string& restoredPath, int number = 1);
+
 // Where the corrupt database is set aside: "-OLD.FDB".
 std::string OldPathFor(const std::string& databasePath, int number = 1);
 

@@ -11,17 +11,14 @@
 #include "engine/SystemRows.h"
 #include "engine/TAttachment.h"
 #include "engine/TPageRows.h"
+#include "engine/TServerSchema.h"
 #include "engine/TTableLayout.h"
 #include "engine/TTriggerPause.h"
 #include "engine/TableOrder.h"
 #include "engine/TextUtil.h"
 
-TPageRebuild::TPageRebuild(TRecoveryContext& context, TConnection& target, std::string pagesFile,
-                           std::optional<TSchema> otherSchema)
-    : context_(context),
-      target_(target),
-      pagesFile_(std::move(pagesFile)),
-      otherSchema_(std::move(otherSchema)) {}
+TPageRebuild::TPageRebuild(TRecoveryContext& context, TConnection& target, std::string pagesFile)
+    : context_(context), target_(target), pagesFile_(std::move(pagesFile)) {}
 
 TableLosses TPageRebuild::Fill() {
   TAttachment attachment(target_);
@@ -42,8 +39,10 @@ TableLosses TPageRebuild::Fill() {
   if (target_.Transaction().Active()) {
     target_.Transaction().Commit();
   }
+  // The target's own tables name the columns where the file's system
+  // tables lost them.
+  TPageRows pages(pagesFile_, TServerSchema::Read(target_));
   TTriggerPause triggers(target_, tables);
-  TPageRows pages(pagesFile_, otherSchema_);
   TableLosses losses;
   bool versionsFromInventory = true;
   long long rowsRead = 0;

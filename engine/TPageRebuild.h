@@ -1,12 +1,10 @@
 #pragma once
 
-#include <optional>
 #include <string>
 
 #include "engine/RunTypes.h"
 #include "engine/TConnection.h"
 #include "engine/TRecoveryContext.h"
-#include "pages/TSchema.h"
 
 // Fills a database that holds the schema and no rows (the older backup
 // restored with every table's data left out) with the rows read from the
@@ -16,9 +14,7 @@
 class TPageRebuild {
  public:
   // `target` names the database to fill; `pagesFile` is read, never written.
-  // `otherSchema` stands in for the file's damaged system tables (TPageRows).
-  TPageRebuild(TRecoveryContext& context, TConnection& target, std::string pagesFile,
-               std::optional<TSchema> otherSchema = {});
+  TPageRebuild(TRecoveryContext& context, TConnection& target, std::string pagesFile);
 
   // Per table: rows given by the pages are not losses; `lost` counts rows
   // the target refused, `known` is false where pages could not be read.
@@ -29,5 +25,4 @@ class TPageRebuild {
   TRecoveryContext& context_;
   TConnection& target_;
   std::string pagesFile_;
-  std::optional<TSchema> otherSchema_;
 };

@@ -621,6 +621,12 @@ void TRecoveryRun::RestaurarBancoNivel01() {
     StopWith(RunVerdict::Repaired);
     return;
   }
+  // Tables whose columns the file's system tables lost restore as nothing
+  // at all; their rows are still on the pages, and the older backup knows
+  // their columns.
+  if (!levelTwoCanGoOn && RebuildTablesNotCreated()) {
+    return;
+  }
   Finished(StepKey::RestaurarBancoNivel01, StepOutcome::Failure, "Restaurado, mas com erro.");
   // Level 2 mends missing parent rows and nothing else: any other failure
   // (no space, I/O, metadata, a backup read only in part) ends the run here.
@@ -1204,6 +1210,49 @@ void TRecoveryRun::RebuildFromPages() {
   }
   Running(StepKey::RestaurarBancoNivel01);
   context_.WriteLog("Banco ilegível pelo servidor: reconstruindo a partir das páginas");
+  RebuildIntoRestoredPath("O servidor não consegue abrir o banco");
+}
+
+bool TRecoveryRun::RebuildTablesNotCreated() {
+  std::vector<std::string> notCreated;
+  for (const std::string& line : context_.RunLog()) {
+    const std::string table = TServerDialect::TableNotCreated(line);
+    if (!table.empty()) {
+      notCreated.push_back(table);
+    }
+  }
+  std::error_code error;
+  if (notCreated.empty() || context_.BackupPath().empty() ||
+      !std::filesystem::is_regular_file(context_.BackupPath(), error)) {
+    return false;
+  }
+  // The rebuilt database gets a name of its own. The failed restore, tables
+  // without a row under the name a repaired database usually has, would
+  // only mislead: it is removed when this run made it.
+  const std::string failed = restoredPath_;
+  std::error_code ignored;
+  if (std::find(filesMade_.begin(), filesMade_.end(), failed) != filesMade_.end() &&
+      std::filesystem::remove(failed, ignored)) {
+    std::erase(filesMade_, failed);
+    context_.WriteLog("Removido o banco da restauração que falhou: " + failed);
+  }
+  const int variant = FirstFreeVariant(
+      [&](int number) { return std::vector<std::string>{RebuiltPathFor(failed, number)}; });
+  if (variant == 0) {
+    return false;
+  }
+  restoredPath_ = RebuiltPathFor(failed, variant);
+  context_.WriteLog("A restauração não conseguiu criar as tabelas " + JoinedNames(notCreated) +
+                    ": as colunas delas se perderam nas tabelas de sistema do arquivo. "
+                    "Reconstruindo a partir das páginas, com as colunas do backup anterior, em: " +
+                    restoredPath_);
+  RebuildIntoRestoredPath("A restauração não conseguiu criar as tabelas " +
+                          JoinedNames(notCreated));
+  Stop();  // a rebuilt database is the whole repair: no level 2
+  return true;
+}
+
+void TRecoveryRun::RebuildIntoRestoredPath(const std::string& why) {
   std::string failure;
   const bool free = PathIsFree(restoredPath_);
   std::optional<TableLosses> losses;
@@ -1220,9 +1269,8 @@ void TRecoveryRun::RebuildFromPages() {
     Finished(StepKey::RestaurarBancoNivel01, StepOutcome::Failure,
              "Não foi possível reconstruir o banco.");
     StopWith(refusedAsNoDatabase_ ? RunVerdict::NotADatabase : RunVerdict::StillCorrupt,
-             "O servidor não consegue abrir o banco, e ele não pôde ser reconstruído a partir "
-             "das páginas.\r" +
-                 failure + "\r" + serverRefusal_);
+             why + ", e ele não pôde ser reconstruído a partir das páginas.\r" + failure +
+                 (serverRefusal_.empty() ? std::string() : "\r" + serverRefusal_));
     return;
   }
   AddLosses(*losses);

@@ -81,6 +81,11 @@ class TRecoveryRun {
   void RestaurarBancoNivel01();
   // Instead of steps 3 to 6 when the server cannot open the file at all.
   void RebuildFromPages();
+  // After a restore that could not create tables: rebuilds from the pages
+  // under a name of its own. False when it cannot even try.
+  bool RebuildTablesNotCreated();
+  // `why` opens the closing message when the rebuild fails.
+  void RebuildIntoRestoredPath(const std::string& why);
   void ProcurarOrfaos();
   void RecuperarDados();
   void FazerBackupNivel02();

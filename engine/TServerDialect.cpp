@@ -9,6 +9,7 @@ constexpr std::string_view kErrorMark = "gbak: ERROR:";
 constexpr std::string_view kError = "ERROR:";
 constexpr std::string_view kForeignKeyViolation = "violation of FOREIGN KEY";
 constexpr std::string_view kRefusedRow = "gbak: ERROR:validation error for column \"";
+constexpr std::string_view kTableNotDefined = " is not defined";
 constexpr std::string_view kRestoreFinished = "finishing, closing, and going home";
 constexpr std::string_view kBackupFinished = "closing file, committing, and finishing";
 constexpr std::string_view kRestoringTable = "gbak:restoring table ";
@@ -118,6 +119,20 @@ std::string TServerDialect::RefusedRowTable(std::string_view line) {
   const std::size_t from = at + kRefusedRow.size();
   const std::size_t to = line.find('"', from);
   return to == std::string_view::npos ? std::string() : std::string(line.substr(from, to - from));
+}
+
+std::string TServerDialect::TableNotCreated(std::string_view line) {
+  const std::size_t mark = line.find(kErrorMark);
+  if (mark == std::string_view::npos) {
+    return {};
+  }
+  const std::string_view text = Trimmed(line.substr(mark + kErrorMark.size()));
+  constexpr std::string_view table = "table ";
+  if (!text.starts_with(table) || !text.ends_with(kTableNotDefined)) {
+    return {};
+  }
+  return std::string(
+      text.substr(table.size(), text.size() - table.size() - kTableNotDefined.size()));
 }
 
 bool TServerDialect::RestoreFinished(std::string_view output) {

@@ -35,6 +35,9 @@ class TServerDialect {
   // The table of a row the restore refused ("validation error for column
   // "T"."C""); empty for any other line.
   static std::string RefusedRowTable(std::string_view line);
+  // The table a restore could not create ("table X is not defined": its
+  // columns were missing from the backup); empty for any other line.
+  static std::string TableNotCreated(std::string_view line);
   // The last words of every restore that read its backup to the end (a
   // truncated backup restores without an error line and without them).
   static bool RestoreFinished(std::string_view output);

@@ -22,9 +22,9 @@ struct TRow {
 
 // The rows of a table read straight from a database file, one at a time, as
 // values of the access layer's types. The schema comes from the file's own
-// system tables; `otherSchema` (e.g. read from an older copy of the database)
-// adds the tables and formats the file lacks, and where the system tables are
-// damaged its columns and keys take the place of the file's.
+// system tables; `otherSchema` (another copy of the database, e.g. its older
+// backup restored) names the columns of tables whose columns the file's
+// system tables lost, matched by table name and field types.
 class TTableReader {
  public:
   using TRowCallback = std::function<void(const TRow&)>;

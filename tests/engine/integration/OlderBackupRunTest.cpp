@@ -507,3 +507,40 @@ TEST_P(UnreadableFile, IsRebuiltFromItsPagesWhole) {
 
 INSTANTIATE_TEST_SUITE_P(Damage, UnreadableFile, ::testing::Values("cabecalho", "inventario"),
                          [](const auto& info) { return std::string(info.param); });
+
+// The page of RDB$RELATION_FIELDS that holds the user tables' columns
+// zeroed: the server still opens the file, but no backup of it restores (its
+// tables have no columns). The tables' columns come from the older backup,
+// the rows from the file's own pages, by the formats the file still has.
+TEST(OlderBackupRun, LostColumnsOfTheSystemTablesAreRebuiltFromThePages) {
+  TestFolder folder;
+  const Company company = MakeCompany(folder);
+  const std::string bytes = FileDamage::ReadWhole(company.db->Path());
+  std::vector<std::uint32_t> pages;
+  for (const std::uint32_t page : PageDamage::DataPages(*company.db, "RDB$RELATION_FIELDS")) {
+    const std::string content = bytes.substr(std::size_t{page} * 4096, 4096);
+    if (content.find("PESSOA_ID") != std::string::npos ||
+        content.find("CONTA_ID") != std::string::npos) {
+      pages.push_back(page);
+    }
+  }
+  ASSERT_FALSE(pages.empty());
+  for (const std::uint32_t page : pages) {
+    PageDamage::ZeroPage(company.db->Path(), page);
+  }
+
+  const RunEnd end = Repair(company.db->Path(), company.olderBackup);
+  const auto missing = ExpectEveryLossNamed(company, end);
+  for (const auto& [table, count] : missing) {
+    EXPECT_EQ(0, count) << table << "\n" << end.closing;
+  }
+  ASSERT_FALSE(end.repairedPath.empty()) << end.transcript;
+  EXPECT_NE(std::string::npos, end.repairedPath.find(" PAGINAS.FDB")) << end.repairedPath;
+  const FixtureDatabase result(end.repairedPath);
+  EXPECT_EQ(ReadAll(result), company.healthy);
+  EXPECT_TRUE(ServerTools::Validate(end.repairedPath).Ok());
+  // The failed restore, whose tables hold no row, is not left beside it.
+  std::string failed = end.repairedPath;
+  failed.erase(failed.find(" PAGINAS.FDB"), 8);
+  EXPECT_FALSE(fs::exists(failed)) << failed;
+}

@@ -47,6 +47,7 @@ struct Recording {
   std::vector<std::string> tablesWithErrors;
   std::map<std::string, std::int64_t> restoredRows;  // empty: none named
   std::uint32_t pointerPage;                         // where a backup stopped
+  std::vector<std::string> tablesNotCreated = {};
 };
 
 const Recording kRecordings[] = {
@@ -66,6 +67,19 @@ const Recording kRecordings[] = {
     {"restore-truncated", false, false, false, false, {}, {}, {}, {{"PAI", 0}, {"FILHO", 0}}, 0},
     {"validate-online", false, false, false, false, {}, {}, {"CLIENTES"}, {}, 0},
     {"validate-full", false, false, false, false, {}, {}, {}, {}, 0},
+    // A backup of a file whose RDB$RELATION_FIELDS page with the user
+    // tables' columns was zeroed.
+    {"restore-lost-columns",
+     false,
+     true,
+     true,
+     false,
+     {},
+     {},
+     {},
+     {{"ANOTACOES", 0}, {"AVULSOS", 0}, {"CONTAS", 0}, {"PESSOAS", 0}},
+     0,
+     {"AVULSOS", "ANOTACOES", "CONTAS", "PESSOAS"}},
 };
 
 }  // namespace
@@ -89,6 +103,14 @@ TEST(ServerDialect, ReadsEveryRecordedOutputOfTheServer) {
     const auto counts = RowCountsFromRestore(lines);
     EXPECT_EQ(recording.restoredRows, counts.value_or(IRecoverySteps::RowCounts{}));
     EXPECT_EQ(recording.pointerPage, TBackupRetry::FindStop(lines).PointerPage);
+    std::vector<std::string> notCreated;
+    for (const std::string& line : lines) {
+      const std::string table = TServerDialect::TableNotCreated(line);
+      if (!table.empty()) {
+        notCreated.push_back(table);
+      }
+    }
+    EXPECT_EQ(recording.tablesNotCreated, notCreated);
   }
 }
 
