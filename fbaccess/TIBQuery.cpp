@@ -1,6 +1,8 @@
 #include "fbaccess/TIBQuery.h"
 
+#include <algorithm>
 #include <cstring>
+#include <unordered_map>
 
 #include "fbaccess/EDatabaseError.h"
 #include "fbaccess/TIBDatabase.h"
@@ -32,6 +34,17 @@ inline bool SameName(std::string_view a, std::string_view b) {
     }
   }
   return true;
+}
+
+// The key a name is matched by, ignoring case as SameName does.
+std::string NameKey(std::string_view name) {
+  std::string key(name);
+  for (char& c : key) {
+    if (c >= 'A' && c <= 'Z') {
+      c = static_cast<char>(c + ('a' - 'A'));
+    }
+  }
+  return key;
 }
 
 bool IsBlank(const std::string& text) {
@@ -112,19 +125,24 @@ void TIBQuery::SqlChanged() {
   Unprepare();
   std::vector<TParam> fresh;
   if (paramCheck_) {
+    // The first old parameter of each name, found by key: a statement may
+    // have thousands of parameters.
+    std::unordered_map<std::string, const TParam*> old;
+    for (const TParam& param : params_) {
+      old.try_emplace(NameKey(param.Name()), &param);
+    }
     for (const std::string& name : fbdetail::ScanParamNames(sql_.Text())) {
       TParam param(name);
-      for (const TParam& old : params_) {
-        if (SameName(old.Name(), name)) {
-          param.SetDataType(old.DataType());
-          param.SetValue(old.Value());
-          break;
-        }
+      const auto same = old.find(NameKey(name));
+      if (same != old.end()) {
+        param.SetDataType(same->second->DataType());
+        param.SetValue(same->second->Value());
       }
       fresh.push_back(std::move(param));
     }
   }
   params_ = std::move(fresh);
+  markerParams_.clear();
 }
 
 TParam& TIBQuery::ParamNamed(const std::string& name) {
@@ -177,14 +195,30 @@ void TIBQuery::Prepare() {
   if (IsBlank(processed.Text)) {
     RaiseClientError(42, "Query Vazia");
   }
-  // Values are matched to markers by name: every marker needs a parameter.
+  // Values are matched to markers by name: every marker needs a parameter,
+  // the first of its name. Matched once here, so that each run writes each
+  // marker straight from its parameter.
+  std::unordered_map<std::string, std::size_t> firstParam;
+  for (std::size_t i = 0; i < params_.size(); ++i) {
+    firstParam.try_emplace(NameKey(params_[i].Name()), i);
+  }
+  std::vector<std::size_t> markerParams;
+  markerParams.reserve(processed.Names.size());
   for (const std::string& name : processed.Names) {
     if (name.empty()) {
       RaiseClientError(55, "SQL Parse Error:\r\n\r\nNome de parâmetro esperado");
     }
-    ParamNamed(name);
+    const auto param = firstParam.find(NameKey(name));
+    if (param == firstParam.end()) {
+      throw EDatabaseError("Parametro '" + name + "' não encontrado");
+    }
+    markerParams.push_back(param->second);
   }
-  statement_->Prepare(processed.Text, processed.Names);
+  // The entries go unnamed to the statement: an entry with a name writes its
+  // value into every entry of the same name, a search through all of them
+  // for each value, while the markers are matched above already.
+  statement_->Prepare(processed.Text, std::vector<std::string>(processed.Names.size()));
+  markerParams_ = std::move(markerParams);
 
   fieldDefs_.clear();
   fields_.clear();
@@ -224,23 +258,11 @@ void TIBQuery::Unprepare() {
 void TIBQuery::PassParams() {
   fbdetail::TIBXSQLDA& in = statement_->Params();
   const fbdetail::StatementContext ctx = statement_->Context();
-  std::vector<bool> written(std::size_t(in.Count()), false);
-  for (int i = 0; i < in.Count(); ++i) {
-    if (written[std::size_t(i)]) {
-      continue;
-    }
-    const std::string& name = in[i].Name();
-    if (name.empty()) {
-      continue;  // text sent unchanged: the entry stays null
-    }
-    const TParam& param = ParamNamed(name);
-    // Writes every entry of this name at once.
+  // Entries past the markers (text sent unchanged has none) stay null.
+  const int count = std::min(in.Count(), static_cast<int>(markerParams_.size()));
+  for (int i = 0; i < count; ++i) {
+    const TParam& param = params_[markerParams_[std::size_t(i)]];
     in[i].SetValue(param.Value(), param.DataType(), ctx);
-    for (int j = i; j < in.Count(); ++j) {
-      if (SameName(in[j].Name(), name)) {
-        written[std::size_t(j)] = true;
-      }
-    }
   }
 }
 

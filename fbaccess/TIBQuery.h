@@ -134,6 +134,9 @@ class TIBQuery : public IIBDependent {
   TSQLLines sql_;
   bool paramCheck_ = true;
   std::vector<TParam> params_;
+  // For each marker of the prepared text, in order, the index in params_ of
+  // the parameter that fills it.
+  std::vector<std::size_t> markerParams_;
   std::unique_ptr<fbdetail::TIBSQL> statement_;
   std::vector<TFieldDef> fieldDefs_;
   std::vector<TField> fields_;
