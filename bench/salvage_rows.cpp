@@ -16,10 +16,12 @@
 //       transaction; rate = rows / seconds;
 //   (c) the server's own restore of the older backup (the same rows) through
 //       the service manager, as the run restores; rate = rows / seconds.
-// Prints the rates and the peak memory each side added to this process, per
-// round, the best rate of each side and the ratios of (a) to (b) and to (c).
+// Prints the rates, the CPU seconds of this process and of the server, and
+// the peak memory each side added to this process, per round, the best rate
+// of each side and the ratios of (a) to (b) and to (c).
 //
 //   salvage_rows [--rows N] [--rounds R] [--damage pointer|data] [--keep] [--from FOLDER]
+//                [--sides abc]
 //
 // Needs the local server (scripts/fbserver start), isql-fb and gbak; run as
 // root (the folders are given to user firebird).
@@ -34,6 +36,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -174,6 +177,10 @@ struct Timed {
   long long rows = 0;
   double seconds = 0;
   long peakKb = 0;  // memory added to the process at its peak
+  // CPU seconds of this process and of the server's process meanwhile (the
+  // server's includes whatever others asked of it at the time).
+  double clientCpu = 0;
+  double serverCpu = 0;
   double Rate() const { return seconds > 0 ? double(rows) / seconds : 0; }
 };
 
@@ -264,14 +271,59 @@ long StatusKb(const std::string& field) {
   return 0;
 }
 
-// Runs `side` with the process's peak memory reset before it.
+// User plus system CPU seconds of process `pid` ("self" for this one), from
+// /proc; 0 when it cannot be read.
+double CpuSeconds(const std::string& pid) {
+  std::ifstream stat("/proc/" + pid + "/stat");
+  std::string line;
+  std::getline(stat, line);
+  // The fields after the command's closing parenthesis: state is field 3,
+  // utime and stime are fields 14 and 15.
+  const std::size_t close = line.rfind(')');
+  if (close == std::string::npos) {
+    return 0;
+  }
+  std::istringstream fields(line.substr(close + 2));
+  std::string field;
+  double ticks = 0;
+  for (int i = 3; i <= 15 && fields >> field; ++i) {
+    if (i >= 14) {
+      ticks += std::atof(field.c_str());
+    }
+  }
+  return ticks / double(sysconf(_SC_CLK_TCK));
+}
+
+// The local server's process id, as text ("" when not found).
+std::string ServerPid() {
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string pid = entry.path().filename().string();
+    if (pid.find_first_not_of("0123456789") != std::string::npos) {
+      continue;
+    }
+    std::ifstream comm(entry.path() / "comm");
+    std::string name;
+    if (std::getline(comm, name) && name == "firebird") {
+      return pid;
+    }
+  }
+  return {};
+}
+
+// Runs `side` with the process's peak memory reset before it, and the CPU
+// time it and the server took.
 template <typename Side>
 Timed Measured(const Side& side) {
   malloc_trim(0);  // what an earlier side freed is not counted as resident
   std::ofstream("/proc/self/clear_refs") << "5";  // VmHWM starts again from VmRSS
   const long before = StatusKb("VmRSS:");
+  const std::string server = ServerPid();
+  const double clientBefore = CpuSeconds("self");
+  const double serverBefore = server.empty() ? 0 : CpuSeconds(server);
   Timed timed = side();
   timed.peakKb = StatusKb("VmHWM:") - before;
+  timed.clientCpu = CpuSeconds("self") - clientBefore;
+  timed.serverCpu = server.empty() ? 0 : CpuSeconds(server) - serverBefore;
   return timed;
 }
 
@@ -291,6 +343,7 @@ int main(int argc, char** argv) {
   std::string damage = "pointer";
   std::string from;  // a folder kept by an earlier --keep: its databases are used again
   bool keep = false;
+  std::string sides = "abc";  // which of (a), (b), (c) run
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--rows" && i + 1 < argc) {
@@ -304,10 +357,13 @@ int main(int argc, char** argv) {
       from = argv[++i];
     } else if (arg == "--keep") {
       keep = true;
+    } else if (arg == "--sides" && i + 1 < argc &&
+               std::string(argv[i + 1]).find_first_not_of("abc") == std::string::npos) {
+      sides = argv[++i];
     } else {
       std::fprintf(stderr,
                    "usage: salvage_rows [--rows N] [--rounds R] [--damage pointer|data] [--keep] "
-                   "[--from FOLDER]\n");
+                   "[--from FOLDER] [--sides abc]\n");
       return 2;
     }
   }
@@ -326,18 +382,24 @@ int main(int argc, char** argv) {
     std::vector<double> rescueRates;
     std::vector<double> copyRates;
     std::vector<double> restoreRates;
+    auto cpu = [](const Timed& timed) {
+      char text[96];
+      std::snprintf(text, sizeof text, "CPU: client %.2f s, server %.2f s", timed.clientCpu,
+                    timed.serverCpu);
+      return std::string(text);
+    };
     for (int round = 1; round <= rounds; ++round) {
-      {
+      if (sides.find('a') != std::string::npos) {
         const Target target(files.empty);
         TTableRescue::TCounts counts;
         std::vector<std::string> log;
         const Timed timed =
             Measured([&] { return RunRescue(files, damaged, target.path, counts, log); });
         std::printf(
-            "round %d (a) rescue: %lld rows in %.2f s = %.0f rows/s, peak memory +%ld KiB (from "
-            "damaged %lld, from pages %lld, from older backup %lld, lost %lld%s)\n",
-            round, timed.rows, timed.seconds, timed.Rate(), timed.peakKb, counts.FromDamaged,
-            counts.FromPages, counts.FromOlderBackup, counts.Lost,
+            "round %d (a) rescue: %lld rows in %.2f s = %.0f rows/s, %s, peak memory +%ld KiB "
+            "(from damaged %lld, from pages %lld, from older backup %lld, lost %lld%s)\n",
+            round, timed.rows, timed.seconds, timed.Rate(), cpu(timed).c_str(), timed.peakKb,
+            counts.FromDamaged, counts.FromPages, counts.FromOlderBackup, counts.Lost,
             counts.LostKnown ? "" : ", total lost not known");
         for (const std::string& line : log) {
           std::printf("    log: %s\n", line.c_str());
@@ -345,26 +407,30 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
         rescueRates.push_back(timed.Rate());
       }
-      {
+      if (sides.find('b') != std::string::npos) {
         const Target target(files.empty);
         const Timed timed = Measured([&] { return RunPlainCopy(files, target.path); });
         std::printf(
-            "round %d (b) plain copy: %lld rows in %.2f s = %.0f rows/s, peak memory +%ld KiB\n",
-            round, timed.rows, timed.seconds, timed.Rate(), timed.peakKb);
+            "round %d (b) plain copy: %lld rows in %.2f s = %.0f rows/s, %s, peak memory +%ld "
+            "KiB\n",
+            round, timed.rows, timed.seconds, timed.Rate(), cpu(timed).c_str(), timed.peakKb);
         std::fflush(stdout);
         copyRates.push_back(timed.Rate());
       }
-      {
-        const Timed timed = RunRestore(files, rows);
-        std::printf("round %d (c) server's restore: %lld rows in %.2f s = %.0f rows/s\n", round,
-                    timed.rows, timed.seconds, timed.Rate());
+      if (sides.find('c') != std::string::npos) {
+        const Timed timed = Measured([&] { return RunRestore(files, rows); });
+        std::printf("round %d (c) server's restore: %lld rows in %.2f s = %.0f rows/s, %s\n", round,
+                    timed.rows, timed.seconds, timed.Rate(), cpu(timed).c_str());
         std::fflush(stdout);
         restoreRates.push_back(timed.Rate());
       }
     }
-    const double bestRescue = *std::max_element(rescueRates.begin(), rescueRates.end());
-    const double bestCopy = *std::max_element(copyRates.begin(), copyRates.end());
-    const double bestRestore = *std::max_element(restoreRates.begin(), restoreRates.end());
+    auto best = [](const std::vector<double>& rates) {
+      return rates.empty() ? 0.0 : *std::max_element(rates.begin(), rates.end());
+    };
+    const double bestRescue = best(rescueRates);
+    const double bestCopy = best(copyRates);
+    const double bestRestore = best(restoreRates);
     std::printf("best: rescue %.0f rows/s, plain copy %.0f rows/s, server's restore %.0f rows/s\n",
                 bestRescue, bestCopy, bestRestore);
     const double load = LoadAverage();
@@ -374,12 +440,16 @@ int main(int argc, char** argv) {
     } else {
       std::printf("load average %.2f at the end\n", load);
     }
-    const double ratio = bestRescue / bestCopy;
-    std::printf("ratio rescue / plain copy: %.3f (target >= 0.5): %s\n", ratio,
-                ratio >= 0.5 ? "met" : "NOT met");
-    const double restoreRatio = bestRescue / bestRestore;
-    std::printf("ratio rescue / server's restore: %.3f (target >= 0.5): %s\n", restoreRatio,
-                restoreRatio >= 0.5 ? "met" : "NOT met");
+    if (bestRescue > 0 && bestCopy > 0) {
+      const double ratio = bestRescue / bestCopy;
+      std::printf("ratio rescue / plain copy: %.3f (target >= 0.5): %s\n", ratio,
+                  ratio >= 0.5 ? "met" : "NOT met");
+    }
+    if (bestRescue > 0 && bestRestore > 0) {
+      const double restoreRatio = bestRescue / bestRestore;
+      std::printf("ratio rescue / server's restore: %.3f (target >= 0.5): %s\n", restoreRatio,
+                  restoreRatio >= 0.5 ? "met" : "NOT met");
+    }
   } catch (const std::exception& error) {
     std::fprintf(stderr, "salvage_rows: %s\n", error.what());
     return 1;
