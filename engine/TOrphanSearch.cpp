@@ -1,5 +1,6 @@
 #include "engine/TOrphanSearch.h"
 
+#include <cmath>
 #include <exception>
 
 #include "engine/ERunAborted.h"
@@ -119,6 +120,9 @@ std::vector<std::string> TOrphanSearch::getKeyFields(const std::string& keyConst
 
 std::unique_ptr<TInconsistency> TOrphanSearch::checkInconsistencies(const std::string& restoredPath,
                                                                     const std::string& line) {
+  if (coveredForeignKeys_.count({restoredPath, getConstraintName(line)}) != 0) {
+    return nullptr;  // its parent key was analysed for an earlier line
+  }
   TAttachment attachment(target_, restoredPath);
   const auto [keyConstraint, parentTable] =
       ResolveParentKey(getConstraintName(line), getTableName(line));
@@ -145,15 +149,19 @@ std::unique_ptr<TInconsistency> TOrphanSearch::checkInconsistencies(const std::s
   TParentKey parent;
   parent.Table = parentTable;
   parent.Fields = record->KeyFields;
-  parent.InServer = KeyIndexActive(keyConstraint);
-  if (!parent.InServer) {
-    LoadParentKeys(parent);
-  }
+  parent.IndexActive = KeyIndexActive(keyConstraint);
+  const std::map<std::string, long long> rows = EstimatedRows();
+  const auto rowsOf = [&](const std::string& table) {
+    const auto found = rows.find(table);
+    return found == rows.end() ? -1LL : found->second;
+  };
   log.Append("");
 
   TKeySet seen;
   for (std::size_t n = 0; n < children.size(); ++n) {
-    SearchChild(children[n], n + 1, children.size(), parent, record->MissingKeys, seen);
+    const TWay way = ChooseWay(rowsOf(parentTable), rowsOf(children[n].Table), parent.IndexActive);
+    SearchChild(children[n], n + 1, children.size(), way, parent, record->MissingKeys, seen);
+    coveredForeignKeys_.insert({restoredPath, children[n].Constraint});
   }
 
   const std::string label = record->KeyFields.empty() ? std::string() : record->KeyFields.back();
@@ -163,6 +171,73 @@ std::unique_ptr<TInconsistency> TOrphanSearch::checkInconsistencies(const std::s
     return nullptr;
   }
   return record;
+}
+
+TOrphanSearch::TWay TOrphanSearch::ChooseWay(long long parentRows, long long childRows,
+                                             bool parentIndexActive) {
+  if (!parentIndexActive) {
+    return TWay::Sorted;
+  }
+  if (parentRows < 0 || childRows < 0) {
+    return TWay::Lookup;
+  }
+  // Sorting costs (parent + child) rows, looking up about four times the
+  // child's rows; half of that margin is kept for the sort's growing cost.
+  return parentRows <= 2 * childRows ? TWay::Sorted : TWay::Lookup;
+}
+
+std::map<std::string, long long> TOrphanSearch::EstimatedRows() {
+  TIBQuery& query = target_.Query();
+  query.Close();
+  // A unique index's selectivity is one over its keys, one key per row.
+  query.SQL().SetText(
+      "select trim(i.rdb$relation_name), max(1 / i.rdb$statistics) from rdb$indices i"
+      " where i.rdb$unique_flag = 1 and coalesce(i.rdb$index_inactive, 0) = 0"
+      " and i.rdb$statistics > 0 group by 1");
+  query.Open();
+  std::map<std::string, long long> rows;
+  while (!query.AtEnd()) {
+    rows[query.Fields(0).AsString()] =
+        static_cast<long long>(std::llround(std::stod(query.Fields(1).AsString())));
+    query.Next();
+  }
+  query.Close();
+  return rows;
+}
+
+std::string TOrphanSearch::MissingKeysSql(TWay way, const TChildReference& child,
+                                          const TParentKey& parent) {
+  if (way != TWay::Sorted) {
+    std::string sql =
+        " select distinct   " + ColumnList(child.Fields) + " from   " + SqlName(child.Table) + " C";
+    if (way == TWay::Lookup) {
+      // Only the keys the parent lacks, looked up through its index.
+      sql += MissingParentCondition(parent.Table, child.Fields, parent.Fields);
+    }
+    return sql + " order by   1";
+  }
+  // Every key of the child (source 1) and of the parent (source 0) in one
+  // sort: a group without a parent row is a key the parent lacks. A key with
+  // a NULL part names nothing, as the server checks it.
+  std::string childKeys;
+  std::string parentKeys;
+  std::string names;
+  std::string notNull;
+  std::string parentNotNull;
+  for (std::size_t i = 0; i < child.Fields.size() && i < parent.Fields.size(); ++i) {
+    const std::string separator = i == 0 ? "" : ", ";
+    const std::string name = "K" + std::to_string(i + 1);
+    childKeys += separator + "C." + SqlName(child.Fields[i]);
+    parentKeys += separator + "P." + SqlName(parent.Fields[i]);
+    names += separator + name;
+    notNull += (i == 0 ? " where C." : " and C.") + SqlName(child.Fields[i]) + " is not null";
+    parentNotNull +=
+        (i == 0 ? " where P." : " and P.") + SqlName(parent.Fields[i]) + " is not null";
+  }
+  return " select " + names + " from (select " + childKeys + ", 1 from " + SqlName(child.Table) +
+         " C" + notNull + " union all select " + parentKeys + ", 0 from " + SqlName(parent.Table) +
+         " P" + parentNotNull + ") D (" + names + ", S) group by " + names +
+         " having min(S) = 1 order by " + names;
 }
 
 bool TOrphanSearch::KeyIndexActive(const std::string& keyConstraint) {
@@ -191,24 +266,38 @@ void TOrphanSearch::LoadParentKeys(TParentKey& parent) {
     query.Next();
   }
   query.Close();
+  parent.KeysLoaded = true;
 }
 
 void TOrphanSearch::SearchChild(const TChildReference& child, std::size_t position,
-                                std::size_t count, const TParentKey& parent,
+                                std::size_t count, TWay way, TParentKey& parent,
                                 std::vector<std::string>& missing, TKeySet& seen) {
   TOrphanLog log(context_);
   TIBQuery& query = target_.Query();
   log.ChildStart(child.Table, position, count);
   try {
     query.Close();
-    std::string sql =
-        " select distinct   " + ColumnList(child.Fields) + " from   " + SqlName(child.Table) + " C";
-    if (parent.InServer) {
-      // Only the keys the parent lacks, looked up through its index.
-      sql += MissingParentCondition(parent.Table, child.Fields, parent.Fields);
+    query.SQL().SetText(MissingKeysSql(way, child, parent));
+    if (way == TWay::Sorted) {
+      try {
+        query.Open();
+      } catch (const ERunAborted&) {
+        throw;
+      } catch (const std::exception&) {
+        // Keys the server cannot sort as one column (types or character sets
+        // that do not mix): asked the other way.
+        query.Close();
+        way = parent.IndexActive ? TWay::Lookup : TWay::InMemory;
+        query.SQL().SetText(MissingKeysSql(way, child, parent));
+      }
     }
-    query.SQL().SetText(sql + " order by   1");
-    query.Open();
+    if (way == TWay::InMemory && !parent.KeysLoaded) {
+      LoadParentKeys(parent);
+      query.SQL().SetText(MissingKeysSql(way, child, parent));
+    }
+    if (!query.Active()) {
+      query.Open();
+    }
     // Keys are looked up as they arrive; only the missing ones are kept.
     std::vector<std::string> found;
     std::size_t rows = 0;
@@ -216,7 +305,8 @@ void TOrphanSearch::SearchChild(const TChildReference& child, std::size_t positi
     std::string lookup;
     while (!query.AtEnd()) {
       ++rows;
-      if (ReadKey(query, values, lookup) && (parent.InServer || !parent.Keys.Contains(lookup))) {
+      if (ReadKey(query, values, lookup) &&
+          (way != TWay::InMemory || !parent.Keys.Contains(lookup))) {
         const std::string text = KeyText(values);
         if (!text.empty()) {
           found.push_back(text);
