@@ -38,10 +38,25 @@ std::string Identity(const TMissing& table, const std::vector<TValue>& values) {
                                     : TTableLayout::KeyOf(values, table.keyPositions);
 }
 
-void LoadMissing(TConnection& target, TConnection& older, TMissing& table) {
+// Beyond this many rows missing, the older backup's rows are read in one
+// pass instead of looked up one key at a time.
+constexpr std::size_t kLookedUpRows = 2000;
+
+// The current row's values as ReadRow would give them, read through a
+// select of the key columns only.
+void ReadKeyValues(const TIBQuery& select, std::vector<TValue>& values) {
+  values.resize(static_cast<std::size_t>(select.FieldCount()));
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    const TField& field = select.Fields(static_cast<int>(i));
+    values[i] = field.IsNull() ? TValue() : field.Value();
+  }
+}
+
+// Whole rows of the older backup, all of them, by one pass: the keyless
+// table's identity needs every column.
+void LoadMissingWholeRows(TConnection& target, TConnection& older, TMissing& table) {
   // What the repaired database holds; a row without a key stands for one
   // identical row of the older backup.
-  TKeySet keys;
   std::map<std::string, long long> wholeRows;
   TIBQuery select;
   select.SetDatabase(&target.Database());
@@ -51,12 +66,7 @@ void LoadMissing(TConnection& target, TConnection& older, TMissing& table) {
   std::vector<TValue> values;
   while (!select.AtEnd()) {
     table.layout.ReadRow(select, values);
-    const std::string identity = Identity(table, values);
-    if (table.keyPositions.empty()) {
-      ++wholeRows[identity];
-    } else {
-      keys.Insert(identity);
-    }
+    ++wholeRows[Identity(table, values)];
     select.Next();
   }
   select.Close();
@@ -69,20 +79,106 @@ void LoadMissing(TConnection& target, TConnection& older, TMissing& table) {
   table.types = TTableLayout::FieldTypes(fromOlder);
   while (!fromOlder.AtEnd()) {
     table.layout.ReadRow(fromOlder, values);
-    const std::string identity = Identity(table, values);
-    bool missing = false;
-    if (table.keyPositions.empty()) {
-      auto held = wholeRows.find(identity);
-      missing = held == wholeRows.end() || held->second-- <= 0;
-    } else {
-      missing = !identity.empty() && !keys.Contains(identity);
-    }
-    if (missing) {
+    auto held = wholeRows.find(Identity(table, values));
+    if (held == wholeRows.end() || held->second-- <= 0) {
       table.rows.push_back(values);
     }
     fromOlder.Next();
   }
   fromOlder.Close();
+}
+
+void LoadMissing(TConnection& target, TConnection& older, TMissing& table) {
+  if (table.keyPositions.empty()) {
+    LoadMissingWholeRows(target, older, table);
+    return;
+  }
+  // Keys only: the whole rows of the few the repaired database lacks are
+  // read afterwards, instead of every column of every row of both.
+  std::string keyList;
+  for (const std::size_t position : table.keyPositions) {
+    keyList += (keyList.empty() ? "" : ", ") + SqlName(table.layout.Columns()[position]);
+  }
+  std::vector<std::size_t> inKeyList(table.keyPositions.size());
+  for (std::size_t i = 0; i < inKeyList.size(); ++i) {
+    inKeyList[i] = i;
+  }
+  const std::string keySelect = "select " + keyList + " from " + SqlName(table.layout.Table());
+  TKeySet keys;
+  TIBQuery select;
+  select.SetDatabase(&target.Database());
+  select.SQL().SetText(keySelect);
+  select.Open();
+  std::vector<TValue> values;
+  while (!select.AtEnd()) {
+    ReadKeyValues(select, values);
+    keys.Insert(TTableLayout::KeyOf(values, inKeyList));
+    select.Next();
+  }
+  select.Close();
+
+  // The older backup's keys the repaired database lacks, in the older
+  // backup's order, each once (a key held twice there is found twice below).
+  TKeySet missing;
+  std::vector<std::vector<TValue>> missingKeys;
+  std::vector<TFieldType> keyTypes;
+  TIBQuery fromOlder;
+  fromOlder.SetDatabase(&older.Database());
+  fromOlder.SQL().SetText(keySelect);
+  fromOlder.Open();
+  keyTypes = TTableLayout::FieldTypes(fromOlder);
+  while (!fromOlder.AtEnd()) {
+    ReadKeyValues(fromOlder, values);
+    const std::string identity = TTableLayout::KeyOf(values, inKeyList);
+    if (!identity.empty() && !keys.Contains(identity) && missing.Insert(identity)) {
+      missingKeys.push_back(values);
+    }
+    fromOlder.Next();
+  }
+  fromOlder.Close();
+  keys.Clear();
+
+  TIBQuery rows;
+  rows.SetDatabase(&older.Database());
+  std::string sql =
+      "select " + table.layout.SelectList() + " from " + SqlName(table.layout.Table());
+  if (missingKeys.size() > kLookedUpRows) {
+    // Many: one pass over the older backup's rows keeps the missing ones.
+    rows.SQL().SetText(sql);
+    rows.Open();
+    table.types = TTableLayout::FieldTypes(rows);
+    while (!rows.AtEnd()) {
+      table.layout.ReadRow(rows, values);
+      if (missing.Contains(Identity(table, values))) {
+        table.rows.push_back(values);
+      }
+      rows.Next();
+    }
+    rows.Close();
+    return;
+  }
+  for (std::size_t i = 0; i < table.keyPositions.size(); ++i) {
+    sql += (i == 0 ? " where " : " and ") + SqlName(table.layout.Columns()[table.keyPositions[i]]) +
+           " = :K" + std::to_string(i);
+  }
+  rows.SQL().SetText(sql);
+  for (const std::vector<TValue>& key : missingKeys) {
+    for (std::size_t i = 0; i < key.size(); ++i) {
+      TParam& param = rows.ParamNamed("K" + std::to_string(i));
+      param.SetDataType(keyTypes[i]);
+      param.SetValue(key[i]);
+    }
+    rows.Open();
+    if (table.types.empty()) {
+      table.types = TTableLayout::FieldTypes(rows);
+    }
+    while (!rows.AtEnd()) {
+      table.layout.ReadRow(rows, values);
+      table.rows.push_back(values);
+      rows.Next();
+    }
+    rows.Close();
+  }
 }
 
 std::string QuestionText(const std::vector<std::string>& order,
