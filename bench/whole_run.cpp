@@ -24,6 +24,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -36,6 +37,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -141,6 +143,50 @@ void PutNumber(std::string& spb, char item, std::uint32_t value) {
   }
 }
 
+// What is kept of a service's output: its first bytes and every line that
+// holds "error" in any case, each bounded.
+class OutputSummary {
+ public:
+  void Add(std::string_view chunk) {
+    if (head_.size() < kHead) {
+      head_.append(chunk.substr(0, kHead - head_.size()));
+    }
+    for (const char c : chunk) {
+      if (c != '\n') {
+        if (line_.size() < kLine) {
+          line_ += c;
+        }
+        continue;
+      }
+      Keep();
+    }
+  }
+  std::string Text() {
+    Keep();
+    return head_.empty() ? std::string() : head_ + "\n" + errors_;
+  }
+
+ private:
+  static constexpr std::size_t kHead = 4096;
+  static constexpr std::size_t kLine = 1024;
+  static constexpr std::size_t kErrors = 1 << 20;
+
+  void Keep() {
+    std::string lower = line_;
+    for (char& c : lower) {
+      c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    if (lower.find("error") != std::string::npos && errors_.size() < kErrors) {
+      errors_ += line_ + "\n";
+    }
+    line_.clear();
+  }
+
+  std::string head_;
+  std::string line_;
+  std::string errors_;
+};
+
 // One service manager action, started and read to its end.
 class ServiceAction {
  public:
@@ -164,8 +210,10 @@ class ServiceAction {
   ServiceAction(const ServiceAction&) = delete;
   ServiceAction& operator=(const ServiceAction&) = delete;
 
-  // Starts the request and reads the whole output; returns it. A status
-  // whose code is in `accepted` ends the reading without an error.
+  // Starts the request and reads the whole output; returns what the caller
+  // looks at: its beginning and every line that speaks of an error (a 1 GB
+  // database's verbose restore prints far more than one string should hold).
+  // A status whose code is in `accepted` ends the reading without an error.
   std::string Run(const std::string& request, std::vector<ISC_STATUS> accepted = {}) {
     api_.isc_service_start(status_, &handle_, nullptr, static_cast<unsigned short>(request.size()),
                            const_cast<char*>(request.data()));
@@ -173,23 +221,23 @@ class ServiceAction {
       return std::string();
     }
     Check(status_, "service start");
-    std::string output;
+    OutputSummary output;
     std::vector<char> buffer(65000);
     const char item = isc_info_svc_to_eof;
     for (;;) {
       api_.isc_service_query(status_, &handle_, nullptr, 0, nullptr, 1, &item,
                              static_cast<unsigned short>(buffer.size()), buffer.data());
       if (Accepted(accepted)) {
-        return output;
+        return output.Text();
       }
       Check(status_, "service query");
       if (buffer[0] != isc_info_svc_to_eof) {
         throw std::runtime_error("unexpected service answer");
       }
       const auto length = static_cast<std::size_t>(api_.isc_vax_integer(buffer.data() + 1, 2));
-      output.append(buffer.data() + 3, length);
+      output.Add(std::string_view(buffer.data() + 3, length));
       if (length == 0 && buffer[3] != isc_info_truncated) {
-        return output;
+        return output.Text();
       }
     }
   }
