@@ -5,10 +5,12 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/RunTypes.h"
 #include "engine/TInconsistency.h"
+#include "engine/TServerDialect.h"
 #include "engine/TTriage.h"
 
 // The step routines the recovery run calls. Each answers yes or no and shows
@@ -22,13 +24,22 @@ class IRecoverySteps {
     OthersAttached,  // others are attached and the user gave up
     Unverified,      // the check itself failed and the user chose to go on
     ShutDown,        // the database is in maintenance and the user left it so
+    Refused,         // the server refused the attachment
+  };
+  struct AccessResult {
+    AccessResult(Access found) : access(found) {}  // NOLINT: a plain outcome converts
+    AccessResult(TServerDialect::AttachFailure why, std::string text)
+        : access(Access::Refused), failure(why), serverText(std::move(text)) {}
+    Access access;
+    TServerDialect::AttachFailure failure = TServerDialect::AttachFailure::Other;
+    std::string serverText;  // the server's words, for a refusal
   };
 
   virtual ~IRecoverySteps() = default;
 
-  // Step 1. A database that cannot be attached at all throws the access
-  // layer's exception, for the run to tell why.
-  virtual Access acessoExclusivo() = 0;
+  // Step 1. A database the server will not attach is Refused, with the
+  // server's reason.
+  virtual AccessResult acessoExclusivo() = 0;
   // Step 2: the working copy was written whole under `target`, which was free
   // (nothing is ever replaced).
   virtual bool doCopy(const std::string& source, const std::string& target) = 0;

@@ -341,12 +341,15 @@ int TFirebirdSteps::ShutDownMode() {
   return mode;
 }
 
-IRecoverySteps::Access TFirebirdSteps::acessoExclusivo() {
+IRecoverySteps::AccessResult TFirebirdSteps::acessoExclusivo() {
   TIBDatabase& database = targetConnection_.Database();
 
-  // Not handled here: a database that cannot be attached leaves the routine.
   targetConnection_.SetDatabasePath(context_.DatabasePath());
-  database.Open();
+  try {
+    database.Open();
+  } catch (const EIBInterBaseError& error) {
+    return AccessResult(TServerDialect::ClassifyAttach(error.EngineCode()), error.what());
+  }
   DatabaseCloser closer(database);
 
   try {

@@ -29,7 +29,7 @@ class TFirebirdSteps : public IRecoverySteps {
   // Suits TThreadRecovery's factory of step routines.
   static std::unique_ptr<IRecoverySteps> Create(TRecoveryContext& context);
 
-  Access acessoExclusivo() override;
+  AccessResult acessoExclusivo() override;
   bool doCopy(const std::string& source, const std::string& target) override;
   bool doValidate(const std::string& databasePath) override;
   bool doMend() override;

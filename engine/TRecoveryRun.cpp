@@ -17,7 +17,6 @@
 #include "engine/TServerDialect.h"
 #include "engine/TextUtil.h"
 #include "engine/ViolationLines.h"
-#include "fbaccess/EIBInterBaseError.h"
 
 namespace {
 
@@ -308,7 +307,8 @@ bool TRecoveryRun::AcessoExclusivo() {
   }
   for (int attempt = 1;; ++attempt) {
     try {
-      switch (steps_.acessoExclusivo()) {
+      const IRecoverySteps::AccessResult access = steps_.acessoExclusivo();
+      switch (access.access) {
         case IRecoverySteps::Access::Granted:
           Finished(StepKey::AcessoExclusivo, StepOutcome::Success, "Acesso obtido.");
           return true;
@@ -326,10 +326,13 @@ bool TRecoveryRun::AcessoExclusivo() {
                    "O banco de dados está em modo de manutenção (shutdown) e não foi colocado "
                    "online; nada foi alterado.");
           return false;
+        case IRecoverySteps::Access::Refused:
+          break;
       }
-    } catch (const EIBInterBaseError& error) {
+      // The server refused the attachment.
       using Failure = TServerDialect::AttachFailure;
-      const Failure failure = TServerDialect::ClassifyAttach(error.EngineCode());
+      const Failure failure = access.failure;
+      const std::string& refusal = access.serverText;
       if (failure == Failure::ShutDown) {
         // Only a run that holds the lock gets here: no repair of ours is
         // going on, so the maintenance was left by one that was killed, or
@@ -348,14 +351,14 @@ bool TRecoveryRun::AcessoExclusivo() {
         StopWith(RunVerdict::NotValidated,
                  "O banco de dados está em modo de manutenção (shutdown) e não foi colocado "
                  "online; nada foi alterado.\r" +
-                     std::string(error.what()));
+                     refusal);
         return false;
       }
       if (failure == Failure::LoginRefused) {
         const std::string user = context_.Credentials().User();
         std::optional<TCredentials> typed;
         if (attempt < kLoginAttempts) {
-          typed = context_.Host().AskCredentials(user, error.what());
+          typed = context_.Host().AskCredentials(user, refusal);
         }
         if (typed) {
           // A role set for this run (ISC_ROLE) still holds for the typed user.
@@ -368,7 +371,7 @@ bool TRecoveryRun::AcessoExclusivo() {
         Finished(StepKey::AcessoExclusivo, StepOutcome::Failure, "Login recusado.");
         StopWith(RunVerdict::LoginRefused, "O servidor recusou o login do usuário \"" + user +
                                                "\" (tentativas: " + std::to_string(attempt) +
-                                               ").\r" + error.what());
+                                               ").\r" + refusal);
         return false;
       }
       // A file shorter than the smallest page has no header to read: the
@@ -385,9 +388,9 @@ bool TRecoveryRun::AcessoExclusivo() {
           !context_.BackupPath().empty() &&
           std::filesystem::is_regular_file(context_.BackupPath(), backupError)) {
         rebuildFromPages_ = true;
-        serverRefusal_ = error.what();
+        serverRefusal_ = refusal;
         refusedAsNoDatabase_ = failure == Failure::NotADatabase;
-        context_.WriteLog(std::string("O servidor não consegue abrir o banco: ") + error.what());
+        context_.WriteLog(std::string("O servidor não consegue abrir o banco: ") + refusal);
         Finished(StepKey::AcessoExclusivo, StepOutcome::Failure,
                  "Banco ilegível pelo servidor: reconstruindo a partir das páginas");
         return true;
@@ -397,15 +400,15 @@ bool TRecoveryRun::AcessoExclusivo() {
       if (failure == Failure::NotADatabase || failure == Failure::UnsupportedOds || tooShort) {
         StopWith(RunVerdict::NotADatabase,
                  "O arquivo \"" + context_.DatabasePath() +
-                     "\" não é um banco de dados Firebird desta versão.\r" + error.what());
+                     "\" não é um banco de dados Firebird desta versão.\r" + refusal);
       } else if (failure == Failure::Corrupt) {
         StopWith(RunVerdict::StillCorrupt,
                  "O servidor não consegue abrir o banco: o cabeçalho ou o inventário de "
                  "transações está danificado.\r" +
-                     std::string(error.what()));
+                     refusal);
       } else {
         StopWith(RunVerdict::NotValidated,
-                 "O servidor não conseguiu abrir o banco de dados.\r" + std::string(error.what()));
+                 "O servidor não conseguiu abrir o banco de dados.\r" + refusal);
       }
       return false;
     } catch (const std::exception& error) {

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "fbaccess/EIBInterBaseError.h"
+
 void ScriptedSteps::Script(const std::string& routine, bool answer) {
   Script(routine, [answer](TRecoveryContext&) { return answer; });
 }
@@ -75,8 +77,12 @@ bool ScriptedSteps::Next(const std::string& routine, const std::string& call) {
   return action(context_);  // outside the lock: it may call back into the run
 }
 
-IRecoverySteps::Access ScriptedSteps::acessoExclusivo() {
-  return Next("acessoExclusivo", "acessoExclusivo") ? Access::Granted : Access::OthersAttached;
+IRecoverySteps::AccessResult ScriptedSteps::acessoExclusivo() {
+  try {
+    return Next("acessoExclusivo", "acessoExclusivo") ? Access::Granted : Access::OthersAttached;
+  } catch (const EIBInterBaseError& error) {
+    return AccessResult(TServerDialect::ClassifyAttach(error.EngineCode()), error.what());
+  }
 }
 
 bool ScriptedSteps::doCopy(const std::string& source, const std::string& target) {

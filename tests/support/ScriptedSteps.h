@@ -60,7 +60,9 @@ class ScriptedSteps : public IRecoverySteps {
   void SetServerVersion(const std::string& version);
 
   // A scripted yes is Access::Granted, a no Access::OthersAttached.
-  Access acessoExclusivo() override;
+  // An action that throws the access layer's error stands for a refused
+  // attachment.
+  AccessResult acessoExclusivo() override;
   bool doCopy(const std::string& source, const std::string& target) override;
   bool doValidate(const std::string& databasePath) override;
   bool doMend() override;
