@@ -1,7 +1,11 @@
 #include "engine/TBackupFill.h"
 
+#include <algorithm>
+#include <iterator>
 #include <map>
+#include <optional>
 #include <unordered_set>
+#include <utility>
 
 #include "engine/ERunAborted.h"
 #include "engine/SqlName.h"
@@ -88,9 +92,173 @@ void LoadMissingWholeRows(TConnection& target, TConnection& older, TMissing& tab
   fromOlder.Close();
 }
 
+// Runs of consecutive values of an integer key, ascending, first and last.
+using TRuns = std::vector<std::pair<long long, long long>>;
+
+// The key's runs as the server finds them walking the key in order: a few
+// rows for a table whose keys are mostly consecutive, instead of one row per
+// key. Nothing when the server cannot give them.
+std::optional<TRuns> KeyRuns(TConnection& connection, const std::string& table,
+                             const std::string& column) {
+  const std::string name = SqlName(column);
+  TIBQuery runs;
+  runs.SetDatabase(&connection.Database());
+  // A key equal to the one before (a key held twice) stays in its run; the
+  // comparison never overflows at the ends of BIGINT.
+  runs.SQL().SetText(
+      "execute block returns (S bigint, E bigint) as declare p bigint; declare k bigint;"
+      " begin for select " +
+      name + " from " + SqlName(table) + " where " + name +
+      " is not null order by 1 into :k do"
+      " begin if (p is null) then S = k; else if (k <> p) then begin"
+      " if (k < p or k - 1 <> p) then begin E = p; suspend; S = k; end end p = k; end"
+      " if (p is not null) then begin E = p; suspend; end end");
+  TRuns result;
+  try {
+    runs.Open();
+    while (!runs.AtEnd()) {
+      result.emplace_back(std::stoll(runs.Fields(0).AsString()),
+                          std::stoll(runs.Fields(1).AsString()));
+      runs.Next();
+    }
+    runs.Close();
+  } catch (const ERunAborted&) {
+    throw;
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+  // Each run holds only keys the table has, but the server's order may put
+  // a value out of place (BIGINT's smallest after -1): sorted and merged.
+  std::sort(result.begin(), result.end());
+  TRuns merged;
+  for (const auto& run : result) {
+    if (!merged.empty() && run.first <= merged.back().second) {
+      merged.back().second = std::max(merged.back().second, run.second);
+    } else if (!merged.empty() && run.first - 1 == merged.back().second) {
+      merged.back().second = run.second;
+    } else {
+      merged.push_back(run);
+    }
+  }
+  return merged;
+}
+
+// The values of `older` no run of `held` covers, as runs.
+TRuns RunsMissing(const TRuns& older, const TRuns& held) {
+  TRuns missing;
+  std::size_t h = 0;
+  for (auto [first, last] : older) {
+    while (h < held.size() && held[h].second < first) {
+      ++h;
+    }
+    std::size_t k = h;
+    while (first <= last) {
+      if (k == held.size() || held[k].first > last) {
+        missing.emplace_back(first, last);
+        break;
+      }
+      if (held[k].first > first) {
+        missing.emplace_back(first, held[k].first - 1);
+      }
+      if (held[k].second >= last) {
+        break;
+      }
+      first = held[k].second + 1;
+      ++k;
+    }
+  }
+  return missing;
+}
+
+bool InRuns(const TRuns& runs, long long value) {
+  const auto after = std::upper_bound(
+      runs.begin(), runs.end(), value,
+      [](long long v, const std::pair<long long, long long>& run) { return v < run.first; });
+  return after != runs.begin() && std::prev(after)->second >= value;
+}
+
+bool IsIntegerType(TFieldType type) {
+  return type == TFieldType::Smallint || type == TFieldType::Integer ||
+         type == TFieldType::LargeInt;
+}
+
+// The older backup's rows whose integer key the repaired database lacks,
+// found through both databases' key runs. False when the key is no integer
+// or the runs cannot be had: the caller compares the keys themselves.
+bool LoadMissingByRuns(TConnection& target, TConnection& older, TMissing& table) {
+  if (table.keyPositions.size() != 1) {
+    return false;
+  }
+  const std::string& column = table.layout.Columns()[table.keyPositions[0]];
+  TIBQuery probe;
+  probe.SetDatabase(&older.Database());
+  probe.SQL().SetText("select " + table.layout.SelectList() + " from " +
+                      SqlName(table.layout.Table()) + " where 1 = 0");
+  probe.Open();
+  const std::vector<TFieldType> types = TTableLayout::FieldTypes(probe);
+  probe.Close();
+  if (!IsIntegerType(types.at(table.keyPositions[0]))) {
+    return false;
+  }
+  const std::optional<TRuns> held = KeyRuns(target, table.layout.Table(), column);
+  const std::optional<TRuns> olderRuns =
+      held ? KeyRuns(older, table.layout.Table(), column) : std::nullopt;
+  if (!olderRuns) {
+    return false;
+  }
+  const TRuns missing = RunsMissing(*olderRuns, *held);
+  unsigned long long count = 0;
+  for (const auto& [first, last] : missing) {
+    count += static_cast<unsigned long long>(last) - static_cast<unsigned long long>(first) + 1;
+  }
+  table.types = types;
+  TIBQuery rows;
+  rows.SetDatabase(&older.Database());
+  std::string sql =
+      "select " + table.layout.SelectList() + " from " + SqlName(table.layout.Table());
+  std::vector<TValue> values;
+  if (count > kLookedUpRows) {
+    // Many: one pass over the older backup's rows keeps the missing ones.
+    rows.SQL().SetText(sql);
+    rows.Open();
+    while (!rows.AtEnd()) {
+      table.layout.ReadRow(rows, values);
+      const TValue& key = values[table.keyPositions[0]];
+      if (!key.IsNull() && InRuns(missing, std::stoll(key.AsString()))) {
+        table.rows.push_back(values);
+      }
+      rows.Next();
+    }
+    rows.Close();
+    return true;
+  }
+  rows.SQL().SetText(sql + " where " + SqlName(column) + " = :K0");
+  for (const auto& [first, last] : missing) {
+    for (long long key = first;; ++key) {
+      TParam& param = rows.ParamNamed("K0");
+      param.SetDataType(TFieldType::LargeInt);
+      param.SetValue(TValue(key));
+      rows.Open();
+      while (!rows.AtEnd()) {
+        table.layout.ReadRow(rows, values);
+        table.rows.push_back(values);
+        rows.Next();
+      }
+      rows.Close();
+      if (key == last) {
+        break;
+      }
+    }
+  }
+  return true;
+}
+
 void LoadMissing(TConnection& target, TConnection& older, TMissing& table) {
   if (table.keyPositions.empty()) {
     LoadMissingWholeRows(target, older, table);
+    return;
+  }
+  if (LoadMissingByRuns(target, older, table)) {
     return;
   }
   // Keys only: the whole rows of the few the repaired database lacks are

@@ -29,6 +29,7 @@ const char* const kSchema =
     " OBS varchar(20), constraint PK_ITENS primary key (COD, SEQ));\n"
     "create table MUITOS (ID integer not null primary key, NOME varchar(20));\n"
     "create table SOLTOS (A integer, B varchar(10));\n"
+    "create table POUCOS (ID bigint not null primary key, NOME varchar(20));\n"
     "commit;\n";
 
 const char* const kOlderRows =
@@ -45,6 +46,13 @@ const char* const kOlderRows =
     "insert into SOLTOS values (1, 'um');\n"
     "insert into SOLTOS values (1, 'um');\n"
     "insert into SOLTOS values (2, null);\n"
+    "insert into POUCOS values (-9223372036854775808, 'menor');\n"
+    "insert into POUCOS values (-1, 'menos um');\n"
+    "insert into POUCOS values (0, 'zero');\n"
+    "insert into POUCOS values (1, 'um');\n"
+    "insert into POUCOS values (5, 'cinco');\n"
+    "insert into POUCOS values (6, 'seis');\n"
+    "insert into POUCOS values (9223372036854775807, 'maior');\n"
     "commit;\n";
 
 TEST(BackupFill, BringsBackEveryMissingRowWholeAndNeverChangesARowTheRepairedDatabaseHas) {
@@ -54,13 +62,18 @@ TEST(BackupFill, BringsBackEveryMissingRowWholeAndNeverChangesARowTheRepairedDat
   const FixtureDatabase repaired =
       FixtureDatabase::Create(folder.File("REPARADO.FDB"), std::string(kSchema) + kOlderRows);
   // Three rows of ITENS gone (looked up by key), one changed since the
-  // backup; 2,500 of MUITOS gone (one pass); one of the twin rows of SOLTOS.
+  // backup; 2,500 of MUITOS gone (one pass); one of the twin rows of SOLTOS;
+  // four of POUCOS, the ends of BIGINT among them, while it gained a key
+  // between two others (each integer key compared as runs of consecutive
+  // values).
   repaired.Execute(
       "delete from ITENS where SEQ in (10, 700, 2999);\n"
       "update ITENS set VALOR = 0, OBS = 'novo' where SEQ = 11;\n"
       "delete from MUITOS where ID > 500;\n"
       "delete from SOLTOS where A = 1;\n"
-      "insert into SOLTOS values (1, 'um');\n");
+      "insert into SOLTOS values (1, 'um');\n"
+      "delete from POUCOS where ID in (-9223372036854775808, 0, 6, 9223372036854775807);\n"
+      "insert into POUCOS values (3, 'novo');\n");
 
   ScriptedHost host;
   host.ScriptRowsFromBackup(MessageAnswer::Yes);
@@ -70,11 +83,12 @@ TEST(BackupFill, BringsBackEveryMissingRowWholeAndNeverChangesARowTheRepairedDat
   TConnection source(context.Credentials());
   source.SetDatabasePath(older.Path());
   const TableLosses filled =
-      TBackupFill(context, target, source).Fill({"ITENS", "MUITOS", "SOLTOS"});
+      TBackupFill(context, target, source).Fill({"ITENS", "MUITOS", "SOLTOS", "POUCOS"});
 
   EXPECT_EQ(3, filled.at("ITENS").fromOlderBackup) << context.RunLogText();
   EXPECT_EQ(2500, filled.at("MUITOS").fromOlderBackup);
   EXPECT_EQ(1, filled.at("SOLTOS").fromOlderBackup);
+  EXPECT_EQ(4, filled.at("POUCOS").fromOlderBackup);
   for (const auto& [table, loss] : filled) {
     EXPECT_EQ(0, loss.lost) << table;
   }
@@ -86,6 +100,8 @@ TEST(BackupFill, BringsBackEveryMissingRowWholeAndNeverChangesARowTheRepairedDat
   EXPECT_EQ(older.Query(many), repaired.Query(many));
   EXPECT_EQ("2", repaired.Value("select count(*) from SOLTOS where A = 1 and B = 'um'"));
   EXPECT_EQ("1", repaired.Value("select count(*) from SOLTOS where A = 2 and B is null"));
+  const std::string few = "select ID, NOME from POUCOS where ID <> 3 order by ID";
+  EXPECT_EQ(older.Query(few), repaired.Query(few));
   EXPECT_EQ(1u, host.Questions().size()) << host.TranscriptText();
   EXPECT_NE(std::string::npos, host.Questions()[0].find("MUITOS: 2500 registro(s)"));
   EXPECT_FALSE(target.Database().Connected());
