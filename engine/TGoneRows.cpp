@@ -31,30 +31,69 @@ bool RecordsIntact(TTableReader& pages, std::uint16_t relationId) {
 
 }  // namespace
 
+TGoneRows::TCopyFindings TGoneRows::ReadCopy(const std::string& copyPath,
+                                             const std::atomic<bool>* stop) {
+  TCopyFindings findings;
+  std::unique_ptr<TTableReader> pages;
+  try {
+    pages = std::make_unique<TTableReader>(copyPath);
+  } catch (const std::exception&) {
+    return findings;  // nothing to tell by
+  }
+  for (const auto& [relationId, table] : pages->Schema().tables) {
+    if (stop != nullptr && stop->load()) {
+      return TCopyFindings();
+    }
+    TCopyFindings::TTable entry;
+    try {
+      entry.found = TRecordsGone::Find(*pages, relationId);
+    } catch (const std::exception&) {
+      continue;  // a table whose pages cannot be told by
+    }
+    // Read only when the index was cut and named no destroyed record; a
+    // failure is the count's, as when it was read there.
+    if (entry.found.indexRead && entry.found.gone.empty() && !entry.found.indexWhole) {
+      try {
+        entry.recordsIntact = RecordsIntact(*pages, relationId);
+      } catch (const std::exception&) {
+        entry.intactFailure = std::current_exception();
+      }
+    }
+    findings.tables.emplace(table.name, std::move(entry));
+  }
+  findings.readable = true;
+  return findings;
+}
+
 TGoneRows::TGoneRows(TConnection& result, std::string copyPath)
     : result_(result), copyPath_(std::move(copyPath)) {}
 
+TGoneRows::TGoneRows(TConnection& result, TCopyFindings findings)
+    : result_(result), findings_(std::move(findings)) {}
+
 TableLosses TGoneRows::Count() {
   TableLosses losses;
-  std::unique_ptr<TTableReader> pages;
-  try {
-    pages = std::make_unique<TTableReader>(copyPath_);
-  } catch (const std::exception&) {
+  if (!findings_) {
+    findings_ = ReadCopy(copyPath_);
+  }
+  if (!findings_->readable) {
     return losses;  // nothing to tell by
   }
   TAttachment attachment(result_);
   for (const std::string& table : UserTables(result_.Query())) {
-    TRecordsGone::TResult found;
-    try {
-      found = TRecordsGone::Find(*pages, table);
-    } catch (const std::exception&) {
+    const auto copied = findings_->tables.find(table);
+    if (copied == findings_->tables.end()) {
       continue;  // a table the copy's schema does not know
     }
+    const TRecordsGone::TResult& found = copied->second.found;
     if (!found.indexRead) {
       continue;
     }
     if (found.gone.empty()) {
-      if (found.indexWhole || RecordsIntact(*pages, found.relationId)) {
+      if (!found.indexWhole && copied->second.intactFailure) {
+        std::rethrow_exception(copied->second.intactFailure);
+      }
+      if (found.indexWhole || copied->second.recordsIntact) {
         losses[table];  // every record accounted for: nothing destroyed
       } else {
         notes_.push_back("Registros destruídos em " + table +
