@@ -18,15 +18,18 @@
 // so that the row at fault is found and the others still go in.
 class TBlockInsert {
  public:
-  // Most parameters in one block: the client matches every parameter to its
-  // value by name, at a cost that grows with the square of their number.
-  static constexpr std::size_t kMaxParams = 480;
-  // Bytes of the values of one block, well below the largest input message
-  // Firebird 3 takes (64 KiB), and of its text (also limited to 64 KiB);
-  // rows, below the 255 contexts (one per row) a statement may have.
-  static constexpr std::size_t kMaxRows = 200;
-  static constexpr std::size_t kMaxValueBytes = 32000;
-  static constexpr std::size_t kMaxTextBytes = 60000;
+  // Rows of one block: each row's select is a context of the statement, and
+  // Firebird 3 numbers at most 256 of them (the union and the insert's own
+  // among them).
+  static constexpr std::size_t kMaxRows = 240;
+  // Values of one block: the client describes each in a descriptor entry
+  // counted in 16 bits.
+  static constexpr std::size_t kMaxParams = 16000;
+  // Bytes of the values of one block (the input message) and of its text,
+  // far below what Firebird 3 takes (a statement text of 10 MB; blocks of
+  // 1 MB of values went in in the tests).
+  static constexpr std::size_t kMaxValueBytes = 512000;
+  static constexpr std::size_t kMaxTextBytes = 1000000;
 
   // `fields` are the layout's columns as the target describes them (a
   // select of the layout's columns prepared there).
@@ -43,9 +46,8 @@ class TBlockInsert {
   // The statement for `rows` rows of `columns` of `table`.
   static std::string BlockText(const std::string& table, const std::vector<std::string>& columns,
                                std::size_t rows);
-  // A parameter's name for value `index`: its least significant digit first,
-  // so that two names usually differ at their second character and the
-  // client's matching by name stops there.
+  // A parameter's name for value `index`, short and distinct (its least
+  // significant digit first).
   static std::string ParamName(std::size_t index);
 
  private:

@@ -1,0 +1,145 @@
+#include "engine/TRowBatcher.h"
+
+#include <algorithm>
+#include <exception>
+#include <utility>
+
+#include "engine/ERunAborted.h"
+#include "engine/SqlName.h"
+
+namespace {
+
+// The first line of a server message.
+std::string FirstLine(const std::string& message) {
+  return message.substr(0, message.find_first_of("\r\n"));
+}
+
+}  // namespace
+
+std::vector<TFieldDef> TRowBatcher::TargetFields(TConnection& target, const TTableLayout& layout) {
+  TIBQuery select;
+  select.SetDatabase(&target.Database());
+  select.SQL().SetText("select " + layout.SelectList() + " from " + SqlName(layout.Table()));
+  select.Prepare();
+  return select.FieldDefs();
+}
+
+TRowBatcher::TRowBatcher(TConnection& target, const TTableLayout& layout)
+    : layout_(layout),
+      fields_(TargetFields(target, layout)),
+      blocks_(target.Database(), layout_, fields_) {
+  // Values are bound with the target's own types, whichever source gave them.
+  for (const TFieldDef& field : fields_) {
+    types_.push_back(field.DataType);
+  }
+  single_.SetDatabase(&target.Database());
+  single_.SQL().Assign(layout_.InsertLines());
+  single_.Prepare();
+}
+
+long long TRowBatcher::Inserted(int source) const {
+  const auto index = static_cast<std::size_t>(source);
+  return source >= 0 && index < bySource_.size() ? bySource_[index] : 0;
+}
+
+void TRowBatcher::Count(int source) {
+  ++inserted_;
+  if (source >= 0) {
+    const auto index = static_cast<std::size_t>(source);
+    if (index >= bySource_.size()) {
+      bySource_.resize(index + 1, 0);
+    }
+    ++bySource_[index];
+  }
+}
+
+bool TRowBatcher::InsertOne(const std::vector<TValue>& values, std::string& error) {
+  try {
+    layout_.BindRow(single_, types_, values);
+    single_.ExecQuery();
+    return true;
+  } catch (const ERunAborted&) {
+    throw;
+  } catch (const std::exception& e) {
+    error = FirstLine(e.what());
+    return false;
+  }
+}
+
+void TRowBatcher::Add(const std::vector<TValue>& values, int source) {
+  Queue(values, source, given_++);
+}
+
+void TRowBatcher::Queue(std::vector<TValue> values, int source, std::size_t order) {
+  queued_.push_back(std::move(values));
+  queuedSources_.push_back(source);
+  queuedOrders_.push_back(order);
+  if (queued_.size() >= blocks_.BlockRows()) {
+    Flush();
+  }
+}
+
+void TRowBatcher::Flush() {
+  std::string error;
+  bool inBlock = false;
+  if (queued_.size() > 1) {
+    inBlock = blocks_.Insert(queued_, error);
+    ++(inBlock ? blocksInserted_ : blocksRefused_);
+  }
+  if (inBlock) {
+    for (const int source : queuedSources_) {
+      Count(source);
+    }
+  } else {
+    // The block was undone whole (or was one row): each row on its own, so
+    // that only the rows the target refuses are held back.
+    for (std::size_t i = 0; i < queued_.size(); ++i) {
+      if (InsertOne(queued_[i], error)) {
+        Count(queuedSources_[i]);
+      } else {
+        refused_.push_back({std::move(queued_[i]), queuedSources_[i], error});
+        refusedOrders_.push_back(queuedOrders_[i]);
+      }
+    }
+  }
+  queued_.clear();
+  queuedSources_.clear();
+  queuedOrders_.clear();
+}
+
+void TRowBatcher::Retry() {
+  Flush();
+  // Each pass goes by blocks too: a block refused falls back to its rows one
+  // by one, in order, so a pass puts in every row whose parent is in by its
+  // turn. Each pass runs through the rows the other way round: a chain of
+  // rows each given before its parent goes in at once, not one per pass.
+  while (!refused_.empty()) {
+    const long long before = inserted_;
+    std::vector<TRefused> again = std::move(refused_);
+    std::vector<std::size_t> orders = std::move(refusedOrders_);
+    refused_.clear();
+    refusedOrders_.clear();
+    for (std::size_t i = again.size(); i-- > 0;) {
+      Queue(std::move(again[i].values), again[i].source, orders[i]);
+    }
+    Flush();
+    if (inserted_ == before) {
+      break;  // no row went in: none will
+    }
+  }
+  // Handed back in the order they were given.
+  std::vector<std::size_t> positions(refused_.size());
+  for (std::size_t i = 0; i < positions.size(); ++i) {
+    positions[i] = i;
+  }
+  std::sort(positions.begin(), positions.end(),
+            [this](std::size_t a, std::size_t b) { return refusedOrders_[a] < refusedOrders_[b]; });
+  std::vector<TRefused> sorted;
+  std::vector<std::size_t> sortedOrders;
+  for (const std::size_t position : positions) {
+    sorted.push_back(std::move(refused_[position]));
+    sortedOrders.push_back(refusedOrders_[position]);
+  }
+  refused_ = std::move(sorted);
+  refusedOrders_ = std::move(sortedOrders);
+}
