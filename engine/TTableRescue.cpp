@@ -11,8 +11,9 @@
 #include "engine/KeyText.h"
 #include "engine/SqlName.h"
 #include "engine/TAttachment.h"
-#include "engine/TBlockInsert.h"
+#include "engine/TForcedWritesPause.h"
 #include "engine/TKeySet.h"
+#include "engine/TRowBatcher.h"
 #include "engine/TTriggerPause.h"
 
 namespace {
@@ -52,8 +53,7 @@ class TTableRescue::TRun {
         damaged_(damaged),
         older_(older),
         layout_(std::move(layout)),
-        targetFields_(TargetFields(target, layout_)),
-        blocks_(target.Database(), layout_, targetFields_) {
+        rows_(target, layout_) {
     for (const std::string& column : layout_.PrimaryKey()) {
       keyPositions_.push_back(layout_.IndexOf(column));
       if (keyPositions_.back() == layout_.Columns().size()) {
@@ -61,13 +61,6 @@ class TTableRescue::TRun {
         break;
       }
     }
-    // Values are bound with the target's own types, whichever source gave them.
-    for (const TFieldDef& field : targetFields_) {
-      types_.push_back(field.DataType);
-    }
-    insert_.SetDatabase(&target.Database());
-    insert_.SQL().Assign(layout_.InsertLines());
-    insert_.Prepare();
     LoadTargetRows(target);
   }
 
@@ -80,27 +73,19 @@ class TTableRescue::TRun {
   // True when the server failed somewhere on the table: the pages may hold more.
   bool ServerFailed() const { return !firstReadError_.empty(); }
   void ReadPages(TPageRows& pages);
+  // Takes from the older backup the rows of keys the damaged file could not
+  // answer for.
   void FillFromOlder();
   void RetryDeferred();
   TCounts Counts();
 
  private:
-  struct TDeferred {
-    std::vector<TValue> values;
-    TSource source;
-    std::string error;
-  };
-
-  // The layout's columns as the target describes them.
-  static std::vector<TFieldDef> TargetFields(TConnection& target, const TTableLayout& layout) {
-    TIBQuery select;
-    select.SetDatabase(&target.Database());
-    select.SQL().SetText("select " + layout.SelectList() + " from " + SqlName(layout.Table()));
-    select.Prepare();
-    return select.FieldDefs();
-  }
-
   bool Keyed() const { return !keyPositions_.empty(); }
+  // The where clause that reads only the unread key ranges; empty when the
+  // whole table must be read.
+  std::string UnreadCondition() const;
+  // More unread ranges than this read the older table whole.
+  static constexpr std::size_t kMaxUnreadRanges = 64;
   bool InUnreadRange(const std::vector<TValue>& values) const {
     if (allUnread_) {
       return true;
@@ -122,12 +107,10 @@ class TTableRescue::TRun {
   }
   // True when the row is not in the target yet (and is counted in now).
   bool Claim(const std::vector<TValue>& values);
-  bool TryInsert(const std::vector<TValue>& values, std::string& error);
   // Queues the row for its block; a full block goes in at once.
-  void Insert(const std::vector<TValue>& values, TSource source);
-  // Inserts the queued rows: as one block, else one by one.
-  void Flush();
-  void Count(TSource source);
+  void Insert(const std::vector<TValue>& values, TSource source) {
+    rows_.Add(values, static_cast<int>(source));
+  }
   void LoadTargetRows(TConnection& target);
   // Reads rows of the open select to its end or to its first error; the
   // last key read goes to `lastKey`. False when a read failed.
@@ -142,16 +125,10 @@ class TTableRescue::TRun {
   TConnection& damaged_;
   TConnection* older_;
   TTableLayout layout_;
-  std::vector<TFieldDef> targetFields_;
-  TBlockInsert blocks_;
-  std::vector<std::vector<TValue>> queued_;
-  std::vector<TSource> queuedSources_;
+  TRowBatcher rows_;  // the inserts into the target
   std::vector<std::size_t> keyPositions_;
-  TIBQuery insert_;
-  std::vector<TFieldType> types_;
   TKeySet keys_;                                     // keyed tables
-  std::unordered_map<std::string, long long> rows_;  // tables matched as whole rows
-  std::vector<TDeferred> deferred_;
+  std::unordered_map<std::string, long long> held_;  // tables matched as whole rows
   std::vector<std::string> failedKeys_;
   // Key ranges the damaged database could not give; older rows are taken
   // only there (elsewhere a row it lacks was deleted since). Everything is
@@ -191,89 +168,18 @@ bool TTableRescue::TRun::Claim(const std::vector<TValue>& values) {
     return keys_.Insert(identity);
   }
   // Rows without a key: each copy of a row in the target stands for one row.
-  ++rows_[identity];
+  ++held_[identity];
   return true;
 }
 
-bool TTableRescue::TRun::TryInsert(const std::vector<TValue>& values, std::string& error) {
-  try {
-    layout_.BindRow(insert_, types_, values);
-    insert_.ExecQuery();
-    return true;
-  } catch (const ERunAborted&) {
-    throw;
-  } catch (const std::exception& e) {
-    error = FirstLine(e.what());
-    return false;
-  }
-}
-
-void TTableRescue::TRun::Count(TSource source) {
-  switch (source) {
-    case TSource::Server:
-      ++counts_.FromDamaged;
-      break;
-    case TSource::Pages:
-      ++counts_.FromPages;
-      break;
-    case TSource::OlderBackup:
-      ++counts_.FromOlderBackup;
-      break;
-  }
-}
-
-void TTableRescue::TRun::Insert(const std::vector<TValue>& values, TSource source) {
-  queued_.push_back(values);
-  queuedSources_.push_back(source);
-  if (queued_.size() >= blocks_.BlockRows()) {
-    Flush();
-  }
-}
-
-void TTableRescue::TRun::Flush() {
-  std::string error;
-  if (queued_.size() > 1 && blocks_.Insert(queued_, error)) {
-    for (const TSource source : queuedSources_) {
-      Count(source);
-    }
-  } else {
-    // The block was undone whole: each row on its own, so that only the rows
-    // the target refuses are held back.
-    for (std::size_t i = 0; i < queued_.size(); ++i) {
-      if (TryInsert(queued_[i], error)) {
-        Count(queuedSources_[i]);
-      } else {
-        // Most often a row of a table that refers to itself whose parent
-        // comes later; tried again at the end.
-        deferred_.push_back({std::move(queued_[i]), queuedSources_[i], error});
-      }
-    }
-  }
-  queued_.clear();
-  queuedSources_.clear();
-}
-
 void TTableRescue::TRun::RetryDeferred() {
-  Flush();
-  bool progress = true;
-  while (progress && !deferred_.empty()) {
-    progress = false;
-    std::vector<TDeferred> still;
-    for (TDeferred& row : deferred_) {
-      if (TryInsert(row.values, row.error)) {
-        Count(row.source);
-        progress = true;
-      } else {
-        still.push_back(std::move(row));
-      }
-    }
-    deferred_ = std::move(still);
-  }
-  for (const TDeferred& row : deferred_) {
+  // Most often a row of a table that refers to itself whose parent came
+  // later: tried again once the rest is in.
+  rows_.Retry();
+  for (const TRowBatcher::TRefused& row : rows_.Refused()) {
     context_.WriteLog("  Registro não inserido em " + layout_.Table() + ": " + row.error);
   }
-  counts_.Lost += static_cast<long long>(deferred_.size());
-  deferred_.clear();
+  counts_.Lost += static_cast<long long>(rows_.Refused().size());
 }
 
 void TTableRescue::TRun::NoteUnreadable(const std::string& error) {
@@ -423,7 +329,7 @@ void TTableRescue::TRun::ReadDamaged() {
     return;
   }
   if (keyPositions_.size() == 1) {
-    const TFieldType type = types_[keyPositions_.front()];
+    const TFieldType type = rows_.Types()[keyPositions_.front()];
     if (type == TFieldType::Smallint || type == TFieldType::Integer ||
         type == TFieldType::LargeInt) {
       try {
@@ -480,7 +386,7 @@ void TTableRescue::TRun::ReadPages(TPageRows& pages) {
     }
     const std::string identity = Identity(values);
     long long& seen = matched[identity];
-    long long& held = rows_[identity];
+    long long& held = held_[identity];
     if (seen < held) {
       ++seen;  // the server gave it already
       return;
@@ -517,13 +423,42 @@ void TTableRescue::TRun::ReadPages(TPageRows& pages) {
   }
 }
 
+std::string TTableRescue::TRun::UnreadCondition() const {
+  if (allUnread_ || unread_.empty() || unread_.size() > kMaxUnreadRanges) {
+    return {};
+  }
+  // Integer bounds only: written out, they need no parameter. The lowest
+  // 64-bit integer has no literal of its own, so open ends are left open.
+  constexpr long long kLowest = std::numeric_limits<long long>::min();
+  constexpr long long kHighest = std::numeric_limits<long long>::max();
+  const std::string key = SqlName(layout_.Columns()[rangeKey_]);
+  std::string condition;
+  for (const auto& [from, to] : unread_) {
+    if (from == kLowest && to == kHighest) {
+      return {};
+    }
+    condition += condition.empty() ? " where " : " or ";
+    if (from == kLowest) {
+      condition += key + " <= " + std::to_string(to);
+    } else if (to == kHighest) {
+      condition += key + " >= " + std::to_string(from);
+    } else {
+      condition += key + " between " + std::to_string(from) + " and " + std::to_string(to);
+    }
+  }
+  return condition;
+}
+
 void TTableRescue::TRun::FillFromOlder() {
-  if (older_ == nullptr) {
-    return;
+  if (older_ == nullptr || (!allUnread_ && unread_.empty())) {
+    return;  // the damaged file answered for every key: nothing to take
   }
   TIBQuery select;
   select.SetDatabase(&older_->Database());
-  select.SQL().SetText("select " + layout_.SelectList() + " from " + SqlName(layout_.Table()));
+  // Only the unread key ranges, through the key's index, when they are few;
+  // InUnreadRange still decides for each row.
+  select.SQL().SetText("select " + layout_.SelectList() + " from " + SqlName(layout_.Table()) +
+                       UnreadCondition());
   select.Open();
   // Missing rows of a table that refers to itself are kept and inserted
   // parents first; any other table's go in as they are read.
@@ -546,8 +481,8 @@ void TTableRescue::TRun::FillFromOlder() {
         take();
       }
     } else {
-      auto held = rows_.find(Identity(values));
-      if (held != rows_.end() && held->second > 0) {
+      auto held = held_.find(Identity(values));
+      if (held != held_.end() && held->second > 0) {
         --held->second;
       } else {
         take();
@@ -563,6 +498,9 @@ void TTableRescue::TRun::FillFromOlder() {
 }
 
 TTableRescue::TCounts TTableRescue::TRun::Counts() {
+  counts_.FromDamaged = rows_.Inserted(static_cast<int>(TSource::Server));
+  counts_.FromPages = rows_.Inserted(static_cast<int>(TSource::Pages));
+  counts_.FromOlderBackup = rows_.Inserted(static_cast<int>(TSource::OlderBackup));
   // A key that failed is a lost row only where the index could be trusted:
   // not when the whole table read in storage order without it, and not
   // where its pages were found lost.
@@ -612,6 +550,9 @@ TTableRescue::TCounts TTableRescue::Rescue(const std::string& table) {
   }
   TCounts counts;
   try {
+    // The target is the run's own: its pages go to the disk once, at the
+    // end, not one by one as the server's cache lets them go.
+    TForcedWritesPause writes(target_.Database());
     // Rebuilt rows keep their values: no trigger of the target runs on them.
     TTriggerPause triggers(target_, {table});
     TRun run(context_, damaged_, target_, older_, TTableLayout::Read(target_, table));
@@ -631,6 +572,7 @@ TTableRescue::TCounts TTableRescue::Rescue(const std::string& table) {
     if (!triggers.Paused().empty()) {
       context_.WriteLog("  " + triggers.LogLine());
     }
+    writes.Resume();
   } catch (...) {
     if (target_.Transaction().Active()) {
       target_.Transaction().Rollback();

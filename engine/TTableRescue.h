@@ -27,9 +27,10 @@
 // column, or that has no primary key, is read in storage order only. Pages
 // read whole (no page of the table damaged, no record unreadable) hold every
 // row the table has: its loss is then known exactly, and nothing comes from
-// the older backup. Rows are inserted several per statement (TBlockInsert),
+// the older backup. Rows are inserted several per statement (TRowBatcher),
 // one by one where a block is refused, in one transaction per table, with
-// the target's constraints as they are.
+// the target's constraints as they are and its forced writes off until the
+// table is in (TForcedWritesPause).
 class TTableRescue {
  public:
   struct TCounts {

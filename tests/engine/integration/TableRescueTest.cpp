@@ -471,6 +471,8 @@ TEST(TableRescue, ARowTheTargetRefusesCostsOnlyItselfNotItsBlock) {
   EXPECT_TRUE(counts.LostKnown);
   EXPECT_EQ(target.Count("T"), 2999);
   EXPECT_EQ(target.Value("select count(*) from T where S = 'linha ' || ID"), "2999");
+  // Off while the rows went in, on again after.
+  EXPECT_EQ(target.Value("select mon$forced_writes from mon$database"), "1");
   const auto log = rescue.Host().LogLines();
   EXPECT_EQ(std::count_if(log.begin(), log.end(),
                           [](const std::string& line) {
