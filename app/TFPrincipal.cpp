@@ -342,6 +342,33 @@ QString TFPrincipal::CheckMark() {
 
 // ---- Notifications ---------------------------------------------------------
 
+namespace {
+
+// Hands each event to the window's routine for it.
+struct ShownBy {
+  TFPrincipal& window;
+  void operator()(const StepChanged& e) const {
+    window.ReportStep(e.key, e.phase, e.outcome, QString::fromStdString(e.text));
+  }
+  void operator()(const LogAppended& e) const {
+    window.WriteLog(QString::fromStdString(e.line), -1);
+  }
+  void operator()(const LogProgress& e) const {
+    window.WriteLog(QString::fromStdString(e.line), e.index);
+  }
+  void operator()(const LogCleared&) const { window.ClearLog(); }
+  void operator()(const StepLogFiled& e) const { window.SnapshotStepLog(e.key); }
+  void operator()(const LevelEntered& e) const { window.SetLevelRowsEnabled(true, e.level); }
+  void operator()(const RunBegan&) const { window.BeginRunDisplay(); }
+  void operator()(const RunEnded&) const { window.EndRunDisplay(); }
+};
+
+}  // namespace
+
+void TFPrincipal::Show(const RunEvent& event) {
+  std::visit(ShownBy{*this}, event);
+}
+
 void TFPrincipal::SetLevelRowsEnabled(bool enabled, int level) {
   if (!RunInProgress() && !Examining()) {
     form_.btnExecutar->setEnabled(enabled);

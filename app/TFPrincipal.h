@@ -14,6 +14,7 @@
 #include "app/TStepLogs.h"
 #include "app/TStepRows.h"
 #include "engine/MessageTypes.h"
+#include "engine/RunEvent.h"
 #include "engine/TThreadRecovery.h"
 
 class TRunControl;
@@ -67,7 +68,8 @@ class TFPrincipal : public QWidget {
   void BeginRunDisplay();
   void EndRunDisplay();
 
-  // The window's side of the engine's notifications.
+  // The window's side of the engine's events: each one below.
+  void Show(const RunEvent& event);
   void SetLevelRowsEnabled(bool enabled, int level);
   void ReportStep(StepKey key, StepPhase phase, StepOutcome outcome, const QString& text);
   void ClearStepRow(StepKey key);

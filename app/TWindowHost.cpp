@@ -92,12 +92,11 @@ bool TWindowHost::TryHandOver(std::function<void()> work) {
   return *done;
 }
 
-void TWindowHost::ReportStep(StepKey key, StepPhase phase, StepOutcome outcome,
-                             const std::string& text) {
+void TWindowHost::Notify(const RunEvent& event) {
   TFPrincipal* window = &window_;
-  HandOver([window, key, phase, outcome, text = QString::fromStdString(text)] {
-    window->ReportStep(key, phase, outcome, text);
-  });
+  // The UI thread serves posted work in order, so the next call that does
+  // wait (a question) finds every event before it on screen.
+  Post([window, event] { window->Show(event); });
 }
 
 MessageAnswer TWindowHost::AskUser(const Question& question) {
@@ -108,26 +107,6 @@ MessageAnswer TWindowHost::AskUser(const Question& question) {
     *answer = window->AskUser(text, kind, buttons, defaultAnswer);
   });
   return *answer;
-}
-
-void TWindowHost::ClearLog() {
-  TFPrincipal* window = &window_;
-  HandOver([window] { window->ClearLog(); });
-}
-
-void TWindowHost::WriteLog(const std::string& text, int index) {
-  TFPrincipal* window = &window_;
-  auto work = [window, index, text = QString::fromStdString(text)] {
-    window->WriteLog(text, index);
-  };
-  if (index >= 0) {
-    HandOver(std::move(work));
-    return;
-  }
-  // An appended line is only shown: the engine need not wait for it. The UI
-  // thread serves posted work in order, so the next call that does wait (a
-  // step's row, a question) finds every line before it on screen.
-  Post(std::move(work));
 }
 
 void TWindowHost::Post(std::function<void()> work) {
@@ -141,26 +120,6 @@ void TWindowHost::Post(std::function<void()> work) {
   if (!Enqueue(std::move(work))) {
     throw ERunAborted();
   }
-}
-
-void TWindowHost::SnapshotStepLog(StepKey key) {
-  TFPrincipal* window = &window_;
-  HandOver([window, key] { window->SnapshotStepLog(key); });
-}
-
-void TWindowHost::BeginRunDisplay() {
-  TFPrincipal* window = &window_;
-  HandOver([window] { window->BeginRunDisplay(); });
-}
-
-void TWindowHost::EndRunDisplay() {
-  TFPrincipal* window = &window_;
-  HandOver([window] { window->EndRunDisplay(); });
-}
-
-void TWindowHost::SetLevelRowsEnabled(bool enabled, int level) {
-  TFPrincipal* window = &window_;
-  HandOver([window, enabled, level] { window->SetLevelRowsEnabled(enabled, level); });
 }
 
 std::optional<std::string> TWindowHost::ChooseBackupFile(const std::string& folder) {

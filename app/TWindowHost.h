@@ -12,13 +12,13 @@
 
 class TFPrincipal;
 
-// Carries the engine's notifications to the window. Each call made on the
-// engine thread is posted to the UI thread and waits until the window has
-// carried it out. Once Close() has run (the window is closing or gone) every
-// pending and later call throws ERunAborted at once: the engine thread never
-// waits on a window that will not answer, and the run stops instead of going
-// on unseen with answers nobody gave (renaming the database, restoring, or
-// retrying a question's loop for ever).
+// Carries the engine's events and questions to the window. Each is posted to
+// the UI thread in order; an event is not waited for, a question (or notice,
+// or picker) waits for its answer, and so for every event before it. Once Close() has run (the
+// window is closing or gone) every pending and later call throws ERunAborted at once: the engine
+// thread never waits on a window that will not answer, and the run stops instead of going on unseen
+// with answers nobody gave (renaming the database, restoring, or retrying a question's loop for
+// ever).
 //
 // The work waits in a queue of our own, guarded by a std::mutex, and the UI
 // thread is only woken to serve it: everything the engine thread hands over
@@ -37,15 +37,8 @@ class TWindowHost : public QObject, public IRecoveryHost {
   void Close();
   bool Closed() const;
 
-  void ReportStep(StepKey key, StepPhase phase, StepOutcome outcome,
-                  const std::string& text) override;
+  void Notify(const RunEvent& event) override;
   MessageAnswer AskUser(const Question& question) override;
-  void ClearLog() override;
-  void WriteLog(const std::string& text, int index) override;
-  void SnapshotStepLog(StepKey key) override;
-  void BeginRunDisplay() override;
-  void EndRunDisplay() override;
-  void SetLevelRowsEnabled(bool enabled, int level) override;
   std::optional<std::string> ChooseBackupFile(const std::string& folder) override;
   std::optional<TCredentials> AskCredentials(const std::string& user,
                                              const std::string& reason) override;

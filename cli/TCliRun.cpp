@@ -109,7 +109,6 @@ int TCliRun::Execute() {
   if (!options_.OlderBackup().empty() || StartWithoutBackup(contents)) {
     Run(database, credentials, contents);
   }
-  contents.steps = host_.Steps();
   contents.exitStatus = TExitStatus::For(contents.verdict);
   if (summary) {
     try {
@@ -168,6 +167,9 @@ void TCliRun::Run(const std::string& database, const TCredentials& credentials,
   contents.filesMade = run->FilesMade();
   contents.losses = run->Losses();
   contents.report = run->ReportPath();
+  if (const std::shared_ptr<const TRunRecord> record = run->Record()) {
+    contents.steps = record->Steps();
+  }
   if (!contents.report.empty() && std::find(contents.filesMade.begin(), contents.filesMade.end(),
                                             contents.report) == contents.filesMade.end()) {
     contents.filesMade.push_back(contents.report);

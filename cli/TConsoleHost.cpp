@@ -1,5 +1,6 @@
 #include "cli/TConsoleHost.h"
 
+#include <chrono>
 #include <cstdio>
 #include <thread>
 #include <utility>
@@ -55,11 +56,6 @@ bool TConsoleHost::ClosingShown() const {
   return closingShown_;
 }
 
-std::vector<TConsoleHost::StepRecord> TConsoleHost::Steps() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return steps_;
-}
-
 std::string TConsoleHost::StepLabel(StepKey key) {
   char number[16];
   std::snprintf(number, sizeof number, "[%2d/%d] ", StepNumber(key), kStepCount);
@@ -77,14 +73,16 @@ void TConsoleHost::FlushPendingLine() {
   }
 }
 
-void TConsoleHost::ReportStep(StepKey key, StepPhase phase, StepOutcome outcome,
-                              const std::string& text) {
+void TConsoleHost::Notify(const RunEvent& event) {
   std::lock_guard<std::mutex> lock(mutex_);
+  std::visit([this](const auto& e) { Show(e); }, event);
+}
+
+void TConsoleHost::Show(const StepChanged& event) {
   FlushPendingLine();
-  const std::string label = StepLabel(key);
-  switch (phase) {
+  const std::string label = StepLabel(event.key);
+  switch (event.phase) {
     case StepPhase::Running:
-      stepStart_ = std::chrono::steady_clock::now();
       stepStatus_ = label;
       // On a terminal the running step is the status line; in a file or a
       // pipe it is a line of its own.
@@ -94,16 +92,12 @@ void TConsoleHost::ReportStep(StepKey key, StepPhase phase, StepOutcome outcome,
         console_.Line(label);
       }
       return;
-    case StepPhase::Finished: {
-      const std::chrono::duration<double> took = std::chrono::steady_clock::now() - stepStart_;
-      steps_.push_back({key, phase, outcome, text, took.count()});
+    case StepPhase::Finished:
       stepStatus_.clear();
       console_.Status("");
-      console_.Line(label + " " + text);
+      console_.Line(label + " " + event.text);
       return;
-    }
     case StepPhase::NotApplicable:
-      steps_.push_back({key, phase, outcome, text, 0});
       console_.Line(label + " não se aplica");
       return;
   }
@@ -175,14 +169,8 @@ void TConsoleHost::PauseBeforeRetry() const {
   }
 }
 
-void TConsoleHost::ClearLog() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  FlushPendingLine();
-}
-
-void TConsoleHost::WriteLog(const std::string& text, int index) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  const std::string table = TableOfServerLine(text);
+void TConsoleHost::ShowLogLine(const std::string& line, bool appended) {
+  const std::string table = TableOfServerLine(line);
   if (!table.empty() && !stepStatus_.empty()) {
     console_.Status(stepStatus_ + " tabela " + table);
   }
@@ -191,28 +179,18 @@ void TConsoleHost::WriteLog(const std::string& text, int index) {
   }
   // A line may still be replaced (progress in percent): each is printed
   // once, in its last form, when the next one comes.
-  if (index < 0) {
+  if (appended) {
     FlushPendingLine();
   }
-  pendingLine_ = text;
+  pendingLine_ = line;
 }
 
-void TConsoleHost::SnapshotStepLog(StepKey) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  FlushPendingLine();
-}
-
-void TConsoleHost::BeginRunDisplay() {}
-
-void TConsoleHost::EndRunDisplay() {
-  std::lock_guard<std::mutex> lock(mutex_);
+void TConsoleHost::Show(const RunEnded&) {
   FlushPendingLine();
   stepStatus_.clear();
   console_.Status("");
   runDisplayEnded_ = true;
 }
-
-void TConsoleHost::SetLevelRowsEnabled(bool, int) {}
 
 std::optional<std::string> TConsoleHost::ChooseBackupFile(const std::string& folder) {
   if (!settings_.backupOnDemand.empty() && !backupOnDemandOffered_) {

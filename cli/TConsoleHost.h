@@ -1,11 +1,9 @@
 #pragma once
 
 #include <atomic>
-#include <chrono>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "cli/TAnswerBook.h"
 #include "cli/TConsole.h"
@@ -16,7 +14,7 @@
 // ("[ 5/11] Fazer backup ... Backup em: ..."), the server's output with
 // --verbose, the table being backed up or restored on the terminal's status
 // line, the questions answered from the command line or on the terminal, and
-// the closing message. Keeps each step's outcome and time for the summary.
+// the closing message. The summary reads the run's own record.
 class TConsoleHost : public IRecoveryHost {
  public:
   struct Settings {
@@ -24,15 +22,6 @@ class TConsoleHost : public IRecoveryHost {
     TAnswerBook answers;
     // Offered the first time the run asks for an older backup.
     std::string backupOnDemand;
-  };
-
-  // What became of one step row.
-  struct StepRecord {
-    StepKey key;
-    StepPhase phase;
-    StepOutcome outcome;
-    std::string text;
-    double seconds = 0;
   };
 
   TConsoleHost(TConsole& console, Settings settings);
@@ -45,7 +34,6 @@ class TConsoleHost : public IRecoveryHost {
   // Whether the closing message was shown (the run ended normally or after
   // a cancel), and its text.
   bool ClosingShown() const;
-  std::vector<StepRecord> Steps() const;
 
   // The step row texts as printed: "[ 5/11] Fazer backup ...".
   static std::string StepLabel(StepKey key);
@@ -53,20 +41,25 @@ class TConsoleHost : public IRecoveryHost {
   static std::string TableOfServerLine(const std::string& line);
 
   // --- IRecoveryHost ----------------------------------------------------
-  void ReportStep(StepKey key, StepPhase phase, StepOutcome outcome,
-                  const std::string& text) override;
+  void Notify(const RunEvent& event) override;
   MessageAnswer AskUser(const Question& question) override;
-  void ClearLog() override;
-  void WriteLog(const std::string& text, int index) override;
-  void SnapshotStepLog(StepKey key) override;
-  void BeginRunDisplay() override;
-  void EndRunDisplay() override;
-  void SetLevelRowsEnabled(bool enabled, int level) override;
   std::optional<std::string> ChooseBackupFile(const std::string& folder) override;
   std::optional<TCredentials> AskCredentials(const std::string& user,
                                              const std::string& reason) override;
 
  private:
+  // Each event on the console; the caller holds mutex_.
+  void Show(const StepChanged& event);
+  void Show(const LogAppended& event) { ShowLogLine(event.line, true); }
+  void Show(const LogProgress& event) { ShowLogLine(event.line, false); }
+  void Show(const LogCleared&) { FlushPendingLine(); }
+  void Show(const StepLogFiled&) { FlushPendingLine(); }
+  void Show(const LevelEntered&) {}
+  void Show(const RunBegan&) {}
+  void Show(const RunEnded&);
+  // A server line: the table it names on the status line, the line itself
+  // with --verbose.
+  void ShowLogLine(const std::string& line, bool appended);
   MessageAnswer AskYesNo(const Question& question);
   // Prints the log line that could still be replaced.
   void FlushPendingLine();
@@ -80,8 +73,6 @@ class TConsoleHost : public IRecoveryHost {
   TTerminalInput input_;
 
   mutable std::mutex mutex_;
-  std::vector<StepRecord> steps_;
-  std::chrono::steady_clock::time_point stepStart_;
   std::string stepStatus_;  // the running step's label, for the status line
   std::optional<std::string> pendingLine_;
   bool runDisplayEnded_ = false;

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <nlohmann/json.hpp>
@@ -74,14 +75,18 @@ const char* TJsonSummary::OutcomeName(StepPhase phase, StepOutcome outcome) {
 
 std::string TJsonSummary::Compose(const Contents& contents) {
   nlohmann::ordered_json steps = nlohmann::ordered_json::array();
-  for (const TConsoleHost::StepRecord& step : contents.steps) {
+  for (const TRunRecord::Step& step : contents.steps) {
+    if (!step.reported || step.phase == StepPhase::Running) {
+      continue;
+    }
+    const std::chrono::duration<double> took = step.ended - step.started;
     steps.push_back({
         {"number", StepNumber(step.key)},
         {"title", StepTitle(step.key)},
         {"outcome", OutcomeName(step.phase, step.outcome)},
         {"text", step.text},
         // Milliseconds are enough, and keep the file readable.
-        {"seconds", std::round(step.seconds * 1000) / 1000},
+        {"seconds", std::round(took.count() * 1000) / 1000},
     });
   }
   nlohmann::ordered_json tables = nlohmann::ordered_json::object();

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/TConsoleHost.h"
 #include "engine/RunTypes.h"
+#include "engine/TRunRecord.h"
 
 // The --json file. Its name is taken (the file created empty, never an
 // existing one) before the run or the examination starts, so that a name in
@@ -21,7 +21,9 @@ class TJsonSummary {
     std::string closingMessage;
     std::vector<std::string> filesMade;  // the report among them
     std::string report;
-    std::vector<TConsoleHost::StepRecord> steps;
+    // The run's steps as its record holds them; a step still running when
+    // the run ended is left out.
+    std::vector<TRunRecord::Step> steps;
     TableLosses losses;  // per table the damage touched
   };
 

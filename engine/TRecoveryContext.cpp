@@ -7,7 +7,9 @@
 
 TRecoveryContext::TRecoveryContext(IRecoveryHost& host, std::string databasePath,
                                    std::string backupPath)
-    : host_(host), databasePath_(std::move(databasePath)), backupPath_(std::move(backupPath)) {}
+    : host_(host, record_),
+      databasePath_(std::move(databasePath)),
+      backupPath_(std::move(backupPath)) {}
 
 std::string TRecoveryContext::RunLogText() const {
   std::string text;
@@ -28,38 +30,38 @@ void TRecoveryContext::ClearLog() {
   ThrowIfCancelled();
   record_.LogClearing(runLog_);
   runLog_.clear();
-  host_.ClearLog();
+  host_.Notify(LogCleared{});
 }
 
 void TRecoveryContext::WriteLog(const std::string& text, int index) {
   ThrowIfCancelled();
   if (index < 0) {
     runLog_.push_back(text);
+    host_.Notify(LogAppended{text});
   } else if (static_cast<std::size_t>(index) < runLog_.size()) {
     runLog_[static_cast<std::size_t>(index)] = text;
-  } else {
-    return;  // no such line: neither copy changes
+    host_.Notify(LogProgress{index, text});
   }
-  host_.WriteLog(text, index);
+  // No such line: neither copy changes.
 }
 
 void TRecoveryContext::SnapshotStepLog(StepKey key) {
   ThrowIfCancelled();
   record_.LogFiled(key, runLog_);
-  host_.SnapshotStepLog(key);
+  host_.Notify(StepLogFiled{key});
 }
 
 void TRecoveryContext::ReportStep(StepKey key, StepPhase phase, StepOutcome outcome,
                                   const std::string& text) {
   ThrowIfCancelled();
   record_.StepReported(key, phase, outcome, text, runLog_);
-  host_.ReportStep(key, phase, outcome, text);
+  host_.Notify(StepChanged{key, phase, outcome, text});
 }
 
 MessageAnswer TRecoveryContext::AskUser(const Question& question) {
   ThrowIfCancelled();
   const std::size_t asked = record_.QuestionAsked(question);
-  const MessageAnswer answer = host_.AskUser(question);
+  const MessageAnswer answer = host_.Front().AskUser(question);
   record_.QuestionAnswered(asked, answer);
   return answer;
 }
@@ -84,7 +86,7 @@ void TRecoveryContext::AskForBackupFile() {
   ThrowIfCancelled();
   const std::string folder = std::filesystem::path(databasePath_).parent_path().string();
   const std::size_t asked = record_.PickerAsked(folder);
-  backupPath_ = host_.ChooseBackupFile(folder).value_or(std::string());
+  backupPath_ = host_.Front().ChooseBackupFile(folder).value_or(std::string());
   record_.PickerAnswered(asked, backupPath_);
 }
 

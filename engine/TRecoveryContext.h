@@ -5,11 +5,13 @@
 #include <vector>
 
 #include "engine/IRecoveryHost.h"
+#include "engine/TRunHost.h"
 #include "engine/TRunRecord.h"
 
 // What one run shares with its step routines: the front end, the two paths,
 // the run log and the operator's cancel. The log methods change the engine's
-// own copy of the lines first and then hand the same change to the front end.
+// own copy of the lines first and then hand the same change to the front end
+// as an event (engine/RunEvent.h), which does not wait for it.
 // Every hand-over first looks at the cancel: once asked for, it throws
 // ERunAborted(Cancelled) instead, so the run stops at its next call. What
 // passes through (rows, questions and answers, log lines) also goes into
@@ -19,7 +21,8 @@ class TRecoveryContext {
  public:
   TRecoveryContext(IRecoveryHost& host, std::string databasePath, std::string backupPath);
 
-  IRecoveryHost& Host() const { return host_; }
+  // The run's display and the login question, as events and calls.
+  const TRunHost& Host() const { return host_; }
   const std::string& DatabasePath() const { return databasePath_; }
   const std::string& BackupPath() const { return backupPath_; }
   void SetBackupPath(const std::string& path) { backupPath_ = path; }
@@ -65,7 +68,8 @@ class TRecoveryContext {
   const TRunRecord& Record() const { return record_; }
 
  private:
-  IRecoveryHost& host_;
+  TRunRecord record_;  // before host_, which hands it over
+  TRunHost host_;
   std::string databasePath_;
   std::string backupPath_;
   std::vector<std::string> runLog_;
@@ -73,5 +77,4 @@ class TRecoveryContext {
   TCredentials credentials_ = TCredentials::BuiltIn();
   std::atomic<bool> cancelRequested_{false};
   std::atomic<bool> cancelThrows_{true};
-  TRunRecord record_;
 };

@@ -62,8 +62,10 @@ void TThreadRecovery::Execute() {
     // A front end that fails in another way than ERunAborted ends the run
     // too; nothing may escape the thread.
   }
+  auto record = std::make_shared<const TRunRecord>(context_.Record());
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    record_ = std::move(record);
     verdict_ = verdict;
     closingText_ = std::move(closingText);
     filesMade_ = std::move(files);
@@ -97,4 +99,9 @@ TableLosses TThreadRecovery::Losses() const {
 std::string TThreadRecovery::ReportPath() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return reportPath_;
+}
+
+std::shared_ptr<const TRunRecord> TThreadRecovery::Record() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return record_;
 }

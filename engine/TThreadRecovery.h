@@ -49,6 +49,9 @@ class TThreadRecovery {
   std::string ReportPath() const;
   // Per table the damage touched: rows back from the older backup, rows gone.
   TableLosses Losses() const;
+  // What happened in the run: its steps with their times and logs, questions
+  // and facts. Empty until Finished().
+  std::shared_ptr<const TRunRecord> Record() const;
 
  private:
   void Execute();
@@ -63,5 +66,6 @@ class TThreadRecovery {
   std::vector<std::string> filesMade_;
   std::string reportPath_;
   TableLosses losses_;
+  std::shared_ptr<const TRunRecord> record_;
   std::thread thread_;  // last: starts once everything above exists
 };

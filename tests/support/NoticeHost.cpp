@@ -27,22 +27,9 @@ MessageAnswer NoticeHost::AskUser(const Question& question) {
   return MessageAnswer::Ok;
 }
 
-void NoticeHost::ReportStep(StepKey key, StepPhase phase, StepOutcome outcome,
-                            const std::string& text) {
-  ScriptedHost::ReportStep(key, phase, outcome, text);
-  Reached("ReportStep " + std::to_string(StepNumber(key)) + " " +
-          std::to_string(static_cast<int>(phase)) + " " +
-          std::to_string(static_cast<int>(outcome)) + " " + text);
-}
-
-void NoticeHost::WriteLog(const std::string& text, int index) {
-  ScriptedHost::WriteLog(text, index);
-  Reached("WriteLog " + std::to_string(index) + " " + text);
-}
-
-void NoticeHost::SnapshotStepLog(StepKey key) {
-  ScriptedHost::SnapshotStepLog(key);
-  Reached("SnapshotStepLog " + std::to_string(StepNumber(key)));
+void NoticeHost::Notify(const RunEvent& event) {
+  ScriptedHost::Notify(event);
+  Reached(Line(event));
 }
 
 void NoticeHost::Reached(const std::string& line) {

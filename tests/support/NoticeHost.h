@@ -23,10 +23,7 @@ class NoticeHost : public ScriptedHost {
   std::string ClosingMessage() const;
 
   MessageAnswer AskUser(const Question& question) override;
-  void ReportStep(StepKey key, StepPhase phase, StepOutcome outcome,
-                  const std::string& text) override;
-  void WriteLog(const std::string& text, int index) override;
-  void SnapshotStepLog(StepKey key) override;
+  void Notify(const RunEvent& event) override;
 
  private:
   void Reached(const std::string& line);

@@ -81,14 +81,6 @@ void ScriptedHost::Record(const std::string& line) {
   changed_.notify_all();
 }
 
-void ScriptedHost::ReportStep(StepKey key, StepPhase phase, StepOutcome outcome,
-                              const std::string& text) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  Record("ReportStep " + std::to_string(StepNumber(key)) + " " +
-         std::to_string(static_cast<int>(phase)) + " " + std::to_string(static_cast<int>(outcome)) +
-         " " + text);
-}
-
 void ScriptedHost::ScriptRowsFromBackup(MessageAnswer answer) {
   std::lock_guard<std::mutex> lock(mutex_);
   rowsFromBackup_ = answer;
@@ -132,46 +124,60 @@ MessageAnswer ScriptedHost::AskUser(const Question& question) {
   return next.answer;
 }
 
-void ScriptedHost::ClearLog() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  log_.clear();
-  Record("ClearLog");
+namespace {
+
+std::string Number(int value) {
+  return std::to_string(value);
 }
 
-void ScriptedHost::WriteLog(const std::string& text, int index) {
+// The transcript line of each event.
+struct LineOf {
+  std::string operator()(const StepChanged& e) const {
+    return "ReportStep " + Number(StepNumber(e.key)) + " " + Number(static_cast<int>(e.phase)) +
+           " " + Number(static_cast<int>(e.outcome)) + " " + e.text;
+  }
+  std::string operator()(const LogAppended& e) const { return "WriteLog -1 " + e.line; }
+  std::string operator()(const LogProgress& e) const {
+    return "WriteLog " + Number(e.index) + " " + e.line;
+  }
+  std::string operator()(const LogCleared&) const { return "ClearLog"; }
+  std::string operator()(const StepLogFiled& e) const {
+    return "SnapshotStepLog " + Number(StepNumber(e.key));
+  }
+  std::string operator()(const LevelEntered& e) const {
+    return "SetLevelRowsEnabled true " + Number(e.level);
+  }
+  std::string operator()(const RunBegan&) const { return "BeginRunDisplay"; }
+  std::string operator()(const RunEnded&) const { return "EndRunDisplay"; }
+};
+
+}  // namespace
+
+std::string ScriptedHost::Line(const RunEvent& event) {
+  return std::visit(LineOf{}, event);
+}
+
+std::shared_ptr<const TRunRecord> ScriptedHost::Record() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (index < 0) {
-    log_.push_back(text);
-  } else if (static_cast<std::size_t>(index) < log_.size()) {
-    log_[static_cast<std::size_t>(index)] = text;
+  return record_;
+}
+
+void ScriptedHost::Apply(const LogProgress& event) {
+  if (event.index >= 0 && static_cast<std::size_t>(event.index) < log_.size()) {
+    log_[static_cast<std::size_t>(event.index)] = event.line;
   } else {
-    ADD_FAILURE() << "WriteLog replaces line " << index << " of a log of " << log_.size();
-  }
-  if (recordLogLines_) {
-    Record("WriteLog " + std::to_string(index) + " " + text);
+    ADD_FAILURE() << "WriteLog replaces line " << event.index << " of a log of " << log_.size();
   }
 }
 
-void ScriptedHost::SnapshotStepLog(StepKey key) {
+void ScriptedHost::Notify(const RunEvent& event) {
   std::lock_guard<std::mutex> lock(mutex_);
-  savedLogs_[StepNumber(key)] = log_;
-  Record("SnapshotStepLog " + std::to_string(StepNumber(key)));
-}
-
-void ScriptedHost::BeginRunDisplay() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  Record("BeginRunDisplay");
-}
-
-void ScriptedHost::EndRunDisplay() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  Record("EndRunDisplay");
-}
-
-void ScriptedHost::SetLevelRowsEnabled(bool enabled, int level) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  Record(std::string("SetLevelRowsEnabled ") + (enabled ? "true" : "false") + " " +
-         std::to_string(level));
+  std::visit([this](const auto& e) { Apply(e); }, event);
+  const bool logLine =
+      std::holds_alternative<LogAppended>(event) || std::holds_alternative<LogProgress>(event);
+  if (recordLogLines_ || !logLine) {
+    Record(Line(event));
+  }
 }
 
 std::optional<std::string> ScriptedHost::ChooseBackupFile(const std::string& folder) {

@@ -4,19 +4,21 @@
 #include <condition_variable>
 #include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "engine/IRecoveryHost.h"
+#include "engine/TRunRecord.h"
 
-// A front end for tests: records every call of the engine, in order, as one
-// transcript line each, keeps a copy of the log view and of the saved step
-// logs, and answers the questions from a script. May be called from the
-// engine's thread while the test's thread reads it.
+// A front end for tests: records every event and call of the engine, in
+// order, as one transcript line each, keeps a copy of the log view and of the
+// saved step logs, and answers the questions from a script. May be called
+// from the engine's thread while the test's thread reads it.
 //
-// Transcript lines:
+// Transcript lines (named after the calls the events once were):
 //   BeginRunDisplay | EndRunDisplay | ClearLog
 //   ReportStep <key> <phase> <outcome> <text>      e.g. "ReportStep 3 2 20 Erros encontrados"
 //   AskUser <Kind> <YesNo|Ok> <text>               e.g. "AskUser Information Ok O banco ..."
@@ -64,17 +66,15 @@ class ScriptedHost : public IRecoveryHost {
   std::size_t UnusedAnswers() const;
   // Waits until a transcript line beginning with `prefix` exists.
   bool WaitForCall(const std::string& prefix, std::chrono::milliseconds timeout) const;
+  // The run's record handed over as its display ended; null before.
+  std::shared_ptr<const TRunRecord> Record() const;
+
+  // The transcript line of an event.
+  static std::string Line(const RunEvent& event);
 
   // --- IRecoveryHost ----------------------------------------------------
-  void ReportStep(StepKey key, StepPhase phase, StepOutcome outcome,
-                  const std::string& text) override;
+  void Notify(const RunEvent& event) override;
   MessageAnswer AskUser(const Question& question) override;
-  void ClearLog() override;
-  void WriteLog(const std::string& text, int index) override;
-  void SnapshotStepLog(StepKey key) override;
-  void BeginRunDisplay() override;
-  void EndRunDisplay() override;
-  void SetLevelRowsEnabled(bool enabled, int level) override;
   std::optional<std::string> ChooseBackupFile(const std::string& folder) override;
   std::optional<TCredentials> AskCredentials(const std::string& user,
                                              const std::string& reason) override;
@@ -89,6 +89,15 @@ class ScriptedHost : public IRecoveryHost {
   };
 
   void Record(const std::string& line);  // caller holds mutex_
+  // What an event changes besides the transcript; caller holds mutex_.
+  void Apply(const StepChanged&) {}
+  void Apply(const LogAppended& event) { log_.push_back(event.line); }
+  void Apply(const LogProgress& event);
+  void Apply(const LogCleared&) { log_.clear(); }
+  void Apply(const StepLogFiled& event) { savedLogs_[StepNumber(event.key)] = log_; }
+  void Apply(const LevelEntered&) {}
+  void Apply(const RunBegan&) {}
+  void Apply(const RunEnded& event) { record_ = event.record; }
 
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;
@@ -96,6 +105,7 @@ class ScriptedHost : public IRecoveryHost {
   std::vector<std::string> questions_;
   std::vector<std::string> log_;
   std::map<int, std::vector<std::string>> savedLogs_;
+  std::shared_ptr<const TRunRecord> record_;
   std::deque<ScriptedAnswer> answers_;
   std::deque<std::optional<std::string>> backupChoices_;
   std::optional<MessageAnswer> rowsFromBackup_;

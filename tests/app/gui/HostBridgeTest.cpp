@@ -42,22 +42,24 @@ TEST(HostBridgeTest, CallsFromAnotherThreadRunOnTheUiThreadInOrder) {
   TWindowHost& host = w.Window().Host();
   w.AnswerBoxes({MessageAnswer::Yes});
   const MessageAnswer answer = OnEngineThread([&] {
-    host.BeginRunDisplay();
-    host.ReportStep(StepKey::ValidarDados, StepPhase::Running, StepOutcome::None, "");
-    host.ClearLog();
-    host.WriteLog("Validation started", -1);
-    host.WriteLog("Summary of validation errors", -1);
-    host.WriteLog("Validation ended", 1);
-    host.SnapshotStepLog(StepKey::ValidarDados);
-    host.ReportStep(StepKey::ValidarDados, StepPhase::Finished, StepOutcome::Failure,
-                    "Erros encontrados");
-    host.SetLevelRowsEnabled(true, 2);
+    host.Notify(RunBegan{});
+    host.Notify(StepChanged{StepKey::ValidarDados, StepPhase::Running, StepOutcome::None, ""});
+    host.Notify(LogCleared{});
+    host.Notify(LogAppended{"Validation started"});
+    host.Notify(LogAppended{"Summary of validation errors"});
+    host.Notify(LogProgress{1, "Validation ended"});
+    host.Notify(StepLogFiled{StepKey::ValidarDados});
+    host.Notify(StepChanged{StepKey::ValidarDados, StepPhase::Finished, StepOutcome::Failure,
+                            "Erros encontrados"});
+    host.Notify(LevelEntered{2});
     const MessageAnswer reply =
         host.AskUser(Q("Continua?", MessageKind::Information, MessageButtons::YesNo));
-    host.EndRunDisplay();
+    host.Notify(RunEnded{});
     return reply;
   });
   EXPECT_EQ(answer, MessageAnswer::Yes);
+  // The last event is not waited for: it is served soon after.
+  EXPECT_TRUE(WaitUntil([&] { return w.Find<QPushButton>("btnExecutar")->isEnabled(); }));
   EXPECT_EQ(w.Find<QLabel>("lbValidarDadosResult")->text(), QStringLiteral("Erros encontrados"));
   EXPECT_FALSE(w.Find<QLabel>("lbValidarDadosLog")->isHidden());
   EXPECT_EQ(w.Window().SavedStepLog(StepKey::ValidarDados),
@@ -66,6 +68,33 @@ TEST(HostBridgeTest, CallsFromAnotherThreadRunOnTheUiThreadInOrder) {
   EXPECT_TRUE(w.Find<QPushButton>("btnExecutar")->isEnabled());
   ASSERT_EQ(w.Boxes().size(), 1u);
   EXPECT_EQ(w.Boxes()[0].kind, MessageKind::Information);
+}
+
+TEST(HostBridgeTest, EventsNeverWaitForTheUiThread) {
+  ScriptedWindow w;
+  TWindowHost& host = w.Window().Host();
+  // The UI thread serves nothing while the engine thread hands over a
+  // server's whole output: every event returns at once.
+  std::thread engine([&] {
+    host.Notify(
+        StepChanged{StepKey::FazerBackupNivel01, StepPhase::Running, StepOutcome::None, ""});
+    host.Notify(LogCleared{});
+    for (int line = 0; line < 1000; ++line) {
+      host.Notify(LogAppended{"gbak: linha " + std::to_string(line)});
+    }
+    host.Notify(LogProgress{999, "gbak: fim"});
+    host.Notify(StepLogFiled{StepKey::FazerBackupNivel01});
+  });
+  engine.join();
+  EXPECT_TRUE(w.Find<QPlainTextEdit>("log")->toPlainText().isEmpty());
+
+  // Served later, in order.
+  ASSERT_TRUE(WaitUntil(
+      [&] { return w.Window().SavedStepLog(StepKey::FazerBackupNivel01).size() == 1000; }));
+  const QStringList saved = w.Window().SavedStepLog(StepKey::FazerBackupNivel01);
+  EXPECT_EQ(saved.front(), QStringLiteral("gbak: linha 0"));
+  EXPECT_EQ(saved.back(), QStringLiteral("gbak: fim"));
+  EXPECT_EQ(w.Find<QLabel>("lbFazerBackupNivel01Result")->text(), QStringLiteral("..."));
 }
 
 TEST(HostBridgeTest, ChooseBackupFilePicksOrGivesNothing) {
@@ -127,11 +156,11 @@ TEST(HostBridgeTest, AfterTheWindowClosedEveryCallEndsTheRunAtOnce) {
   std::thread later([&] {
     EXPECT_THROW(host.AskUser(Q("Fim", MessageKind::Information, MessageButtons::Ok)), ERunAborted);
     EXPECT_THROW(host.AskUser(Q("?", MessageKind::Error, MessageButtons::YesNo)), ERunAborted);
-    EXPECT_THROW(
-        host.ReportStep(StepKey::AcessoExclusivo, StepPhase::Running, StepOutcome::None, ""),
-        ERunAborted);
-    EXPECT_THROW(host.WriteLog("linha", -1), ERunAborted);
-    EXPECT_THROW(host.EndRunDisplay(), ERunAborted);
+    EXPECT_THROW(host.Notify(StepChanged{StepKey::AcessoExclusivo, StepPhase::Running,
+                                         StepOutcome::None, ""}),
+                 ERunAborted);
+    EXPECT_THROW(host.Notify(LogAppended{"linha"}), ERunAborted);
+    EXPECT_THROW(host.Notify(RunEnded{}), ERunAborted);
     EXPECT_THROW(host.ChooseBackupFile("/srv"), ERunAborted);
   });
   later.join();

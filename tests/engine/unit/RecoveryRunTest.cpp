@@ -480,12 +480,9 @@ TEST_F(RecoveryRunTest, ViolationsWithoutOrphansStopBeforeStepEight) {
 class CancellingHost : public ScriptedHost {
  public:
   explicit CancellingHost(std::string at) : at_(std::move(at)) {}
-  void ReportStep(StepKey key, StepPhase phase, StepOutcome outcome,
-                  const std::string& text) override {
-    ScriptedHost::ReportStep(key, phase, outcome, text);
-    if ("ReportStep " + std::to_string(StepNumber(key)) + " " +
-            std::to_string(static_cast<int>(phase)) ==
-        at_) {
+  void Notify(const RunEvent& event) override {
+    ScriptedHost::Notify(event);
+    if (Line(event).starts_with(at_ + " ")) {
       throw ERunAborted(AbortReason::Cancelled);
     }
   }

@@ -39,16 +39,17 @@ TEST(ScriptedHost, RecordsCallsAndMirrorsTheLogView) {
   host.ScriptBackupChoice(std::nullopt);
   host.ScriptBackupChoice("/b/antigo.fbk");
   TRecoveryContext context(host, "/b/x.fdb", "/b/x.fbk");
-  host.BeginRunDisplay();
-  host.WriteLog("um", -1);
-  host.WriteLog("dois", -1);
-  host.WriteLog("2%", 1);
-  host.SnapshotStepLog(StepKey::RestaurarBancoNivel01);
-  host.ClearLog();
+  host.Notify(RunBegan{});
+  host.Notify(LogAppended{"um"});
+  host.Notify(LogAppended{"dois"});
+  host.Notify(LogProgress{1, "2%"});
+  host.Notify(StepLogFiled{StepKey::RestaurarBancoNivel01});
+  host.Notify(LogCleared{});
   context.AskForBackupFile();
   EXPECT_EQ(context.BackupPath(), "/b/x.fbk");
   context.AskForBackupFile();
-  EXPECT_NONFATAL_FAILURE(host.WriteLog("x", 3), "WriteLog replaces line 3 of a log of 0");
+  EXPECT_NONFATAL_FAILURE(host.Notify(LogProgress{3, "x"}),
+                          "WriteLog replaces line 3 of a log of 0");
 
   EXPECT_THAT(host.SavedLog(6), ElementsAre("um", "2%"));
   EXPECT_TRUE(host.SavedLog(5).empty());

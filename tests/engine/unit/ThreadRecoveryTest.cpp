@@ -76,6 +76,43 @@ TEST(ThreadRecovery, RunsOnItsOwnThreadAndFinishesAfterTheClosingMessage) {
                                     "não pôde ser validado.\r\r"));
 }
 
+TEST(ThreadRecovery, TheRunsRecordReachesTheFrontEndAsItsDisplayEndsAndStaysWithTheRun) {
+  GatedHost host;
+  host.Answer(MessageAnswer::Ok);
+  TThreadRecovery run(host, "/srv/dados/empresa.fdb", "", [](TRecoveryContext& context) {
+    auto steps = std::make_unique<ScriptedSteps>(context);
+    steps->Script("acessoExclusivo", ScriptedSteps::Action([](TRecoveryContext& c) {
+                    c.WriteLog("outro programa conectado");
+                    return false;
+                  }));
+    return steps;
+  });
+  ASSERT_TRUE(host.WaitForCall("AskUser", 10s));
+  // Handed over before the closing message; the run's own copy only at its end.
+  const std::shared_ptr<const TRunRecord> shown = host.Record();
+  ASSERT_NE(shown, nullptr);
+  EXPECT_EQ(run.Record(), nullptr);
+  host.Open();
+  ASSERT_TRUE(run.WaitFor(10s));
+  const std::shared_ptr<const TRunRecord> kept = run.Record();
+  ASSERT_NE(kept, nullptr);
+
+  const std::vector<std::string> rows = host.Calls("ReportStep 1 2 ");
+  ASSERT_EQ(rows.size(), 1u);
+  for (const TRunRecord* record : {shown.get(), kept.get()}) {
+    const TRunRecord::Step& first = record->Steps().front();
+    EXPECT_EQ(first.phase, StepPhase::Finished);
+    EXPECT_EQ(first.outcome, StepOutcome::Failure);
+    EXPECT_EQ(rows[0], "ReportStep 1 2 20 " + first.text);
+    ASSERT_FALSE(first.logs.empty());
+    EXPECT_THAT(first.logs.back(), ::testing::Contains("outro programa conectado"));
+    EXPECT_FALSE(record->Steps()[1].reported);
+  }
+  // The closing message was answered after the hand-over: only the run's copy has it.
+  ASSERT_EQ(kept->Questions().size(), shown->Questions().size() + 1);
+  EXPECT_EQ(kept->Questions().back().answer, "OK");
+}
+
 TEST(ThreadRecovery, DefaultRoutinesAreTheFirebirdOnes) {
   ScriptedHost host;
   TRecoveryContext context(host, "/srv/dados/empresa.fdb", "");
