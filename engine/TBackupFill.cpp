@@ -10,6 +10,7 @@
 #include "engine/ERunAborted.h"
 #include "engine/SqlName.h"
 #include "engine/TAttachment.h"
+#include "engine/TKeyRuns.h"
 #include "engine/TKeySet.h"
 #include "engine/TTableLayout.h"
 #include "engine/TTriggerPause.h"
@@ -92,91 +93,6 @@ void LoadMissingWholeRows(TConnection& target, TConnection& older, TMissing& tab
   fromOlder.Close();
 }
 
-// Runs of consecutive values of an integer key, ascending, first and last.
-using TRuns = std::vector<std::pair<long long, long long>>;
-
-// The key's runs as the server finds them walking the key in order: a few
-// rows for a table whose keys are mostly consecutive, instead of one row per
-// key. Nothing when the server cannot give them.
-std::optional<TRuns> KeyRuns(TConnection& connection, const std::string& table,
-                             const std::string& column) {
-  const std::string name = SqlName(column);
-  TIBQuery runs;
-  runs.SetDatabase(&connection.Database());
-  // A key equal to the one before (a key held twice) stays in its run; the
-  // comparison never overflows at the ends of BIGINT.
-  runs.SQL().SetText(
-      "execute block returns (S bigint, E bigint) as declare p bigint; declare k bigint;"
-      " begin for select " +
-      name + " from " + SqlName(table) + " where " + name +
-      " is not null order by 1 into :k do"
-      " begin if (p is null) then S = k; else if (k <> p) then begin"
-      " if (k < p or k - 1 <> p) then begin E = p; suspend; S = k; end end p = k; end"
-      " if (p is not null) then begin E = p; suspend; end end");
-  TRuns result;
-  try {
-    runs.Open();
-    while (!runs.AtEnd()) {
-      result.emplace_back(std::stoll(runs.Fields(0).AsString()),
-                          std::stoll(runs.Fields(1).AsString()));
-      runs.Next();
-    }
-    runs.Close();
-  } catch (const ERunAborted&) {
-    throw;
-  } catch (const std::exception&) {
-    return std::nullopt;
-  }
-  // Each run holds only keys the table has, but the server's order may put
-  // a value out of place (BIGINT's smallest after -1): sorted and merged.
-  std::sort(result.begin(), result.end());
-  TRuns merged;
-  for (const auto& run : result) {
-    if (!merged.empty() && run.first <= merged.back().second) {
-      merged.back().second = std::max(merged.back().second, run.second);
-    } else if (!merged.empty() && run.first - 1 == merged.back().second) {
-      merged.back().second = run.second;
-    } else {
-      merged.push_back(run);
-    }
-  }
-  return merged;
-}
-
-// The values of `older` no run of `held` covers, as runs.
-TRuns RunsMissing(const TRuns& older, const TRuns& held) {
-  TRuns missing;
-  std::size_t h = 0;
-  for (auto [first, last] : older) {
-    while (h < held.size() && held[h].second < first) {
-      ++h;
-    }
-    std::size_t k = h;
-    while (first <= last) {
-      if (k == held.size() || held[k].first > last) {
-        missing.emplace_back(first, last);
-        break;
-      }
-      if (held[k].first > first) {
-        missing.emplace_back(first, held[k].first - 1);
-      }
-      if (held[k].second >= last) {
-        break;
-      }
-      first = held[k].second + 1;
-      ++k;
-    }
-  }
-  return missing;
-}
-
-bool InRuns(const TRuns& runs, long long value) {
-  const auto after = std::upper_bound(
-      runs.begin(), runs.end(), value,
-      [](long long v, const std::pair<long long, long long>& run) { return v < run.first; });
-  return after != runs.begin() && std::prev(after)->second >= value;
-}
-
 bool IsIntegerType(TFieldType type) {
   return type == TFieldType::Smallint || type == TFieldType::Integer ||
          type == TFieldType::LargeInt;
@@ -200,17 +116,14 @@ bool LoadMissingByRuns(TConnection& target, TConnection& older, TMissing& table)
   if (!IsIntegerType(types.at(table.keyPositions[0]))) {
     return false;
   }
-  const std::optional<TRuns> held = KeyRuns(target, table.layout.Table(), column);
-  const std::optional<TRuns> olderRuns =
-      held ? KeyRuns(older, table.layout.Table(), column) : std::nullopt;
+  const std::optional<TKeyRuns::TRuns> held = TKeyRuns::Read(target, table.layout.Table(), column);
+  const std::optional<TKeyRuns::TRuns> olderRuns =
+      held ? TKeyRuns::Read(older, table.layout.Table(), column) : std::nullopt;
   if (!olderRuns) {
     return false;
   }
-  const TRuns missing = RunsMissing(*olderRuns, *held);
-  unsigned long long count = 0;
-  for (const auto& [first, last] : missing) {
-    count += static_cast<unsigned long long>(last) - static_cast<unsigned long long>(first) + 1;
-  }
+  const TKeyRuns::TRuns missing = TKeyRuns::Missing(*olderRuns, *held);
+  const unsigned long long count = TKeyRuns::Count(missing);
   table.types = types;
   TIBQuery rows;
   rows.SetDatabase(&older.Database());
@@ -224,7 +137,7 @@ bool LoadMissingByRuns(TConnection& target, TConnection& older, TMissing& table)
     while (!rows.AtEnd()) {
       table.layout.ReadRow(rows, values);
       const TValue& key = values[table.keyPositions[0]];
-      if (!key.IsNull() && InRuns(missing, std::stoll(key.AsString()))) {
+      if (!key.IsNull() && TKeyRuns::Contains(missing, std::stoll(key.AsString()))) {
         table.rows.push_back(values);
       }
       rows.Next();

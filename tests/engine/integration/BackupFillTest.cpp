@@ -4,11 +4,14 @@
 // key, or many in one pass) or, for a table without a key, as whole rows.
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <string>
 #include <vector>
 
+#include "engine/TAttachment.h"
 #include "engine/TBackupFill.h"
 #include "engine/TConnection.h"
+#include "engine/TKeyRuns.h"
 #include "engine/TRecoveryContext.h"
 #include "support/FixtureDatabase.h"
 #include "support/ScriptedHost.h"
@@ -82,6 +85,17 @@ TEST(BackupFill, BringsBackEveryMissingRowWholeAndNeverChangesARowTheRepairedDat
   target.SetDatabasePath(repaired.Path());
   TConnection source(context.Credentials());
   source.SetDatabasePath(older.Path());
+  // The server gives the runs: the fill does not fall back to every key.
+  {
+    TAttachment attachment(source);
+    EXPECT_EQ((TKeyRuns::TRuns{
+                  {std::numeric_limits<long long>::min(), std::numeric_limits<long long>::min()},
+                  {-1, 1},
+                  {5, 6},
+                  {std::numeric_limits<long long>::max(), std::numeric_limits<long long>::max()}}),
+              TKeyRuns::Read(source, "POUCOS", "ID"));
+    EXPECT_EQ((TKeyRuns::TRuns{{1, 3000}}), TKeyRuns::Read(source, "MUITOS", "ID"));
+  }
   const TableLosses filled =
       TBackupFill(context, target, source).Fill({"ITENS", "MUITOS", "SOLTOS", "POUCOS"});
 
