@@ -403,6 +403,9 @@ IRecoverySteps::AccessResult TFirebirdSteps::acessoExclusivo() {
 bool TFirebirdSteps::doCopy(const std::string& source, const std::string& target) {
   try {
     CopyWholeFile(source, target, context_);
+    // Read now, on a thread of its own, for the count of destroyed rows at
+    // the end: the copy is never written again.
+    copyReading_.Start(target);
     return true;
   } catch (const std::exception& error) {
     ReportException("doCopy() -> Excetion: ", error);
@@ -1157,7 +1160,7 @@ TableLosses TFirebirdSteps::destroyedRows(const std::string& copyPath,
                                           const std::string& resultPath) {
   TConnection result(context_.Credentials());
   result.SetDatabasePath(resultPath);
-  TGoneRows gone(result, copyPath);
+  TGoneRows gone(result, copyReading_.Take(copyPath));
   TableLosses losses = gone.Count();
   for (const std::string& note : gone.Notes()) {
     context_.WriteLog(note);

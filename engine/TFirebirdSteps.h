@@ -6,6 +6,7 @@
 
 #include "engine/IRecoverySteps.h"
 #include "engine/TConnection.h"
+#include "engine/TCopyReading.h"
 #include "engine/TOrphanSearch.h"
 #include "engine/TRecoveryContext.h"
 #include "engine/TSalvage.h"
@@ -154,6 +155,9 @@ class TFirebirdSteps : public IRecoverySteps {
   bool keptOut_ = false;  // the database is in single-user maintenance
   TConnection holder_;    // the one attachment, while kept out
   std::string intruder_;  // why the one attachment was lost to another
+  // The pristine copy's pages, read for the destroyed-rows count while the
+  // server works.
+  TCopyReading copyReading_;
   // Level 2: steps 7 and 8 over the two connections above.
   TOrphanSearch orphanSearch_{context_, targetConnection_};
   TSalvage salvage_{context_, targetConnection_, sourceConnection_,

@@ -10,7 +10,9 @@
 #include "engine/SqlName.h"
 #include "engine/SystemRows.h"
 #include "engine/TAttachment.h"
+#include "engine/TForcedWritesPause.h"
 #include "engine/TPageRows.h"
+#include "engine/TRowBatcher.h"
 #include "engine/TServerSchema.h"
 #include "engine/TTableLayout.h"
 #include "engine/TTriggerPause.h"
@@ -47,59 +49,22 @@ TableLosses TPageRebuild::Fill() {
   bool versionsFromInventory = true;
   long long rowsRead = 0;
   std::string unreadable;  // why the pages gave nothing, when they did not
+  // The target is the run's own database: its page writes need not wait
+  // for the disk while it fills.
+  TForcedWritesPause fastWrites(target_.Database());
   for (const std::string& table : order.order) {
     context_.ThrowIfCancelled();
     const TTableLayout& layout = layouts[static_cast<std::size_t>(
         std::find(tables.begin(), tables.end(), table) - tables.begin())];
-    TIBQuery insert;
-    insert.SetDatabase(&target_.Database());
-    insert.SQL().Assign(layout.InsertLines());
-    insert.Prepare();
-    TIBQuery shape;
-    shape.SetDatabase(&target_.Database());
-    shape.SQL().SetText("select " + layout.SelectList() + " from " + SqlName(table));
-    shape.Prepare();
-    const std::vector<TFieldType> types = TTableLayout::FieldTypes(shape);
-    shape.Close();
-
-    long long given = 0;
-    std::vector<std::vector<TValue>> refused;
-    std::string error;
-    const auto tryInsert = [&](const std::vector<TValue>& values) {
-      try {
-        layout.BindRow(insert, types, values);
-        insert.ExecQuery();
-        return true;
-      } catch (const ERunAborted&) {
-        throw;
-      } catch (const std::exception& e) {
-        error = e.what();
-        error = error.substr(0, error.find_first_of("\r\n"));
-        return false;
-      }
-    };
-    const TPageRows::TRead read = pages.Read(layout, [&](const std::vector<TValue>& values) {
-      if (tryInsert(values)) {
-        ++given;
-      } else {
-        refused.push_back(values);  // most often a row whose parent comes later
-      }
-    });
-    // Rows of a table that refers to itself may need rows read after them.
-    bool progress = true;
-    while (progress && !refused.empty()) {
-      progress = false;
-      std::vector<std::vector<TValue>> still;
-      for (auto& values : refused) {
-        if (tryInsert(values)) {
-          ++given;
-          progress = true;
-        } else {
-          still.push_back(std::move(values));
-        }
-      }
-      refused = std::move(still);
-    }
+    TRowBatcher rows(target_, layout);
+    const TPageRows::TRead read =
+        pages.Read(layout, [&](const std::vector<TValue>& values) { rows.Add(values); });
+    // Rows refused for a parent given after them (a table that refers to
+    // itself) go in on a later pass.
+    rows.Retry();
+    const long long given = rows.Inserted();
+    const std::vector<TRowBatcher::TRefused>& refused = rows.Refused();
+    const std::string error = refused.empty() ? std::string() : refused.front().error;
     target_.Transaction().Commit();
     versionsFromInventory = versionsFromInventory && read.versionsFromInventory;
     rowsRead += read.rows;
@@ -113,9 +78,9 @@ TableLosses TPageRebuild::Fill() {
     // transaction inventory each record's newest version is taken, which
     // changes which values a row has, not how many rows there are.)
     loss.known = read.problem.empty() && read.pagesDamaged == 0 && read.recordsUnreadable == 0;
-    for (const auto& values : refused) {
+    for (const TRowBatcher::TRefused& row : refused) {
       if (loss.keys.size() < kLostKeysKept) {
-        loss.keys.push_back(layout.KeyText(values));
+        loss.keys.push_back(layout.KeyText(row.values));
       }
     }
     context_.WriteLog(
@@ -138,6 +103,7 @@ TableLosses TPageRebuild::Fill() {
         "O inventário de transações do arquivo não pôde ser lido: de cada registro foi tomada a "
         "versão mais recente gravada.");
   }
+  fastWrites.Resume();
   triggers.Resume();
   if (!triggers.Paused().empty()) {
     context_.WriteLog(triggers.LogLine());
