@@ -81,9 +81,9 @@ void ScriptedHost::Record(const std::string& line) {
   changed_.notify_all();
 }
 
-void ScriptedHost::ScriptRowsFromBackup(MessageAnswer answer) {
+void ScriptedHost::AnswerTo(QuestionId id, MessageAnswer answer) {
   std::lock_guard<std::mutex> lock(mutex_);
-  rowsFromBackup_ = answer;
+  answersById_[id] = answer;
 }
 
 MessageAnswer ScriptedHost::AskUser(const Question& question) {
@@ -103,8 +103,12 @@ MessageAnswer ScriptedHost::AskUser(const Question& question) {
     pickerPending_ = true;
     return MessageAnswer::Yes;
   }
+  if (const auto given = answersById_.find(question.id);
+      given != answersById_.end() && question.id != QuestionId::Notice) {
+    return given->second;
+  }
   if (question.id == QuestionId::RowsFromBackup) {
-    return rowsFromBackup_.value_or(question.defaultAnswer);
+    return question.defaultAnswer;
   }
   if (answers_.empty()) {
     ADD_FAILURE() << "Unscripted question: " << text;

@@ -42,10 +42,13 @@ class ScriptedHost : public IRecoveryHost {
   // What the next AskCredentials answers (std::nullopt: the operator gave up).
   // Without a script it answers std::nullopt.
   void ScriptCredentials(std::optional<TCredentials> typed);
+  // The answer to every question `id` from now on, before the answers in
+  // order: a test names the question, not its text or its place.
+  void AnswerTo(QuestionId id, MessageAnswer answer);
   // The answer to "linhas-do-backup" (rows the damage took are in the older
   // backup: insert them?), which otherwise takes its default, Sim, without
   // using a scripted answer.
-  void ScriptRowsFromBackup(MessageAnswer answer);
+  void ScriptRowsFromBackup(MessageAnswer answer) { AnswerTo(QuestionId::RowsFromBackup, answer); }
   // Whether WriteLog calls enter the transcript (on by default; long server
   // outputs can make it big).
   void RecordLogLines(bool record);
@@ -108,7 +111,7 @@ class ScriptedHost : public IRecoveryHost {
   std::shared_ptr<const TRunRecord> record_;
   std::deque<ScriptedAnswer> answers_;
   std::deque<std::optional<std::string>> backupChoices_;
-  std::optional<MessageAnswer> rowsFromBackup_;
+  std::map<QuestionId, MessageAnswer> answersById_;
   std::deque<std::optional<TCredentials>> credentials_;
   bool pickerPending_ = false;
   bool recordLogLines_ = true;

@@ -34,6 +34,25 @@ TEST(ScriptedHost, UnscriptedOrMismatchedQuestionsFailTheTestAndAnswerSafely) {
   EXPECT_EQ(answer, MessageAnswer::Ok);
 }
 
+TEST(ScriptedHost, AnswersByQuestionIdComeBeforeTheAnswersInOrder) {
+  ScriptedHost host;
+  host.AnswerTo(QuestionId::RetryActiveConnections, MessageAnswer::No);
+  host.Answer(MessageAnswer::Yes, "Continua");
+  const auto ask = [&](QuestionId id, const std::string& text) {
+    return host.AskUser(
+        Question{id, text, MessageKind::Confirmation, MessageButtons::YesNo, MessageAnswer::Yes});
+  };
+  EXPECT_EQ(ask(QuestionId::RetryActiveConnections, "Tentar de novo?"), MessageAnswer::No);
+  EXPECT_EQ(ask(QuestionId::RetryActiveConnections, "Tentar de novo?"), MessageAnswer::No);
+  EXPECT_EQ(ask(QuestionId::ContinueUnverifiedAccess, "Continua?"), MessageAnswer::Yes);
+  // Rows from the older backup take their default unless named.
+  EXPECT_EQ(ask(QuestionId::RowsFromBackup, "Inserir?"), MessageAnswer::Yes);
+  host.ScriptRowsFromBackup(MessageAnswer::No);
+  EXPECT_EQ(ask(QuestionId::RowsFromBackup, "Inserir?"), MessageAnswer::No);
+  EXPECT_EQ(host.UnusedAnswers(), 0u);
+  EXPECT_EQ(host.Questions().size(), 5u);
+}
+
 TEST(ScriptedHost, RecordsCallsAndMirrorsTheLogView) {
   ScriptedHost host;
   host.ScriptBackupChoice(std::nullopt);
