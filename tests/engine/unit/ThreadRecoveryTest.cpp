@@ -48,6 +48,15 @@ class ClosingHost : public ScriptedHost {
   }
 };
 
+// Step routines whose exclusive access does `action` and nothing else.
+TThreadRecovery::StepsFactory FirstStepDoes(ScriptedSteps::Action action) {
+  return [action](TRecoveryContext& context) {
+    auto steps = std::make_unique<ScriptedSteps>(context);
+    steps->Script("acessoExclusivo", action);
+    return steps;
+  };
+}
+
 TEST(ThreadRecovery, RunsOnItsOwnThreadAndFinishesAfterTheClosingMessage) {
   GatedHost host;
   host.Answer(MessageAnswer::Ok);
@@ -79,14 +88,10 @@ TEST(ThreadRecovery, RunsOnItsOwnThreadAndFinishesAfterTheClosingMessage) {
 TEST(ThreadRecovery, TheRunsRecordReachesTheFrontEndAsItsDisplayEndsAndStaysWithTheRun) {
   GatedHost host;
   host.Answer(MessageAnswer::Ok);
-  TThreadRecovery run(host, "/srv/dados/empresa.fdb", "", [](TRecoveryContext& context) {
-    auto steps = std::make_unique<ScriptedSteps>(context);
-    steps->Script("acessoExclusivo", ScriptedSteps::Action([](TRecoveryContext& c) {
-                    c.WriteLog("outro programa conectado");
-                    return false;
-                  }));
-    return steps;
-  });
+  TThreadRecovery run(host, "/srv/dados/empresa.fdb", "", FirstStepDoes([](TRecoveryContext& c) {
+                        c.WriteLog("outro programa conectado");
+                        return false;
+                      }));
   ASSERT_TRUE(host.WaitForCall("AskUser", 10s));
   // Handed over before the closing message; the run's own copy only at its end.
   const std::shared_ptr<const TRunRecord> shown = host.Record();
@@ -124,14 +129,10 @@ TEST(ThreadRecovery, DefaultRoutinesAreTheFirebirdOnes) {
 TEST(ThreadRecovery, FrontEndGoneEndsTheRunWithoutFurtherCalls) {
   ClosingHost host;
   host.Answer(MessageAnswer::Yes);
-  TThreadRecovery run(host, "/srv/dados/empresa.fdb", "", [](TRecoveryContext& context) {
-    auto steps = std::make_unique<ScriptedSteps>(context);
-    steps->Script("acessoExclusivo", ScriptedSteps::Action([](TRecoveryContext& c) {
-                    return c.Ask(QuestionId::RetryActiveConnections, "Deseja tentar novamente?",
-                                 MessageKind::Confirmation) == MessageAnswer::Yes;
-                  }));
-    return steps;
-  });
+  TThreadRecovery run(host, "/srv/dados/empresa.fdb", "", FirstStepDoes([](TRecoveryContext& c) {
+                        return c.Ask(QuestionId::RetryActiveConnections, "Deseja tentar novamente?",
+                                     MessageKind::Confirmation) == MessageAnswer::Yes;
+                      }));
   ASSERT_TRUE(run.WaitFor(10s));
   const std::vector<std::string> transcript = host.Transcript();
   EXPECT_EQ(transcript.back(), "AskUser Confirmation YesNo Deseja tentar novamente?");
