@@ -30,17 +30,11 @@ constexpr int kChildRowsEach = 500000;
 // A front end that shows nothing and answers OK.
 class SilentHost : public IRecoveryHost {
  public:
-  void ReportStep(StepKey, StepPhase, StepOutcome, const std::string&) override {}
+  void Notify(const RunEvent&) override {}
   MessageAnswer AskUser(const Question& question) override {
     std::cerr << "question: " << question.text << "\n";
     return MessageAnswer::Ok;
   }
-  void ClearLog() override {}
-  void WriteLog(const std::string&, int) override {}
-  void SnapshotStepLog(StepKey) override {}
-  void BeginRunDisplay() override {}
-  void EndRunDisplay() override {}
-  void SetLevelRowsEnabled(bool, int) override {}
   std::optional<std::string> ChooseBackupFile(const std::string&) override { return {}; }
   std::optional<TCredentials> AskCredentials(const std::string&, const std::string&) override {
     return {};

@@ -155,16 +155,16 @@ void Build(const Files& files, long rows) {
 // Shows nothing, answers every question with its first choice; keeps the log.
 class SilentHost : public IRecoveryHost {
  public:
-  void ReportStep(StepKey, StepPhase, StepOutcome, const std::string&) override {}
+  void Notify(const RunEvent& event) override {
+    if (const auto* line = std::get_if<LogAppended>(&event)) {
+      log.push_back(line->line);
+    } else if (const auto* progress = std::get_if<LogProgress>(&event)) {
+      log.push_back(progress->line);
+    }
+  }
   MessageAnswer AskUser(const Question& question) override {
     return question.buttons == MessageButtons::YesNo ? MessageAnswer::Yes : MessageAnswer::Ok;
   }
-  void ClearLog() override {}
-  void WriteLog(const std::string& text, int) override { log.push_back(text); }
-  void SnapshotStepLog(StepKey) override {}
-  void BeginRunDisplay() override {}
-  void EndRunDisplay() override {}
-  void SetLevelRowsEnabled(bool, int) override {}
   std::optional<std::string> ChooseBackupFile(const std::string&) override { return std::nullopt; }
   std::optional<TCredentials> AskCredentials(const std::string&, const std::string&) override {
     return std::nullopt;

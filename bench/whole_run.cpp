@@ -416,26 +416,27 @@ class YesHost : public IRecoveryHost {
  public:
   explicit YesHost(std::string olderBackup) : olderBackup_(std::move(olderBackup)) {}
 
-  void ReportStep(StepKey key, StepPhase phase, StepOutcome outcome, const std::string&) override {
-    if (phase == StepPhase::Running) {
-      started_[key] = Clock::now();
-    } else if (phase == StepPhase::Finished && started_.count(key) != 0) {
-      steps.push_back({StepTitle(key), SecondsSince(started_[key])});
-      if (outcome != StepOutcome::Success) {
+  void Notify(const RunEvent& event) override {
+    if (std::holds_alternative<LogAppended>(event) || std::holds_alternative<LogProgress>(event)) {
+      ++logLines;
+    }
+    const auto* step = std::get_if<StepChanged>(&event);
+    if (step == nullptr) {
+      return;
+    }
+    if (step->phase == StepPhase::Running) {
+      started_[step->key] = Clock::now();
+    } else if (step->phase == StepPhase::Finished && started_.count(step->key) != 0) {
+      steps.push_back({StepTitle(step->key), SecondsSince(started_[step->key])});
+      if (step->outcome != StepOutcome::Success) {
         steps.back().name += " (not success)";
       }
-      started_.erase(key);
+      started_.erase(step->key);
     }
   }
   MessageAnswer AskUser(const Question& question) override {
     return question.buttons == MessageButtons::YesNo ? MessageAnswer::Yes : MessageAnswer::Ok;
   }
-  void ClearLog() override {}
-  void WriteLog(const std::string&, int) override { ++logLines; }
-  void SnapshotStepLog(StepKey) override {}
-  void BeginRunDisplay() override {}
-  void EndRunDisplay() override {}
-  void SetLevelRowsEnabled(bool, int) override {}
   std::optional<std::string> ChooseBackupFile(const std::string&) override { return olderBackup_; }
   std::optional<TCredentials> AskCredentials(const std::string&, const std::string&) override {
     return std::nullopt;

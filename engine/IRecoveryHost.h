@@ -20,7 +20,7 @@ class IRecoveryHost {
   virtual ~IRecoveryHost() = default;
 
   // A change the front end shows; see engine/RunEvent.h.
-  virtual void Notify(const RunEvent& event);
+  virtual void Notify(const RunEvent& event) = 0;
   // A question (or, with only OK, a notice); returns the button pressed.
   virtual MessageAnswer AskUser(const Question& question) = 0;
   // Lets the user pick an older backup (*.fbk), starting in `folder`; nothing
@@ -30,16 +30,4 @@ class IRecoveryHost {
   // Nothing when the user gave up. `reason` is the server's message.
   virtual std::optional<TCredentials> AskCredentials(const std::string& user,
                                                      const std::string& reason) = 0;
-
-  // --- Before Notify --------------------------------------------------------
-  // The calls Notify was split into. Only the benchmarks' hosts still
-  // override them; the default Notify hands each event to its call. To go
-  // once they take Notify, which then becomes pure.
-  virtual void ReportStep(StepKey, StepPhase, StepOutcome, const std::string&) {}
-  virtual void ClearLog() {}
-  virtual void WriteLog(const std::string&, int) {}
-  virtual void SnapshotStepLog(StepKey) {}
-  virtual void BeginRunDisplay() {}
-  virtual void EndRunDisplay() {}
-  virtual void SetLevelRowsEnabled(bool, int) {}
 };

@@ -657,7 +657,7 @@ void TRecoveryRun::RestaurarBancoNivel01() {
 }
 
 void TRecoveryRun::ProcurarOrfaos() {
-  context_.Host().SetLevelRowsEnabled(true, 2);
+  context_.Host().EnterLevel(2);
   Running(StepKey::ProcurarOrfaos);
   verdict_ = RunVerdict::StillCorrupt;
 
