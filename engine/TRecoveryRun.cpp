@@ -651,7 +651,7 @@ void TRecoveryRun::RestaurarBancoNivel01() {
       errors = "\r" + raised;
     }
     StopWith(RunVerdict::StillCorrupt,
-             "A restauração falhou por um motivo que o nível 2 não corrige." +
+             "A restauração falhou por um motivo que o nível 2 não corrige." + notCreatedHint_ +
                  (errors.empty() ? std::string("\rA restauração não chegou ao fim.") : errors));
   }
 }
@@ -1219,14 +1219,23 @@ void TRecoveryRun::RebuildFromPages() {
 bool TRecoveryRun::RebuildTablesNotCreated() {
   std::vector<std::string> notCreated;
   for (const std::string& line : context_.RunLog()) {
+    // A user table: the older backup has its columns.
     const std::string table = TServerDialect::TableNotCreated(line);
-    if (!table.empty()) {
+    if (!table.empty() && !table.starts_with("RDB$")) {
       notCreated.push_back(table);
     }
   }
+  if (notCreated.empty()) {
+    return false;
+  }
   std::error_code error;
-  if (notCreated.empty() || context_.BackupPath().empty() ||
+  if (context_.BackupPath().empty() ||
       !std::filesystem::is_regular_file(context_.BackupPath(), error)) {
+    // The rows are still on the pages: say what would bring them back.
+    notCreatedHint_ = "\rAs colunas das tabelas " + JoinedNames(notCreated) +
+                      " se perderam nas tabelas de sistema do arquivo. Com um backup anterior "
+                      "deste banco, que dá as colunas, o banco é reconstruído a partir das "
+                      "páginas do arquivo: execute de novo informando o backup.";
     return false;
   }
   // The rebuilt database gets a name of its own. The failed restore, tables

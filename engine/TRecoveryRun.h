@@ -151,6 +151,7 @@ class TRecoveryRun {
   bool swapped_ = false;
   bool othersKeptOut_ = false;     // the database is in single-user maintenance
   bool rebuildFromPages_ = false;  // the server cannot open the file
+  std::string notCreatedHint_;     // tables the restore could not create, no older backup
   std::string serverRefusal_;      // what the server said when it could not
   bool refusedAsNoDatabase_ = false;
   std::unique_ptr<TRunLock> runLock_;

@@ -256,6 +256,8 @@ TEST_F(RecoveryRunTest, ARestoreThatFailedForAnotherReasonNeverReachesLevelTwo) 
             "gbak: ERROR:    No space left on device", kFinished},
            // damaged metadata
            {"gbak: ERROR:table RDB$FIELDS is not defined", kFinished},
+           // a table whose columns were lost, and no older backup to give them
+           {"gbak: ERROR:table CLIENTES is not defined", kFinished},
            // violations, but the backup was not read to its end
            {kViolationClientes}}) {
     ScriptedHost host;
@@ -276,6 +278,9 @@ TEST_F(RecoveryRunTest, ARestoreThatFailedForAnotherReasonNeverReachesLevelTwo) 
     EXPECT_TRUE(host.Calls("ReportStep 7").empty());
     EXPECT_TRUE(host.Calls("SetLevelRowsEnabled true 2").empty());
     EXPECT_NE(run.ClosingText().find("o nível 2 não corrige"), std::string::npos);
+    EXPECT_EQ(output[0].find("CLIENTES is not defined") != std::string::npos,
+              run.ClosingText().find("execute de novo informando o backup") != std::string::npos)
+        << run.ClosingText();
     // A full disk is named in our words, above the server's lines.
     const std::size_t words = run.ClosingText().find("O disco ficou cheio");
     EXPECT_EQ(words == std::string::npos, output.size() < 4) << run.ClosingText();
