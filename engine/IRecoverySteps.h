@@ -148,6 +148,8 @@ class IRecoverySteps {
   // named no table), and the rows it copied into the restored database, per
   // table.
   virtual std::optional<RowCounts> olderBackupCounts() const = 0;
+  // Step 8 restored the older backup whole into temporaryDatabase().
+  virtual bool olderBackupRestored() const = 0;
   virtual RowCounts salvagedCounts() const = 0;
   // The server's version ("3.0.11"), read through an attachment to the
   // database. Throws when it cannot be attached.

@@ -67,6 +67,7 @@ class TFirebirdSteps : public IRecoverySteps {
   void RestoreWholeOlderBackup() { wholeOlderBackup_ = true; }
   std::string temporaryDatabase() const override;
   std::optional<RowCounts> olderBackupCounts() const override;
+  bool olderBackupRestored() const override { return salvage_.OlderBackupRestored(); }
   RowCounts salvagedCounts() const override;
   RowCounts rowCounts(const std::string& databasePath,
                       const std::vector<std::string>& tables) override;

@@ -935,11 +935,8 @@ void TRecoveryRun::RecordSalvage() {
     facts.salvaged.rows[table] += rows;
   }
   const std::string temporary = steps_.temporaryDatabase();
-  const std::vector<std::string>& log = context_.RunLog();
-  // The salvage says so once the older backup restored without an error;
-  // that restore's output told how many rows each table got.
-  if (!temporary.empty() &&
-      std::find(log.begin(), log.end(), "Banco temporário restaurado de backup!") != log.end()) {
+  // The older backup's restore told how many rows each table got.
+  if (!temporary.empty() && steps_.olderBackupRestored()) {
     const std::optional<IRecoverySteps::RowCounts> counts = steps_.olderBackupCounts();
     if (counts) {
       facts.olderBackup.taken = true;

@@ -66,6 +66,7 @@ bool TSalvage::RestoreOlderBackup(const std::string& temporaryPath) {
   for (;;) {
     if (restore_(context_.BackupPath(), temporaryPath, StepKey::RecuperarDados)) {
       // Its rows per table for the report, before the output is cleared.
+      olderBackupRestored_ = true;
       olderBackupCounts_ = RowCountsFromRestore(context_.RunLog());
       context_.ClearLog();
       context_.WriteLog("Banco temporário restaurado de backup!");

@@ -43,6 +43,8 @@ class TSalvage {
   // per piece, with a named parameter per column.
   // The temporary database this salvage restored into; empty before.
   const std::string& TemporaryDatabase() const { return temporaryPath_; }
+  // The older backup was restored whole into TemporaryDatabase().
+  bool OlderBackupRestored() const { return olderBackupRestored_; }
   // The rows per table the older backup's restore wrote, from its output.
   const std::optional<IRecoverySteps::RowCounts>& OlderBackupCounts() const {
     return olderBackupCounts_;
@@ -72,6 +74,7 @@ class TSalvage {
   RestoreFunction restore_;
   AcceptFunction accept_;
   std::string temporaryPath_;
+  bool olderBackupRestored_ = false;
   std::optional<IRecoverySteps::RowCounts> olderBackupCounts_;
   IRecoverySteps::RowCounts copied_;
   std::size_t unreadableArrays_ = 0;  // left NULL in rows read from the older backup

@@ -76,6 +76,7 @@ class ScriptedSteps : public IRecoverySteps {
   std::string otherAttachments(const std::string& databasePath) override;
   std::string temporaryDatabase() const override;
   std::optional<RowCounts> olderBackupCounts() const override { return std::nullopt; }
+  bool olderBackupRestored() const override { return false; }
   RowCounts salvagedCounts() const override { return {}; }
   RowCounts rowCounts(const std::string& databasePath,
                       const std::vector<std::string>& tables) override;
