@@ -1,6 +1,7 @@
 #include "engine/TBackupFill.h"
 
 #include <algorithm>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <optional>
@@ -98,6 +99,53 @@ bool IsIntegerType(TFieldType type) {
          type == TFieldType::LargeInt;
 }
 
+// The older backup's whole rows the repaired database lacks: with
+// `onePass`, every row read and those `isMissing` accepts kept; else each of
+// `keys` (values of the key columns, of `keyTypes`) looked up on its own.
+void ReadMissingRows(TConnection& older, TMissing& table, bool onePass,
+                     const std::function<bool(const std::vector<TValue>&)>& isMissing,
+                     const std::vector<std::vector<TValue>>& keys,
+                     const std::vector<TFieldType>& keyTypes) {
+  TIBQuery rows;
+  rows.SetDatabase(&older.Database());
+  std::string sql =
+      "select " + table.layout.SelectList() + " from " + SqlName(table.layout.Table());
+  std::vector<TValue> values;
+  const auto keep = [&](bool all) {
+    if (table.types.empty()) {
+      table.types = TTableLayout::FieldTypes(rows);
+    }
+    while (!rows.AtEnd()) {
+      table.layout.ReadRow(rows, values);
+      if (all || isMissing(values)) {
+        table.rows.push_back(values);
+      }
+      rows.Next();
+    }
+    rows.Close();
+  };
+  if (onePass) {
+    rows.SQL().SetText(sql);
+    rows.Open();
+    keep(false);
+    return;
+  }
+  for (std::size_t i = 0; i < table.keyPositions.size(); ++i) {
+    sql += (i == 0 ? " where " : " and ") + SqlName(table.layout.Columns()[table.keyPositions[i]]) +
+           " = :K" + std::to_string(i);
+  }
+  rows.SQL().SetText(sql);
+  for (const std::vector<TValue>& key : keys) {
+    for (std::size_t i = 0; i < key.size(); ++i) {
+      TParam& param = rows.ParamNamed("K" + std::to_string(i));
+      param.SetDataType(keyTypes[i]);
+      param.SetValue(key[i]);
+    }
+    rows.Open();
+    keep(true);
+  }
+}
+
 // The older backup's rows whose integer key the repaired database lacks,
 // found through both databases' key runs. False when the key is no integer
 // or the runs cannot be had: the caller compares the keys themselves.
@@ -125,44 +173,24 @@ bool LoadMissingByRuns(TConnection& target, TConnection& older, TMissing& table)
   const TKeyRuns::TRuns missing = TKeyRuns::Missing(*olderRuns, *held);
   const unsigned long long count = TKeyRuns::Count(missing);
   table.types = types;
-  TIBQuery rows;
-  rows.SetDatabase(&older.Database());
-  std::string sql =
-      "select " + table.layout.SelectList() + " from " + SqlName(table.layout.Table());
-  std::vector<TValue> values;
-  if (count > kLookedUpRows) {
-    // Many: one pass over the older backup's rows keeps the missing ones.
-    rows.SQL().SetText(sql);
-    rows.Open();
-    while (!rows.AtEnd()) {
-      table.layout.ReadRow(rows, values);
-      const TValue& key = values[table.keyPositions[0]];
-      if (!key.IsNull() && TKeyRuns::Contains(missing, std::stoll(key.AsString()))) {
-        table.rows.push_back(values);
-      }
-      rows.Next();
-    }
-    rows.Close();
-    return true;
-  }
-  rows.SQL().SetText(sql + " where " + SqlName(column) + " = :K0");
-  for (const auto& [first, last] : missing) {
-    for (long long key = first;; ++key) {
-      TParam& param = rows.ParamNamed("K0");
-      param.SetDataType(TFieldType::LargeInt);
-      param.SetValue(TValue(key));
-      rows.Open();
-      while (!rows.AtEnd()) {
-        table.layout.ReadRow(rows, values);
-        table.rows.push_back(values);
-        rows.Next();
-      }
-      rows.Close();
-      if (key == last) {
-        break;
+  const std::size_t key = table.keyPositions[0];
+  std::vector<std::vector<TValue>> keys;
+  if (count <= kLookedUpRows) {
+    for (const auto& [first, last] : missing) {
+      for (long long value = first;; ++value) {
+        keys.push_back({TValue(value)});
+        if (value == last) {
+          break;
+        }
       }
     }
   }
+  ReadMissingRows(older, table, count > kLookedUpRows,
+                  [&](const std::vector<TValue>& values) {
+                    return !values[key].IsNull() &&
+                           TKeyRuns::Contains(missing, std::stoll(values[key].AsString()));
+                  },
+                  keys, {TFieldType::LargeInt});
   return true;
 }
 
@@ -219,47 +247,10 @@ void LoadMissing(TConnection& target, TConnection& older, TMissing& table) {
   fromOlder.Close();
   keys.Clear();
 
-  TIBQuery rows;
-  rows.SetDatabase(&older.Database());
-  std::string sql =
-      "select " + table.layout.SelectList() + " from " + SqlName(table.layout.Table());
-  if (missingKeys.size() > kLookedUpRows) {
-    // Many: one pass over the older backup's rows keeps the missing ones.
-    rows.SQL().SetText(sql);
-    rows.Open();
-    table.types = TTableLayout::FieldTypes(rows);
-    while (!rows.AtEnd()) {
-      table.layout.ReadRow(rows, values);
-      if (missing.Contains(Identity(table, values))) {
-        table.rows.push_back(values);
-      }
-      rows.Next();
-    }
-    rows.Close();
-    return;
-  }
-  for (std::size_t i = 0; i < table.keyPositions.size(); ++i) {
-    sql += (i == 0 ? " where " : " and ") + SqlName(table.layout.Columns()[table.keyPositions[i]]) +
-           " = :K" + std::to_string(i);
-  }
-  rows.SQL().SetText(sql);
-  for (const std::vector<TValue>& key : missingKeys) {
-    for (std::size_t i = 0; i < key.size(); ++i) {
-      TParam& param = rows.ParamNamed("K" + std::to_string(i));
-      param.SetDataType(keyTypes[i]);
-      param.SetValue(key[i]);
-    }
-    rows.Open();
-    if (table.types.empty()) {
-      table.types = TTableLayout::FieldTypes(rows);
-    }
-    while (!rows.AtEnd()) {
-      table.layout.ReadRow(rows, values);
-      table.rows.push_back(values);
-      rows.Next();
-    }
-    rows.Close();
-  }
+  ReadMissingRows(
+      older, table, missingKeys.size() > kLookedUpRows,
+      [&](const std::vector<TValue>& values) { return missing.Contains(Identity(table, values)); },
+      missingKeys, keyTypes);
 }
 
 std::string QuestionText(const std::vector<std::string>& order,
@@ -355,8 +346,7 @@ TableLosses TBackupFill::Fill(const std::vector<std::string>& tables) {
         } catch (const ERunAborted&) {
           throw;
         } catch (const std::exception& e) {
-          const std::string message = e.what();
-          errors[row.table] = message.substr(0, message.find_first_of("\r\n"));
+          errors[row.table] = FirstLine(e.what());
           refused.push_back(row);
           continue;
         }

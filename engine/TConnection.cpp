@@ -21,5 +21,6 @@ void TConnection::SetDatabasePath(const std::string& path) {
       database_.AddParam("sql_role_name=" + credentials_.Role());
     }
   }
+  path_ = path;
   database_.SetDatabaseName("localhost:" + path);
 }

@@ -28,8 +28,10 @@ class TConnection {
   // Names the database file; it is always reached through the local server
   // ("localhost:" + path), never opened embedded in this process.
   void SetDatabasePath(const std::string& path);
+  const std::string& DatabasePath() const { return path_; }
 
  private:
+  std::string path_;
   TCredentials builtIn_;
   const TCredentials& credentials_;
   // Declared in this order so the query goes first and the database last.

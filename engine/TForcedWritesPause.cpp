@@ -9,20 +9,9 @@
 #include "fbaccess/TIBQuery.h"
 #include "fbaccess/TIBTransaction.h"
 
-namespace {
-
-// The file of a connection string: the engine always names its databases
-// "localhost:" + path.
-std::string FileOf(const std::string& connection) {
-  const std::string local = "localhost:";
-  return connection.rfind(local, 0) == 0 ? connection.substr(local.size()) : connection;
-}
-
-}  // namespace
-
-TForcedWritesPause::TForcedWritesPause(TIBDatabase& target) : target_(target) {
+TForcedWritesPause::TForcedWritesPause(TConnection& target) : target_(target) {
   try {
-    if (ForcedWrites(target_)) {
+    if (ForcedWrites(target_.Database())) {
       SetForcedWrites(false);
       paused_ = true;
     }
@@ -61,16 +50,15 @@ bool TForcedWritesPause::ForcedWrites(TIBDatabase& database) {
 void TForcedWritesPause::SetForcedWrites(bool on) {
   TIBDatabase database;
   database.SetLoginPrompt(false);
-  database.SetDatabaseName(target_.DatabaseName());
-  database.SetParams(target_.Params());
+  database.SetDatabaseName(target_.Database().DatabaseName());
+  database.SetParams(target_.Database().Params());
   database.AddParam(on ? "force_write=1" : "force_write=0");
   database.Open();
   database.Close();
 }
 
 void TForcedWritesPause::SyncFile() const {
-  const std::string file = FileOf(target_.DatabaseName());
-  const int descriptor = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  const int descriptor = ::open(target_.DatabasePath().c_str(), O_RDONLY | O_CLOEXEC);
   if (descriptor >= 0) {
     ::fsync(descriptor);
     ::close(descriptor);
@@ -85,7 +73,7 @@ void TForcedWritesPause::Resume() {
   }
   try {
     SetForcedWrites(true);
-    if (!ForcedWrites(target_)) {
+    if (!ForcedWrites(target_.Database())) {
       throw std::runtime_error("o servidor ainda as diz desligadas");
     }
   } catch (const std::exception& error) {

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "engine/TConnection.h"
 #include "fbaccess/TIBDatabase.h"
 
 // Forced writes of a database of the run's own making turned off while rows
@@ -19,7 +20,7 @@ class TForcedWritesPause {
  public:
   // `target` names the database and must be attached; its own transaction
   // is not touched.
-  explicit TForcedWritesPause(TIBDatabase& target);
+  explicit TForcedWritesPause(TConnection& target);
   ~TForcedWritesPause();
   TForcedWritesPause(const TForcedWritesPause&) = delete;
   TForcedWritesPause& operator=(const TForcedWritesPause&) = delete;
@@ -42,6 +43,6 @@ class TForcedWritesPause {
   // disk (the server does not do it when they are turned on again).
   void SyncFile() const;
 
-  TIBDatabase& target_;
+  TConnection& target_;
   bool paused_ = false;
 };

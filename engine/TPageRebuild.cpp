@@ -51,7 +51,7 @@ TableLosses TPageRebuild::Fill() {
   std::string unreadable;  // why the pages gave nothing, when they did not
   // The target is the run's own database: its page writes need not wait
   // for the disk while it fills.
-  TForcedWritesPause fastWrites(target_.Database());
+  TForcedWritesPause fastWrites(target_);
   for (const std::string& table : order.order) {
     context_.ThrowIfCancelled();
     const TTableLayout& layout = layouts[static_cast<std::size_t>(

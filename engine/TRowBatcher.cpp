@@ -6,15 +6,7 @@
 
 #include "engine/ERunAborted.h"
 #include "engine/SqlName.h"
-
-namespace {
-
-// The first line of a server message.
-std::string FirstLine(const std::string& message) {
-  return message.substr(0, message.find_first_of("\r\n"));
-}
-
-}  // namespace
+#include "engine/TextUtil.h"
 
 std::vector<TFieldDef> TRowBatcher::TargetFields(TConnection& target, const TTableLayout& layout) {
   TIBQuery select;
@@ -97,8 +89,7 @@ void TRowBatcher::Flush() {
       if (InsertOne(queued_[i], error)) {
         Count(queuedSources_[i]);
       } else {
-        refused_.push_back({std::move(queued_[i]), queuedSources_[i], error});
-        refusedOrders_.push_back(queuedOrders_[i]);
+        refused_.push_back({std::move(queued_[i]), queuedSources_[i], error, queuedOrders_[i]});
       }
     }
   }
@@ -116,11 +107,9 @@ void TRowBatcher::Retry() {
   while (!refused_.empty()) {
     const long long before = inserted_;
     std::vector<TRefused> again = std::move(refused_);
-    std::vector<std::size_t> orders = std::move(refusedOrders_);
     refused_.clear();
-    refusedOrders_.clear();
-    for (std::size_t i = again.size(); i-- > 0;) {
-      Queue(std::move(again[i].values), again[i].source, orders[i]);
+    for (auto row = again.rbegin(); row != again.rend(); ++row) {
+      Queue(std::move(row->values), row->source, row->order);
     }
     Flush();
     if (inserted_ == before) {
@@ -128,18 +117,6 @@ void TRowBatcher::Retry() {
     }
   }
   // Handed back in the order they were given.
-  std::vector<std::size_t> positions(refused_.size());
-  for (std::size_t i = 0; i < positions.size(); ++i) {
-    positions[i] = i;
-  }
-  std::sort(positions.begin(), positions.end(),
-            [this](std::size_t a, std::size_t b) { return refusedOrders_[a] < refusedOrders_[b]; });
-  std::vector<TRefused> sorted;
-  std::vector<std::size_t> sortedOrders;
-  for (const std::size_t position : positions) {
-    sorted.push_back(std::move(refused_[position]));
-    sortedOrders.push_back(refusedOrders_[position]);
-  }
-  refused_ = std::move(sorted);
-  refusedOrders_ = std::move(sortedOrders);
+  std::sort(refused_.begin(), refused_.end(),
+            [](const TRefused& a, const TRefused& b) { return a.order < b.order; });
 }

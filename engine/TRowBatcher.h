@@ -27,8 +27,9 @@ class TRowBatcher {
  public:
   struct TRefused {
     std::vector<TValue> values;
-    int source = 0;     // as given to Add
-    std::string error;  // the first line of the server's answer, at its last try
+    int source = 0;         // as given to Add
+    std::string error;      // the first line of the server's answer, at its last try
+    std::size_t order = 0;  // its place among the rows given
   };
 
   // `target` must be attached; the inserts run in its transaction, which
@@ -79,7 +80,6 @@ class TRowBatcher {
   std::vector<int> queuedSources_;
   std::vector<std::size_t> queuedOrders_;
   std::vector<TRefused> refused_;
-  std::vector<std::size_t> refusedOrders_;  // each refused row's place among those given
   std::size_t given_ = 0;
   long long inserted_ = 0;
   long long blocksInserted_ = 0;

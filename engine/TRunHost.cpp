@@ -5,9 +5,3 @@
 void TRunHost::EndRunDisplay() const {
   Notify(RunEnded{std::make_shared<const TRunRecord>(record_)});
 }
-
-void TRunHost::SetLevelRowsEnabled(bool enabled, int level) const {
-  if (enabled) {
-    EnterLevel(level);
-  }
-}

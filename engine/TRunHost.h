@@ -21,8 +21,6 @@ class TRunHost {
   // Hands over the run's record as it stands: call it once the run's report
   // is written.
   void EndRunDisplay() const;
-  // The run only ever brings rows into use; the window greys them itself.
-  void SetLevelRowsEnabled(bool enabled, int level) const;
   void EnterLevel(int level) const { Notify(LevelEntered{level}); }
   std::optional<TCredentials> AskCredentials(const std::string& user,
                                              const std::string& reason) const {

@@ -15,13 +15,9 @@
 #include "engine/TKeySet.h"
 #include "engine/TRowBatcher.h"
 #include "engine/TTriggerPause.h"
+#include "engine/TextUtil.h"
 
 namespace {
-
-// The first line of a server message, for the run log.
-std::string FirstLine(const std::string& message) {
-  return message.substr(0, message.find_first_of("\r\n"));
-}
 
 std::string IntegerKey(long long key) {
   std::string text;
@@ -552,7 +548,7 @@ TTableRescue::TCounts TTableRescue::Rescue(const std::string& table) {
   try {
     // The target is the run's own: its pages go to the disk once, at the
     // end, not one by one as the server's cache lets them go.
-    TForcedWritesPause writes(target_.Database());
+    TForcedWritesPause writes(target_);
     // Rebuilt rows keep their values: no trigger of the target runs on them.
     TTriggerPause triggers(target_, {table});
     TRun run(context_, damaged_, target_, older_, TTableLayout::Read(target_, table));

@@ -42,6 +42,10 @@ std::size_t FindIgnoringCase(const std::string& text, const std::string& what, s
   return std::string::npos;
 }
 
+std::string FirstLine(const std::string& message) {
+  return message.substr(0, message.find_first_of("\r\n"));
+}
+
 std::string TrimText(const std::string& text) {
   std::size_t first = 0;
   while (first < text.size() && IsBlankOrControl(text[first])) {

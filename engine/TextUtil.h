@@ -16,6 +16,9 @@ bool SameTextIgnoringCase(const std::string& a, const std::string& b);
 std::size_t FindIgnoringCase(const std::string& text, const std::string& what,
                              std::size_t from = 0);
 
+// The first line of a (server's) message, for the run log.
+std::string FirstLine(const std::string& message);
+
 // `text` without its leading and trailing characters of code 32 or less.
 std::string TrimText(const std::string& text);
 

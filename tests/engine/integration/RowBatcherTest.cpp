@@ -169,7 +169,7 @@ TEST(ForcedWritesPause, OffWhileHeldOnAfterwardsAndNothingWhenNoSecondAttachment
     TAttachment attachment(connection);
     ASSERT_TRUE(TForcedWritesPause::ForcedWrites(connection.Database()));
     {
-      TForcedWritesPause pause(connection.Database());
+      TForcedWritesPause pause(connection);
       EXPECT_TRUE(pause.Paused());
       EXPECT_FALSE(TForcedWritesPause::ForcedWrites(connection.Database()));
       pause.Resume();
@@ -177,7 +177,7 @@ TEST(ForcedWritesPause, OffWhileHeldOnAfterwardsAndNothingWhenNoSecondAttachment
       EXPECT_TRUE(TForcedWritesPause::ForcedWrites(connection.Database()));
     }
     try {
-      TForcedWritesPause pause(connection.Database());
+      TForcedWritesPause pause(connection);
       EXPECT_FALSE(TForcedWritesPause::ForcedWrites(connection.Database()));
       throw std::runtime_error("falha no meio da cópia");
     } catch (const std::runtime_error&) {
@@ -187,7 +187,7 @@ TEST(ForcedWritesPause, OffWhileHeldOnAfterwardsAndNothingWhenNoSecondAttachment
   ASSERT_TRUE(ServerTools::Gfix(db.Path(), {"-shut", "single", "-force", "0"}).Ok());
   {
     TAttachment attachment(connection);
-    TForcedWritesPause pause(connection.Database());
+    TForcedWritesPause pause(connection);
     EXPECT_FALSE(pause.Paused());
     EXPECT_TRUE(TForcedWritesPause::ForcedWrites(connection.Database()));
     pause.Resume();  // nothing to do
