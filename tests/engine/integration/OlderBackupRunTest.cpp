@@ -528,6 +528,8 @@ TEST(OlderBackupRun, LostColumnsOfTheSystemTablesAreRebuiltFromThePages) {
   }
   ASSERT_FALSE(end.repairedPath.empty()) << end.transcript;
   EXPECT_NE(std::string::npos, end.repairedPath.find(" PAGINAS.FDB")) << end.repairedPath;
+  // The rebuilt database is the whole repair: no level 2 after that restore.
+  EXPECT_EQ(std::string::npos, end.transcript.find("ReportStep 7 ")) << end.transcript;
   const FixtureDatabase result(end.repairedPath);
   EXPECT_EQ(ReadAll(result), company.healthy);
   EXPECT_TRUE(ServerTools::Validate(end.repairedPath).Ok());
