@@ -20,6 +20,11 @@
 // - A "?" written in the text is a marker without a name; ProcessSqlText
 //   records it with an empty name and the query refuses such a text, since no
 //   parameter could fill it ("Nome de parâmetro esperado").
+// - An `execute block` reads otherwise, in both scans: its markers are only those
+//   of its parameter declarations, and a "?" there is named after the
+//   parameter it declares ("V0 integer = ?" is the marker "V0"). A ":NAME"
+//   in the block's code is one of its variables and goes to the server as
+//   written.
 
 #include <string>
 #include <vector>

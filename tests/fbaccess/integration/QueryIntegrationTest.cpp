@@ -2,7 +2,8 @@
 // parameters of every supported type, blobs beyond one 16384-byte piece,
 // dates and times through typed and text parameters, arrays read and written
 // whole but never as fields,
-// the server's text for a failing statement, and execution after a commit.
+// the server's text for a failing statement, execution after a commit, and
+// an execute block's parameters.
 
 #include <gtest/gtest.h>
 
@@ -259,6 +260,20 @@ TEST_F(QueryIntegration, FailingStatementCarriesTheServerText) {
   // The statement stays prepared and the transaction active.
   EXPECT_TRUE(query_.Prepared());
   EXPECT_TRUE(transaction_.Active());
+}
+
+// The server gets the block's code as written: ":A" and ":k" there are the
+// block's own, its declarations' markers take the values.
+TEST_F(QueryIntegration, ExecuteBlockTakesItsDeclaredParametersAndKeepsItsVariables) {
+  query_.SQL().SetText(
+      "execute block (A integer = ?, B varchar(10) = :NOME) returns (S varchar(40)) as\n"
+      "declare k integer; begin k = :A * 2; S = :B || ':' || :k; suspend; end");
+  ASSERT_EQ(query_.ParamCount(), 2);
+  query_.ParamNamed("A").SetValue(21);
+  query_.ParamNamed("NOME").SetValue("Ana");
+  query_.Open();
+  EXPECT_EQ(query_.FieldNamed("S").AsString(), "Ana:42");
+  query_.Close();
 }
 
 TEST_F(QueryIntegration, CommitAfterExecQueryThenExecQueryAgain) {

@@ -70,6 +70,39 @@ TEST(ServerTextScan, InsertBuiltLineByLine) {
   EXPECT_EQ(p.Names, (Names{"A", "B"}));
 }
 
+// In an execute block only the declarations' markers are the statement's:
+// the block's code uses its parameters and variables as ":NAME", which the
+// server must get as written.
+TEST(ServerTextScan, ExecuteBlockBindsItsDeclaredMarkersAndLeavesItsCodeAlone) {
+  const std::string text =
+      "  /* :c */ Execute\n  BLOCK (V0 type of column T.A = ?, \"Preço\" numeric(15,2) = ?,\r\n"
+      "  \"X\"\"Y\" varchar(10) character set utf8 = :Outro, S char(3) = ? -- :d, ?\n)\n"
+      "as declare k integer = 0; begin\n"
+      "  insert into T (A, B) values (:V0, :\"Preço\"); k = :k + 1; /* ? */ x = 'a:b';\n"
+      "end";
+  const auto p = ProcessSqlText(text);
+  std::string sent = text;
+  sent.replace(sent.find(":Outro"), 6, "?");
+  EXPECT_EQ(p.Text, sent);
+  EXPECT_EQ(p.Names, (Names{"V0", "Preço", "Outro", "S"}));
+  EXPECT_EQ(ScanParamNames(text), p.Names);
+
+  // Without declarations a block has no markers at all.
+  const std::string plain = "execute block returns (S bigint) as begin S = :S + 1; end";
+  EXPECT_EQ(ProcessSqlText(plain).Text, plain);
+  EXPECT_TRUE(ProcessSqlText(plain).Names.empty());
+  EXPECT_TRUE(ScanParamNames(plain).empty());
+  // Other statements that mention a block keep the usual markers.
+  EXPECT_EQ(ScanParamNames("select :execute from T where block = :block"),
+            (Names{"execute", "block"}));
+  EXPECT_EQ(ScanParamNames("execute procedure P :A"), (Names{"A"}));
+  EXPECT_EQ(ScanParamNames("execute blocks :A"), (Names{"A"}));
+  // The declarations are read as any statement; the code is the server's.
+  ExpectParseError("execute block (A integer = ? /* open", "EOF encontrada em comentário");
+  ExpectParseError("execute block (A integer = :) as begin end", "Nome de parâmetro esperado");
+  EXPECT_EQ(ProcessSqlText("execute block (A integer = ?) as begin /* open").Names, (Names{"A"}));
+}
+
 TEST(ServerTextScan, ParseErrors) {
   ExpectParseError("select 1 /* open comment", "EOF encontrada em comentário");
   ExpectParseError("select 'open string", "EOF encontrada em string");
