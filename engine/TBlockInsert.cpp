@@ -46,40 +46,46 @@ std::string TBlockInsert::ParamName(std::size_t index) {
 
 std::string TBlockInsert::BlockText(const std::string& tableName,
                                     const std::vector<std::string>& columns, std::size_t rows) {
-  // One insert of a union of one-row selects. An `execute block` would need
-  // ":name" for its parameters inside the block, which the client takes for
-  // markers of its own. Each value is cast to its column's type, which the
-  // server cannot infer for a select of parameters alone.
+  // An execute block of one insert per row: the server runs plain inserts,
+  // with no select or cast per row. Each parameter takes its column's own
+  // type, character set and scale included; the code reaches the parameters
+  // as ":V0", which the access layer leaves to the server in a block.
   const std::string table = SqlName(tableName);
-  std::string text = "insert into " + table + " (";
+  std::string insert = "insert into " + table + " (";
   for (std::size_t c = 0; c < columns.size(); ++c) {
-    text += (c == 0 ? "" : ", ") + SqlName(columns[c]);
+    insert += (c == 0 ? "" : ", ") + SqlName(columns[c]);
   }
-  text += ")";
+  insert += ") values (";
+  std::string text = "execute block (";
+  std::string code;
   for (std::size_t r = 0; r < rows; ++r) {
-    text += r == 0 ? "\nselect " : "\nunion all select ";
+    code += insert;
     for (std::size_t c = 0; c < columns.size(); ++c) {
-      text += (c == 0 ? "cast(:" : ", cast(:") + ParamName(r * columns.size() + c) +
-              " as type of column " + table + "." + SqlName(columns[c]) + ")";
+      const std::string name = ParamName(r * columns.size() + c);
+      text += (r + c == 0 ? "\n" : ",\n") + name + " type of column " + table + "." +
+              SqlName(columns[c]) + " = ?";
+      code += (c == 0 ? ":" : ", :") + name;
     }
-    text += " from rdb$database";
+    code += ");\n";
   }
-  return text;
+  return text + ")\nas begin\n" + code + "end";
 }
 
 TIBQuery& TBlockInsert::Statement(std::size_t rows) {
-  if (statement_ == nullptr || statementRows_ != rows) {
-    statement_ = std::make_unique<TIBQuery>();
-    statement_->SetDatabase(&target_);
-    statement_->SQL().SetText(BlockText(layout_.Table(), layout_.Columns(), rows));
-    statementRows_ = rows;
-    statement_->Prepare();
-    std::vector<TParam>& params = statement_->Params();
+  TPrepared& prepared = rows == blockRows_ ? full_ : other_;
+  if (prepared.query == nullptr || prepared.rows != rows) {
+    prepared.query.reset();
+    auto query = std::make_unique<TIBQuery>();
+    query->SetDatabase(&target_);
+    query->SQL().SetText(BlockText(layout_.Table(), layout_.Columns(), rows));
+    query->Prepare();
+    std::vector<TParam>& params = query->Params();
     for (std::size_t i = 0; i < params.size(); ++i) {
       params[i].SetDataType(fields_[i % fields_.size()].DataType);
     }
+    prepared = {std::move(query), rows};
   }
-  return *statement_;
+  return *prepared.query;
 }
 
 bool TBlockInsert::Insert(const std::vector<std::vector<TValue>>& rows, std::string& error) {
@@ -92,7 +98,8 @@ bool TBlockInsert::Insert(const std::vector<std::vector<TValue>>& rows, std::str
   } catch (const ERunAborted&) {
     throw;
   } catch (const std::exception& e) {
-    statement_.reset();
+    full_ = {};
+    other_ = {};
     blockRows_ = 1;
     error = e.what();
     return false;

@@ -12,15 +12,15 @@
 #include "fbaccess/TValue.h"
 
 // Inserts rows of one table several at a time: each block of rows is one
-// insert statement whose parameters carry every value, so a block costs one
-// round trip to the server instead of one per row. The server undoes a
-// block it refuses as a whole; the caller then inserts its rows one by one,
-// so that the row at fault is found and the others still go in.
+// `execute block` whose parameters carry every value and whose code is one
+// plain insert per row, so a block costs one round trip to the server
+// instead of one per row. The server undoes a block it refuses as a whole;
+// the caller then inserts its rows one by one, so that the row at fault is
+// found and the others still go in.
 class TBlockInsert {
  public:
-  // Rows of one block: each row's select is a context of the statement, and
-  // Firebird 3 numbers at most 256 of them (the union and the insert's own
-  // among them).
+  // Rows of one block: each row's insert is a context of the statement, and
+  // Firebird 3 numbers at most 256 of them.
   static constexpr std::size_t kMaxRows = 240;
   // Values of one block: the client describes each in a descriptor entry
   // counted in 16 bits.
@@ -35,8 +35,8 @@ class TBlockInsert {
   // select of the layout's columns prepared there).
   TBlockInsert(TIBDatabase& target, const TTableLayout& layout, std::vector<TFieldDef> fields);
 
-  // Rows per block; 1 when blocks cannot be used (array columns, which no
-  // cast can carry, or rows too wide for one).
+  // Rows per block; 1 when blocks cannot be used (array columns, which a
+  // block's parameter cannot be, or rows too wide for one).
   std::size_t BlockRows() const { return blockRows_; }
   // Inserts the rows (at most BlockRows()) in one statement. False when the
   // server refused it: none of them is in. A block that cannot even be
@@ -57,6 +57,12 @@ class TBlockInsert {
   const TTableLayout& layout_;
   std::vector<TFieldDef> fields_;
   std::size_t blockRows_ = 1;
-  std::unique_ptr<TIBQuery> statement_;
-  std::size_t statementRows_ = 0;
+  // Prepared once and run for every block of its size: the full blocks',
+  // and the last size other than that (a table's last, partial block).
+  struct TPrepared {
+    std::unique_ptr<TIBQuery> query;
+    std::size_t rows = 0;
+  };
+  TPrepared full_;
+  TPrepared other_;
 };
