@@ -4,6 +4,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include "engine/TextUtil.h"
+
 std::unique_ptr<QMessageBox> TMessageDialog::Build(QWidget* parent, const QString& text,
                                                    std::optional<MessageKind> kind,
                                                    MessageButtons buttons) {
@@ -66,8 +68,5 @@ QString TMessageDialog::Title(std::optional<MessageKind> kind) {
 }
 
 QString TMessageDialog::DisplayText(const QString& text) {
-  QString shown = text;
-  shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-  return shown;
+  return QString::fromStdString(WithLineBreaks(text.toStdString()));
 }

@@ -5,6 +5,8 @@
 
 #include <cstdio>
 
+#include "engine/TextUtil.h"
+
 namespace {
 
 // Columns of the terminal; a status line wider than it would wrap, and "\r"
@@ -22,19 +24,6 @@ std::size_t TerminalColumns() {
 TConsole::TConsole() : TConsole(isatty(STDOUT_FILENO) == 1) {}
 
 TConsole::TConsole(bool statusLine) : statusLine_(statusLine) {}
-
-std::string TConsole::WithLineBreaks(const std::string& text) {
-  std::string result;
-  result.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\r') {
-      result += text[i];
-    } else if (i + 1 >= text.size() || text[i + 1] != '\n') {
-      result += '\n';
-    }
-  }
-  return result;
-}
 
 std::string TConsole::FitToColumns(const std::string& text, std::size_t columns) {
   std::size_t characters = 0;

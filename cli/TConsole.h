@@ -31,8 +31,6 @@ class TConsole {
   // false adds the line break the terminal did not show (a password).
   void EndPrompt(bool echoed = true);
 
-  // "\r\n" and lone "\r" as "\n".
-  static std::string WithLineBreaks(const std::string& text);
   // `text` cut to at most `columns` characters of UTF-8.
   static std::string FitToColumns(const std::string& text, std::size_t columns);
 

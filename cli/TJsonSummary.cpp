@@ -11,7 +11,7 @@
 #include <stdexcept>
 #include <utility>
 
-#include "cli/TConsole.h"
+#include "engine/TextUtil.h"
 
 TJsonSummary::TJsonSummary(std::string path) : path_(std::move(path)) {
   fd_ = open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
@@ -104,7 +104,7 @@ std::string TJsonSummary::Compose(const Contents& contents) {
       {"started", contents.started},
       {"verdict", VerdictName(contents.verdict)},
       {"exitStatus", contents.exitStatus},
-      {"closingMessage", TConsole::WithLineBreaks(contents.closingMessage)},
+      {"closingMessage", WithLineBreaks(contents.closingMessage)},
       {"filesMade", contents.filesMade},
       {"report", contents.report},
       {"steps", steps},

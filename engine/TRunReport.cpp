@@ -39,22 +39,6 @@ std::string DurationText(TimePoint from, TimePoint to) {
   return text;
 }
 
-// The boxes break lines with a lone carriage return.
-std::vector<std::string> TextLines(const std::string& text) {
-  std::vector<std::string> lines(1);
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r' || text[i] == '\n') {
-      if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
-        ++i;
-      }
-      lines.emplace_back();
-    } else {
-      lines.back() += text[i];
-    }
-  }
-  return lines;
-}
-
 void Indented(std::string& out, const std::string& text, const std::string& indent = "    ") {
   for (const std::string& line : TextLines(text)) {
     out += indent + line + "\n";

@@ -46,6 +46,31 @@ std::string FirstLine(const std::string& message) {
   return message.substr(0, message.find_first_of("\r\n"));
 }
 
+std::string WithLineBreaks(const std::string& text) {
+  std::string result;
+  result.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\r') {
+      result += text[i];
+    } else if (i + 1 >= text.size() || text[i + 1] != '\n') {
+      result += '\n';
+    }
+  }
+  return result;
+}
+
+std::vector<std::string> TextLines(const std::string& text) {
+  std::vector<std::string> lines(1);
+  for (const char c : WithLineBreaks(text)) {
+    if (c == '\n') {
+      lines.emplace_back();
+    } else {
+      lines.back() += c;
+    }
+  }
+  return lines;
+}
+
 std::string TrimText(const std::string& text) {
   std::size_t first = 0;
   while (first < text.size() && IsBlankOrControl(text[first])) {

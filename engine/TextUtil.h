@@ -19,6 +19,12 @@ std::size_t FindIgnoringCase(const std::string& text, const std::string& what,
 // The first line of a (server's) message, for the run log.
 std::string FirstLine(const std::string& message);
 
+// `text` with "\n" as its only line break: the run's messages break lines
+// with a lone "\r", as the boxes show them; "\r\n" is one break.
+std::string WithLineBreaks(const std::string& text);
+// The lines of such a text, as its box shows them (at least one).
+std::vector<std::string> TextLines(const std::string& text);
+
 // `text` without its leading and trailing characters of code 32 or less.
 std::string TrimText(const std::string& text);
 
