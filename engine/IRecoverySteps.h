@@ -9,13 +9,15 @@
 #include <vector>
 
 #include "engine/RunTypes.h"
+#include "engine/StepResult.h"
 #include "engine/TInconsistency.h"
 #include "engine/TServerDialect.h"
 #include "engine/TTriage.h"
 
-// The step routines the recovery run calls. Each answers yes or no and shows
-// its own failures to the user; the run decides only from the answers. The
-// real routines talk to the Firebird server; tests script them.
+// The step routines the recovery run calls. Each returns what happened (a
+// StepResult: yes, no, or the error that stopped it) and shows nothing; the
+// run decides from the results and alone shows the operator what failed.
+// The real routines talk to the Firebird server; tests script them.
 class IRecoverySteps {
  public:
   // What the exclusive-access check found.
@@ -42,18 +44,18 @@ class IRecoverySteps {
   virtual AccessResult acessoExclusivo() = 0;
   // Step 2: the working copy was written whole under `target`, which was free
   // (nothing is ever replaced).
-  virtual bool doCopy(const std::string& source, const std::string& target) = 0;
+  virtual StepResult doCopy(const std::string& source, const std::string& target) = 0;
   // Steps 3 and 11: the validation found no errors.
-  virtual bool doValidate(const std::string& databasePath) = 0;
+  virtual StepResult doValidate(const std::string& databasePath) = 0;
   // Step 4: the mend ended as expected (acts on the last validated database).
-  virtual bool doMend() = 0;
+  virtual StepResult doMend() = 0;
   // Steps 5 and 9: the backup completed. `key` chooses the saved step log.
-  virtual bool doBackup(const std::string& databasePath, const std::string& backupFile,
-                        StepKey key) = 0;
+  virtual StepResult doBackup(const std::string& databasePath, const std::string& backupFile,
+                              StepKey key) = 0;
   // Steps 6 and 10 (and the older backup in step 8): the restore read the
   // whole backup without an error line. Never replaces an existing file.
-  virtual bool doRestore(const std::string& backupFile, const std::string& databasePath,
-                         StepKey key) = 0;
+  virtual StepResult doRestore(const std::string& backupFile, const std::string& databasePath,
+                               StepKey key) = 0;
   // For a file the server cannot open (its header or transaction inventory
   // destroyed): restores the older backup's schema without rows at
   // `targetPath` and fills it with the rows read from the pages of the run's
@@ -82,17 +84,24 @@ class IRecoverySteps {
   virtual Exclusion keepOthersOut(const std::string& /*databasePath*/) { return {}; }
   // Brings a restored database out of single-user maintenance; a database
   // already online counts as success.
-  virtual bool bringOnline(const std::string& databasePath) = 0;
+  virtual StepResult bringOnline(const std::string& databasePath) = 0;
   // Attaches and detaches: the database opens.
-  virtual bool canAttach(const std::string& databasePath) = 0;
+  virtual StepResult canAttach(const std::string& databasePath) = 0;
   // The other attachments of the database, one per line; empty when there
   // are none. Throws when the server cannot tell.
   virtual std::string otherAttachments(const std::string& databasePath) = 0;
-  // Step 7, once per violation line: the broken relationship, or nothing.
-  virtual std::unique_ptr<TInconsistency> checkInconsistencies(const std::string& restoredPath,
-                                                               const std::string& line) = 0;
+  // What step 7 found for one violation line: the broken relationship, or
+  // nothing, and the errors that stopped the reading of a child table (the
+  // search went on with the next) or of the whole line.
+  struct InconsistencyCheck {
+    std::unique_ptr<TInconsistency> record;
+    std::vector<std::string> errors;
+  };
+  virtual InconsistencyCheck checkInconsistencies(const std::string& restoredPath,
+                                                  const std::string& line) = 0;
   // Step 8: every record got at least one parent row back.
-  virtual bool doCopyDataFromOldBackup(std::vector<std::unique_ptr<TInconsistency>>& list) = 0;
+  virtual StepResult doCopyDataFromOldBackup(
+      std::vector<std::unique_ptr<TInconsistency>>& list) = 0;
   // Rows of `copyPath` (the run's pristine copy) whose pages are gone and
   // that the repaired database at `resultPath` lacks, per table of it (the
   // steps log what they found). Nothing when the copy cannot be read.
@@ -117,8 +126,8 @@ class IRecoverySteps {
   // Fills the skipped tables of the restored database row by row from the
   // damaged database and, where it has them, the older backup; writes a
   // line per table in the run log. False when a table could not be worked on.
-  virtual bool rebuildTables(const std::vector<std::string>& tables,
-                             const std::string& restoredPath) = 0;
+  virtual StepResult rebuildTables(const std::vector<std::string>& tables,
+                                   const std::string& restoredPath) = 0;
   // What the last rebuildTables could not give back, per table.
   virtual TableLosses rescueLosses() const { return {}; }
   // After a validation that found errors: the tables the server's online
@@ -134,7 +143,7 @@ class IRecoverySteps {
   }
   // Activates every index a failed restore left inactive; true when none is
   // left inactive (the foreign keys hold again).
-  virtual bool activateIndexes(const std::string& databasePath) = 0;
+  virtual StepResult activateIndexes(const std::string& databasePath) = 0;
 
   // For the run's report. Rows per user table (views, external and temporary
   // tables aside), by table name; only the tables named in `tables` unless

@@ -8,7 +8,6 @@
 #include <unordered_set>
 #include <utility>
 
-#include "engine/ERunAborted.h"
 #include "engine/SqlName.h"
 #include "engine/TAttachment.h"
 #include "engine/TKeyRuns.h"
@@ -343,8 +342,6 @@ TableLosses TBackupFill::Fill(const std::vector<std::string>& tables) {
           TIBQuery& statement = inserts.at(row.table);
           table.layout.BindRow(statement, table.types, table.rows[row.index]);
           statement.ExecQuery();
-        } catch (const ERunAborted&) {
-          throw;
         } catch (const std::exception& e) {
           errors[row.table] = FirstLine(e.what());
           refused.push_back(row);

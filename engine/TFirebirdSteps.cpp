@@ -5,11 +5,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <initializer_list>
 #include <stdexcept>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -17,6 +19,7 @@
 #include "engine/DerivedNames.h"
 #include "engine/ERunAborted.h"
 #include "engine/OlderBackupTables.h"
+#include "engine/RaisedError.h"
 #include "engine/SafeRename.h"
 #include "engine/ServerFolder.h"
 #include "engine/SqlName.h"
@@ -253,6 +256,7 @@ class TFirebirdSteps::THoldGap {
       : steps_(steps), gap_(databasePath == steps.context_.DatabasePath()) {
     if (gap_) {
       steps_.ReleaseDatabase();
+      steps_.GapOpened();
     }
   }
   ~THoldGap() {
@@ -290,10 +294,6 @@ TFirebirdSteps::~TFirebirdSteps() = default;
 
 std::unique_ptr<IRecoverySteps> TFirebirdSteps::Create(TRecoveryContext& context) {
   return std::make_unique<TFirebirdSteps>(context);
-}
-
-void TFirebirdSteps::ReportException(const std::string& prefix, const std::exception& error) {
-  context_.Tell(prefix + error.what(), MessageKind::Error);
 }
 
 std::string TFirebirdSteps::ListOtherAttachments() {
@@ -400,7 +400,7 @@ IRecoverySteps::AccessResult TFirebirdSteps::acessoExclusivo() {
   }
 }
 
-bool TFirebirdSteps::doCopy(const std::string& source, const std::string& target) {
+StepResult TFirebirdSteps::doCopy(const std::string& source, const std::string& target) {
   try {
     CopyWholeFile(source, target, context_);
     // Read now, on a thread of its own, for the count of destroyed rows at
@@ -408,9 +408,8 @@ bool TFirebirdSteps::doCopy(const std::string& source, const std::string& target
     copyReading_.Start(target);
     return true;
   } catch (const std::exception& error) {
-    ReportException("doCopy() -> Excetion: ", error);
+    return RaisedError(error);
   }
-  return false;
 }
 
 void TFirebirdSteps::RunRepairAction(StepKey key) {
@@ -450,8 +449,7 @@ void TFirebirdSteps::RunRepairAction(StepKey key) {
   validationService_.SetActive(false);
 }
 
-bool TFirebirdSteps::doValidate(const std::string& databasePath) {
-  bool result = false;
+StepResult TFirebirdSteps::doValidate(const std::string& databasePath) {
   try {
     ServiceDetacher detacher(validationService_);
     PrepareService(validationService_, context_.Credentials());
@@ -460,16 +458,14 @@ bool TFirebirdSteps::doValidate(const std::string& databasePath) {
     validationService_.SetOptions({TValidateOption::ValidateDB, TValidateOption::ValidateFull});
     RunRepairAction(StepKey::ValidarDados);
     const std::string text = context_.RunLogText();
-    result = IsBlank(text) || TServerDialect::ValidationFoundNothing(text);
+    return IsBlank(text) || TServerDialect::ValidationFoundNothing(text);
   } catch (const std::exception& error) {
-    ReportException("doValidate() -> Excetion: ", error);
+    return RaisedError(error);
   }
-  return result;
 }
 
-bool TFirebirdSteps::doMend() {
+StepResult TFirebirdSteps::doMend() {
   const THoldGap gap(*this, context_.DatabasePath());
-  bool result = false;
   try {
     // Server, database and account stay as the last validation left them.
     ServiceDetacher detacher(validationService_);
@@ -477,11 +473,10 @@ bool TFirebirdSteps::doMend() {
     validationService_.SetOptions({TValidateOption::MendDB});
     RunRepairAction(StepKey::PrepararBackup);
     const std::string text = context_.RunLogText();
-    result = IsBlank(text) || TServerDialect::IsValidationSummaryText(text);
+    return IsBlank(text) || TServerDialect::IsValidationSummaryText(text);
   } catch (const std::exception& error) {
-    ReportException("doMend() -> Excetion: ", error);
+    return RaisedError(error);
   }
-  return result;
 }
 
 void TFirebirdSteps::ReadServiceOutput(TIBControlAndQueryService& service, StepKey key,
@@ -552,9 +547,8 @@ void TFirebirdSteps::EndServiceAttachments(const std::string& databasePath) {
   connection.Transaction().Commit();
 }
 
-bool TFirebirdSteps::RunBackup(const std::string& databasePath, const std::string& backupFile,
-                               StepKey key, const std::string& skipPattern, std::string& failure) {
-  failure.clear();
+StepResult TFirebirdSteps::RunBackup(const std::string& databasePath, const std::string& backupFile,
+                                     StepKey key, const std::string& skipPattern) {
   try {
     {
       PrepareService(backupService_, context_.Credentials());
@@ -578,9 +572,8 @@ bool TFirebirdSteps::RunBackup(const std::string& databasePath, const std::strin
     }
     return TServerDialect::BackupFinished(context_.RunLogText());
   } catch (const std::exception& error) {
-    failure = error.what();
+    return RaisedError(error);
   }
-  return false;
 }
 
 std::string TFirebirdSteps::FailedTable(const std::string& databasePath,
@@ -602,16 +595,16 @@ std::string TFirebirdSteps::FailedTable(const std::string& databasePath,
   }
 }
 
-bool TFirebirdSteps::doBackup(const std::string& databasePath, const std::string& backupFile,
-                              StepKey key) {
+StepResult TFirebirdSteps::doBackup(const std::string& databasePath, const std::string& backupFile,
+                                    StepKey key) {
   const THoldGap gap(*this, databasePath);
   // Only a file this routine makes may be removed between attempts.
   const bool fileWasFree = PathIsFree(backupFile);
   TBackupRetry retry;
   skippedTables_.clear();
   for (;;) {
-    std::string failure;
-    if (RunBackup(databasePath, backupFile, key, retry.Pattern(), failure)) {
+    const StepResult result = RunBackup(databasePath, backupFile, key, retry.Pattern());
+    if (result) {
       skippedTables_ = retry.Skipped();
       if (!skippedTables_.empty()) {
         context_.WriteLog("Backup concluído sem as linhas das tabelas ilegíveis: " +
@@ -622,12 +615,9 @@ bool TFirebirdSteps::doBackup(const std::string& databasePath, const std::string
     }
     // A table whose rows cannot be read: back up again without them; they
     // are rebuilt row by row after the restore.
-    const std::string table = FailedTable(databasePath, failure);
+    const std::string table = FailedTable(databasePath, result.error);
     if (table.empty() || !retry.Skip(table)) {
-      if (!failure.empty()) {
-        context_.Tell("doBackup() -> Excetion: " + failure, MessageKind::Error);
-      }
-      return false;
+      return result;
     }
     if (fileWasFree) {
       std::error_code ignored;
@@ -636,9 +626,8 @@ bool TFirebirdSteps::doBackup(const std::string& databasePath, const std::string
   }
 }
 
-bool TFirebirdSteps::doRestore(const std::string& backupFile, const std::string& databasePath,
-                               StepKey key) {
-  bool result = false;
+StepResult TFirebirdSteps::doRestore(const std::string& backupFile, const std::string& databasePath,
+                                     StepKey key) {
   try {
     {
       PrepareService(restoreService_, context_.Credentials());
@@ -664,19 +653,37 @@ bool TFirebirdSteps::doRestore(const std::string& backupFile, const std::string&
     const std::string output = context_.RunLogText();
     // A restore whose foreign keys failed also finishes; a truncated backup
     // restores without an error line and without finishing.
-    result = !TServerDialect::IsErrorLine(output) && TServerDialect::RestoreFinished(output);
+    return !TServerDialect::IsErrorLine(output) && TServerDialect::RestoreFinished(output);
   } catch (const std::exception& error) {
-    ReportException("doRestore() -> Excetion: ", error);
+    return RaisedError(error);
   }
-  return result;
 }
 
-bool TFirebirdSteps::bringOnline(const std::string& databasePath) {
-  if (databasePath == context_.DatabasePath()) {
+StepResult TFirebirdSteps::bringOnline(const std::string& databasePath) {
+  const bool own = databasePath == context_.DatabasePath();
+  if (own) {
     // Online again: the run's own attachment is given up for good.
     keptOut_ = false;
     ReleaseDatabase();
   }
+  // A program that took the maintenance's one place keeps the service out
+  // too: the database is brought online once it leaves.
+  constexpr int kAttempts = 40;
+  for (int attempt = 1;; ++attempt) {
+    const StepResult result = BringOnlineOnce(databasePath);
+    if (result || !own || result.failure != StepFailure::ShutDown || attempt == kAttempts) {
+      return result;
+    }
+    if (attempt == 1) {
+      context_.WriteLog(
+          "Outra conexão ocupa o banco de dados em manutenção; aguardando que ela saia para "
+          "colocá-lo online…");
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  }
+}
+
+StepResult TFirebirdSteps::BringOnlineOnce(const std::string& databasePath) {
   try {
     ServiceDetacher detacher(configService_);
     PrepareService(configService_, context_.Credentials());
@@ -688,9 +695,8 @@ bool TFirebirdSteps::bringOnline(const std::string& databasePath) {
     if (TServerDialect::AlreadyOnline(error.what())) {
       return true;
     }
-    ReportException("checkInconsistencies() -> Excetion: ", error);
+    return RaisedError(error);
   }
-  return false;
 }
 
 void TFirebirdSteps::HoldDatabase() {
@@ -736,11 +742,12 @@ std::optional<TableLosses> TFirebirdSteps::rebuildFromPages(const std::string& t
   // comes later (tables that refer to each other have no such order).
   restoreSkipData_ = "%";
   restoreInactive_ = true;
-  const bool restored = doRestore(backup, targetPath, StepKey::RestaurarBancoNivel01);
+  const StepResult restored = doRestore(backup, targetPath, StepKey::RestaurarBancoNivel01);
   restoreSkipData_.clear();
   restoreInactive_ = false;
   if (!restored) {
-    failure = "O backup anterior não pôde ser restaurado para dar a estrutura das tabelas.";
+    failure = "O backup anterior não pôde ser restaurado para dar a estrutura das tabelas." +
+              (restored.WasRaised() ? "\r" + restored.error : std::string());
     return std::nullopt;
   }
   try {
@@ -760,8 +767,6 @@ std::optional<TableLosses> TFirebirdSteps::rebuildFromPages(const std::string& t
     // missing stays inactive until they are brought or the rows go.
     activateIndexes(targetPath);
     return losses;
-  } catch (const ERunAborted&) {
-    throw;
   } catch (const std::exception& e) {
     failure = e.what();
   }
@@ -797,8 +802,8 @@ std::vector<std::string> TFirebirdSteps::skippedTables() const {
   return skippedTables_;
 }
 
-bool TFirebirdSteps::rebuildTables(const std::vector<std::string>& tables,
-                                   const std::string& restoredPath) {
+StepResult TFirebirdSteps::rebuildTables(const std::vector<std::string>& tables,
+                                         const std::string& restoredPath) {
   const THoldGap gap(*this, context_.DatabasePath());
   bool result = true;
   try {
@@ -813,7 +818,13 @@ bool TFirebirdSteps::rebuildTables(const std::vector<std::string>& tables,
     const std::string& backup = context_.BackupPath();
     if (!backup.empty() && std::filesystem::is_regular_file(backup, error)) {
       const std::string temporary = TSalvage::TemporaryPath(context_.DatabasePath());
-      if (!temporary.empty() && doRestore(backup, temporary, StepKey::RecuperarDados)) {
+      const StepResult restored = temporary.empty()
+                                      ? StepResult(false)
+                                      : doRestore(backup, temporary, StepKey::RecuperarDados);
+      if (restored.WasRaised()) {
+        context_.WriteLog("O backup anterior não pôde ser restaurado: " + restored.error);
+      }
+      if (restored) {
         rescueTemporary_ = temporary;
         older = std::make_unique<TConnection>(context_.Credentials());
         older->SetDatabasePath(temporary);
@@ -859,8 +870,7 @@ bool TFirebirdSteps::rebuildTables(const std::vector<std::string>& tables,
       }
     }
   } catch (const std::exception& error) {
-    ReportException("rebuildTables() -> Excetion: ", error);
-    result = false;
+    return RaisedError(error);
   }
   return result;
 }
@@ -879,8 +889,6 @@ std::vector<std::string> TFirebirdSteps::damagedTables(const std::string& databa
       context_.ThrowIfCancelled();
       output.push_back(service.ReadOutputLine());
     }
-  } catch (const ERunAborted&) {
-    throw;
   } catch (const std::exception& error) {
     context_.WriteLog(std::string("A validação online não pôde apontar as tabelas danificadas: ") +
                       error.what());
@@ -911,9 +919,12 @@ std::string TFirebirdSteps::OlderBackupDatabase(const std::vector<std::string>& 
   if (temporary.empty()) {
     return {};
   }
-  const bool restored = doRestore(backup, temporary, StepKey::RecuperarDados);
+  const StepResult restored = doRestore(backup, temporary, StepKey::RecuperarDados);
   if (!PathIsFree(temporary)) {
     fillTemporary_ = temporary;
+  }
+  if (restored.WasRaised()) {
+    context_.WriteLog("O backup anterior não pôde ser restaurado: " + restored.error);
   }
   return restored ? temporary : std::string();
 }
@@ -963,7 +974,7 @@ std::optional<TableLosses> TFirebirdSteps::fillFromOlderBackup(
   return TBackupFill(context_, target, source).Fill(tables);
 }
 
-bool TFirebirdSteps::activateIndexes(const std::string& databasePath) {
+StepResult TFirebirdSteps::activateIndexes(const std::string& databasePath) {
   try {
     TConnection connection(context_.Credentials());
     TAttachment attachment(connection, databasePath);
@@ -998,12 +1009,11 @@ bool TFirebirdSteps::activateIndexes(const std::string& databasePath) {
     }
     return all;
   } catch (const std::exception& error) {
-    ReportException("activateIndexes() -> Excetion: ", error);
+    return RaisedError(error);
   }
-  return false;
 }
 
-bool TFirebirdSteps::canAttach(const std::string& databasePath) {
+StepResult TFirebirdSteps::canAttach(const std::string& databasePath) {
   try {
     targetConnection_.SetDatabasePath(databasePath);
     targetConnection_.Database().Open();
@@ -1011,9 +1021,8 @@ bool TFirebirdSteps::canAttach(const std::string& databasePath) {
     return true;
   } catch (const std::exception& error) {
     targetConnection_.Database().ForceClose();
-    ReportException("canAttach() -> Excetion: ", error);
+    return RaisedError(error);
   }
-  return false;
 }
 
 // ---------------------------------------------------------------------------
@@ -1021,14 +1030,24 @@ bool TFirebirdSteps::canAttach(const std::string& databasePath) {
 // Only the two bodies below belong to that work; keep them last in the file.
 // ---------------------------------------------------------------------------
 
-std::unique_ptr<TInconsistency> TFirebirdSteps::checkInconsistencies(
+IRecoverySteps::InconsistencyCheck TFirebirdSteps::checkInconsistencies(
     const std::string& restoredPath, const std::string& line) {
-  return orphanSearch_.checkInconsistencies(restoredPath, line);
+  InconsistencyCheck check;
+  try {
+    check.record = orphanSearch_.checkInconsistencies(restoredPath, line);
+  } catch (const std::exception& error) {
+    check.errors.emplace_back(error.what());
+  }
+  for (std::string& error : orphanSearch_.TakeErrors()) {
+    check.errors.push_back(std::move(error));
+  }
+  return check;
 }
 
-bool TFirebirdSteps::doCopyDataFromOldBackup(std::vector<std::unique_ptr<TInconsistency>>& list) {
+StepResult TFirebirdSteps::doCopyDataFromOldBackup(
+    std::vector<std::unique_ptr<TInconsistency>>& list) {
   LimitOlderBackupRows(list);
-  const bool copied = salvage_.doCopyDataFromOldBackup(list);
+  StepResult copied = salvage_.doCopyDataFromOldBackup(list);
   restoreSkipData_.clear();
   if (!olderRowTables_.empty() && !salvage_.TemporaryDatabase().empty()) {
     context_.WriteLog("Backup anterior restaurado com os registros de: " +
@@ -1063,8 +1082,6 @@ void TFirebirdSteps::LimitOlderBackupRows(
       restoreSkipData_ = pattern;
       olderRowTables_ = kept;
     }
-  } catch (const ERunAborted&) {
-    throw;
   } catch (const std::exception&) {
     // Not known which tables are needed: every table's rows are restored.
     restoreSkipData_.clear();

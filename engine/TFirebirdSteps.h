@@ -31,33 +31,33 @@ class TFirebirdSteps : public IRecoverySteps {
   static std::unique_ptr<IRecoverySteps> Create(TRecoveryContext& context);
 
   AccessResult acessoExclusivo() override;
-  bool doCopy(const std::string& source, const std::string& target) override;
-  bool doValidate(const std::string& databasePath) override;
-  bool doMend() override;
-  bool doBackup(const std::string& databasePath, const std::string& backupFile,
-                StepKey key) override;
-  bool doRestore(const std::string& backupFile, const std::string& databasePath,
-                 StepKey key) override;
-  bool bringOnline(const std::string& databasePath) override;
+  StepResult doCopy(const std::string& source, const std::string& target) override;
+  StepResult doValidate(const std::string& databasePath) override;
+  StepResult doMend() override;
+  StepResult doBackup(const std::string& databasePath, const std::string& backupFile,
+                      StepKey key) override;
+  StepResult doRestore(const std::string& backupFile, const std::string& databasePath,
+                       StepKey key) override;
+  StepResult bringOnline(const std::string& databasePath) override;
   Exclusion keepOthersOut(const std::string& databasePath) override;
   std::string folderProblem(const std::string& folder) override;
   std::optional<TableLosses> rebuildFromPages(const std::string& targetPath,
                                               std::string& failure) override;
   TableLosses removeOrphans(const std::string& databasePath) override;
-  bool canAttach(const std::string& databasePath) override;
+  StepResult canAttach(const std::string& databasePath) override;
   TTriage::Result triage(const std::string& databasePath) override;
   std::vector<std::string> skippedTables() const override;
-  bool activateIndexes(const std::string& databasePath) override;
-  bool rebuildTables(const std::vector<std::string>& tables,
-                     const std::string& restoredPath) override;
+  StepResult activateIndexes(const std::string& databasePath) override;
+  StepResult rebuildTables(const std::vector<std::string>& tables,
+                           const std::string& restoredPath) override;
   TableLosses rescueLosses() const override { return rescueLosses_; }
   std::vector<std::string> damagedTables(const std::string& databasePath) override;
   std::optional<TableLosses> fillFromOlderBackup(const std::vector<std::string>& tables,
                                                  const std::string& databasePath) override;
   std::string otherAttachments(const std::string& databasePath) override;
-  std::unique_ptr<TInconsistency> checkInconsistencies(const std::string& restoredPath,
-                                                       const std::string& line) override;
-  bool doCopyDataFromOldBackup(std::vector<std::unique_ptr<TInconsistency>>& list) override;
+  InconsistencyCheck checkInconsistencies(const std::string& restoredPath,
+                                          const std::string& line) override;
+  StepResult doCopyDataFromOldBackup(std::vector<std::unique_ptr<TInconsistency>>& list) override;
   TableLosses destroyedRows(const std::string& copyPath, const std::string& resultPath) override;
   void readFromOlderBackup(const std::vector<std::string>& tables) override {
     olderReadTables_ = tables;
@@ -84,7 +84,14 @@ class TFirebirdSteps : public IRecoverySteps {
   // The monitoring query that lists the other attachments of the database.
   static const char* const kMonitoringQuery;
 
+ protected:
+  // Right after the run gave up its one attachment for one of its own uses:
+  // a program that attaches now takes the maintenance's only place. Tests
+  // stand such a program here.
+  virtual void GapOpened() {}
+
  private:
+  StepResult BringOnlineOnce(const std::string& databasePath);
   // Runs a started validation or mend to its end: empties the log, streams
   // the output into it and files it under `key`. Firebird 3 answers a repair
   // that found errors with a summary status instead of output lines; that
@@ -112,10 +119,9 @@ class TFirebirdSteps : public IRecoverySteps {
   // Deletes the service attachments of a database: the server then ends the
   // backup they run.
   void EndServiceAttachments(const std::string& databasePath);
-  // One backup, leaving out the rows of the tables `skipPattern` matches;
-  // false with the server's text in `failure` when it raised one.
-  bool RunBackup(const std::string& databasePath, const std::string& backupFile, StepKey key,
-                 const std::string& skipPattern, std::string& failure);
+  // One backup, leaving out the rows of the tables `skipPattern` matches.
+  StepResult RunBackup(const std::string& databasePath, const std::string& backupFile, StepKey key,
+                       const std::string& skipPattern);
   // The table whose rows a failed backup could not read, or "".
   std::string FailedTable(const std::string& databasePath, const std::string& failure);
   // The older backup restored beside the database, by whichever step did it
@@ -131,8 +137,6 @@ class TFirebirdSteps : public IRecoverySteps {
   // Before any row comes from the older backup: true when it is of this
   // database, or the operator chose to use it anyway (asked once per run).
   bool AcceptOlderBackup(TConnection& repaired, TConnection& older);
-  // Shows an exception of a routine in the error box that starts with `prefix`.
-  void ReportException(const std::string& prefix, const std::exception& error);
 
   TRecoveryContext& context_;
   TConnection targetConnection_;

@@ -4,7 +4,6 @@
 #include <exception>
 #include <iterator>
 
-#include "engine/ERunAborted.h"
 #include "engine/SqlName.h"
 
 std::optional<TKeyRuns::TRuns> TKeyRuns::Read(TConnection& connection, const std::string& table,
@@ -32,8 +31,6 @@ std::optional<TKeyRuns::TRuns> TKeyRuns::Read(TConnection& connection, const std
       runs.Next();
     }
     runs.Close();
-  } catch (const ERunAborted&) {
-    throw;
   } catch (const std::exception&) {
     return std::nullopt;
   }

@@ -3,7 +3,6 @@
 #include <cmath>
 #include <exception>
 
-#include "engine/ERunAborted.h"
 #include "engine/KeyText.h"
 #include "engine/SqlName.h"
 #include "engine/SystemRows.h"
@@ -281,8 +280,6 @@ void TOrphanSearch::SearchChild(const TChildReference& child, std::size_t positi
     if (way == TWay::Sorted) {
       try {
         query.Open();
-      } catch (const ERunAborted&) {
-        throw;
       } catch (const std::exception&) {
         // Keys the server cannot sort as one column (types or character sets
         // that do not mix): asked the other way.
@@ -324,15 +321,12 @@ void TOrphanSearch::SearchChild(const TChildReference& child, std::size_t positi
         missing.push_back(text);
       }
     }
-  } catch (const ERunAborted&) {
-    throw;
   } catch (const std::exception& e) {
     try {
       query.Close();
     } catch (...) {
       // the statement is dropped with the attachment anyway
     }
-    context_.Tell(std::string("checkInconsistencies() -> Excetion: ") + e.what(),
-                  MessageKind::Error);
+    errors_.emplace_back(e.what());
   }
 }

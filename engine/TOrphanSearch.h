@@ -37,10 +37,13 @@ class TOrphanSearch {
   // The record of the parent key behind `line` (a violation line of the
   // restore), or nothing: when nothing refers to that key, when no key is
   // missing, and when an earlier line of this run named the same parent key.
-  // Failures while reading one child table are shown and the search goes on;
-  // any other failure is thrown.
+  // A failure while reading one child table is kept (TakeErrors) and the
+  // search goes on; any other failure is thrown.
   std::unique_ptr<TInconsistency> checkInconsistencies(const std::string& restoredPath,
                                                        const std::string& line);
+  // The errors of the child tables that could not be read since the last
+  // call, in order.
+  std::vector<std::string> TakeErrors() { return std::exchange(errors_, {}); }
 
   // The foreign keys that refer to the key constraint, one entry each, ordered
   // by child table. Attaches `target` to the database for the call unless it
@@ -100,4 +103,6 @@ class TOrphanSearch {
   // Database path and foreign key of every child analysed with its parent:
   // a later line about one of them needs no attachment to be passed over.
   std::set<std::pair<std::string, std::string>> coveredForeignKeys_;
+  // The errors of child tables not read since the last TakeErrors.
+  std::vector<std::string> errors_;
 };

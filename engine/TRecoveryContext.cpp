@@ -72,10 +72,13 @@ MessageAnswer TRecoveryContext::Ask(QuestionId id, const std::string& text, Mess
 }
 
 void TRecoveryContext::Tell(const std::string& text, MessageKind kind) {
-  if (kind == MessageKind::Error) {
-    lastError_ = text;
-  }
   AskUser(Question{QuestionId::Notice, text, kind, MessageButtons::Ok, MessageAnswer::Ok});
+}
+
+void TRecoveryContext::TellRaised(const char* routine, const StepResult& result) {
+  if (result.WasRaised()) {
+    Tell(std::string(routine) + "() -> Excetion: " + result.error, MessageKind::Error);
+  }
 }
 
 void TRecoveryContext::AskForBackupFile() {
@@ -88,8 +91,4 @@ void TRecoveryContext::AskForBackupFile() {
   const std::size_t asked = record_.PickerAsked(folder);
   backupPath_ = host_.Front().ChooseBackupFile(folder).value_or(std::string());
   record_.PickerAnswered(asked, backupPath_);
-}
-
-std::string TRecoveryContext::TakeLastError() {
-  return std::exchange(lastError_, std::string());
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "engine/IRecoveryHost.h"
+#include "engine/StepResult.h"
 #include "engine/TRunHost.h"
 #include "engine/TRunRecord.h"
 
@@ -45,9 +46,9 @@ class TRecoveryContext {
                     MessageAnswer defaultAnswer = MessageAnswer::Yes);
   // A notice with OK only.
   void Tell(const std::string& text, MessageKind kind);
-  // The text of the last error notice since the last call, then forgets it:
-  // the run names a routine's failure in its closing message.
-  std::string TakeLastError();
+  // The error box of a routine stopped by an error: "<routine>() -> Excetion:
+  // <error>"; nothing for a routine that only answered no.
+  void TellRaised(const char* routine, const StepResult& result);
   MessageAnswer AskUser(const Question& question);
   // Asks "Deseja escolher um arquivo?" and, on Yes, lets the user pick an
   // older backup; the file picked, or none, becomes BackupPath(). On No the
@@ -73,7 +74,6 @@ class TRecoveryContext {
   std::string databasePath_;
   std::string backupPath_;
   std::vector<std::string> runLog_;
-  std::string lastError_;
   TCredentials credentials_ = TCredentials::BuiltIn();
   std::atomic<bool> cancelRequested_{false};
   std::atomic<bool> cancelThrows_{true};

@@ -268,16 +268,47 @@ std::string TRecoveryRun::WithOperatorWords(const std::string& reason) {
                                 : reason.substr(0, start) + words + "\r" + reason.substr(start);
 }
 
-template <typename Result, typename Call>
-Result TRecoveryRun::Guarded(const char* prefix, Result failed, Call call) {
-  std::string message;
-  try {
-    return call();
-  } catch (const std::exception& e) {
-    message = e.what();
+StepResult TRecoveryRun::Shown(const char* routine, StepResult result) {
+  context_.TellRaised(routine, result);
+  return result;
+}
+
+std::string TRecoveryRun::BackupFailure(const StepResult& result,
+                                        const std::string& takenName) const {
+  if (!takenName.empty()) {
+    return "Outro arquivo ocupou o nome do backup durante a execução; ele não foi tocado: " +
+           takenName;
   }
-  context_.Tell(prefix + message, MessageKind::Error);
-  return failed;
+  if (result.failure == StepFailure::ShutDown && othersKeptOut_) {
+    // The run had given up its one attachment for the backup's own.
+    return "Outra conexão ocupou o banco de dados enquanto ele estava em manutenção para o "
+           "reparo; o backup não pôde ser feito e nada foi substituído.\r" +
+           result.error;
+  }
+  std::vector<std::string> errorLines;
+  for (const std::string& line : context_.RunLog()) {
+    if (TServerDialect::IsErrorLine(line)) {
+      errorLines.push_back(TrimText(line));
+    }
+  }
+  if (result.WasRaised()) {
+    errorLines.push_back(result.error);
+  }
+  std::string reason = "O backup não chegou ao fim.";
+  for (const std::string& line : CondensedLines(errorLines)) {
+    reason += "\r" + line;
+  }
+  return reason;
+}
+
+StepResult TRecoveryRun::BringOnline(const std::string& databasePath) {
+  // The routine that brought restored databases online used to be part of
+  // the orphan search: its box keeps that name.
+  return Shown("checkInconsistencies", steps_.bringOnline(databasePath));
+}
+
+StepResult TRecoveryRun::ActivateIndexes(const std::string& databasePath) {
+  return Shown("activateIndexes", steps_.activateIndexes(databasePath));
 }
 
 bool TRecoveryRun::AcessoExclusivo() {
@@ -343,7 +374,7 @@ bool TRecoveryRun::AcessoExclusivo() {
                          "administrador o deixou assim.\rNenhuma outra reparação deste banco está "
                          "em andamento.\r\rDeseja colocá-lo online e continuar?",
                          MessageKind::Confirmation, MessageAnswer::No) == MessageAnswer::Yes &&
-            steps_.bringOnline(context_.DatabasePath()) && attempt < kLoginAttempts) {
+            BringOnline(context_.DatabasePath()) && attempt < kLoginAttempts) {
           context_.WriteLog("Banco colocado online a pedido do operador.");
           continue;
         }
@@ -465,8 +496,7 @@ void TRecoveryRun::CriarCopia() {
   const int number =
       FirstFreeVariant([&](int n) { return std::vector<std::string>{CopyPathFor(database, n)}; });
   copyPath_ = number == 0 ? std::string() : CopyPathFor(database, number);
-  if (!copyPath_.empty() && Guarded("doCopy() -> Excetion: ", false,
-                                    [&] { return steps_.doCopy(database, copyPath_); })) {
+  if (!copyPath_.empty() && Shown("doCopy", steps_.doCopy(database, copyPath_))) {
     Made(copyPath_);
     Finished(StepKey::CriarCopia, StepOutcome::Success, "Cópia em: " + NamePart(copyPath_));
     return;
@@ -493,9 +523,8 @@ void TRecoveryRun::ValidarDados() {
     skipMend_ = true;
     return;
   }
-  context_.TakeLastError();
-  if (Guarded("doValidate() -> Excetion: ", false,
-              [&] { return steps_.doValidate(context_.DatabasePath()); })) {
+  const StepResult validated = Shown("doValidate", steps_.doValidate(context_.DatabasePath()));
+  if (validated) {
     Finished(StepKey::ValidarDados, StepOutcome::Success, "Banco não possui erros.");
     for (StepKey key :
          {StepKey::PrepararBackup, StepKey::FazerBackupNivel01, StepKey::RestaurarBancoNivel01}) {
@@ -506,13 +535,12 @@ void TRecoveryRun::ValidarDados() {
   }
   // The server validates only a database nobody else has open: someone came
   // in after step 1. Nothing was changed yet; the run stops here.
-  const std::string refusal = context_.TakeLastError();
-  if (TServerDialect::OthersAttached(refusal)) {
+  if (validated.failure == StepFailure::OthersAttached) {
     Finished(StepKey::ValidarDados, StepOutcome::Failure, "Outra conexão impediu a validação.");
     StopWith(RunVerdict::InUse,
              "Outro programa conectou-se ao banco depois da verificação de acesso exclusivo; "
              "o banco não foi alterado.\r" +
-                 refusal);
+                 validated.error);
     return;
   }
   damagedTables_ = steps_.damagedTables(context_.DatabasePath());
@@ -524,7 +552,7 @@ void TRecoveryRun::PrepararBackup() {
     return;
   }
   Running(StepKey::PrepararBackup);
-  if (Guarded("doMend() -> Excetion: ", false, [&] { return steps_.doMend(); })) {
+  if (Shown("doMend", steps_.doMend())) {
     Finished(StepKey::PrepararBackup, StepOutcome::Success, "Preparado para o backup");
   } else {
     // The backup reads what it still can, and skips what it cannot: a failed
@@ -538,10 +566,11 @@ void TRecoveryRun::PrepararBackup() {
 void TRecoveryRun::FazerBackupNivel01() {
   Running(StepKey::FazerBackupNivel01);
   const bool free = PathIsFree(backupFilePath_);
-  if (free && Guarded("doBackup() -> Excetion: ", false, [&] {
-        return steps_.doBackup(context_.DatabasePath(), backupFilePath_,
-                               StepKey::FazerBackupNivel01);
-      })) {
+  const StepResult backedUp =
+      free ? Shown("doBackup", steps_.doBackup(context_.DatabasePath(), backupFilePath_,
+                                               StepKey::FazerBackupNivel01))
+           : StepResult(false);
+  if (backedUp) {
     Made(backupFilePath_);
     Finished(StepKey::FazerBackupNivel01, StepOutcome::Success,
              "Backup em: " + NamePart(backupFilePath_));
@@ -551,17 +580,19 @@ void TRecoveryRun::FazerBackupNivel01() {
     Made(backupFilePath_);  // the failed backup left a part behind
   }
   Finished(StepKey::FazerBackupNivel01, StepOutcome::Failure, "Erro durante o backup");
-  Stop();
+  // A file the triage kept from the validation truly was not validated.
+  StopWith(skipMend_ ? RunVerdict::NotValidated : RunVerdict::StillCorrupt,
+           BackupFailure(backedUp, free ? std::string() : backupFilePath_));
 }
 
 void TRecoveryRun::RestaurarBancoNivel01() {
   Running(StepKey::RestaurarBancoNivel01);
-  context_.TakeLastError();
   const bool free = PathIsFree(restoredPath_);
-  bool restored =
-      free && Guarded("doRestore() -> Excetion: ", false, [&] {
-        return steps_.doRestore(backupFilePath_, restoredPath_, StepKey::RestaurarBancoNivel01);
-      });
+  const StepResult restoreResult =
+      free ? Shown("doRestore",
+                   steps_.doRestore(backupFilePath_, restoredPath_, StepKey::RestaurarBancoNivel01))
+           : StepResult(false);
+  bool restored = restoreResult.ok;
   if (free && !PathIsFree(restoredPath_)) {
     Made(restoredPath_);
   }
@@ -583,19 +614,15 @@ void TRecoveryRun::RestaurarBancoNivel01() {
                       " registros recusados pela restauração.");
   }
   if (!restored && levelTwoCanGoOn && constraintLines_.empty() && skipped.empty()) {
-    restored = Guarded("bringOnline() -> Excetion: ", false,
-                       [&] { return steps_.bringOnline(restoredPath_); }) &&
-               steps_.activateIndexes(restoredPath_);
+    restored = BringOnline(restoredPath_) && ActivateIndexes(restoredPath_);
   }
   if (!skipped.empty() && levelTwoCanGoOn) {
     // Their rows were left out of the backup: refill them before anything
     // looks for missing parents.
     if (!restored) {
-      Guarded("bringOnline() -> Excetion: ", false,
-              [&] { return steps_.bringOnline(restoredPath_); });
+      BringOnline(restoredPath_);
     }
-    const bool rebuilt = Guarded("rebuildTables() -> Excetion: ", false,
-                                 [&] { return steps_.rebuildTables(skipped, restoredPath_); });
+    const StepResult rebuilt = Shown("rebuildTables", steps_.rebuildTables(skipped, restoredPath_));
     AddLosses(steps_.rescueLosses());
     NoteTemporaryDatabase();
     if (!rebuilt) {
@@ -610,7 +637,7 @@ void TRecoveryRun::RestaurarBancoNivel01() {
     }
     // The restore's foreign keys may have failed only because those tables
     // were empty then: once every index activates, they hold again.
-    if (!restored && steps_.activateIndexes(restoredPath_)) {
+    if (!restored && ActivateIndexes(restoredPath_)) {
       restored = true;
     }
   }
@@ -646,9 +673,8 @@ void TRecoveryRun::RestaurarBancoNivel01() {
       errors += "\r" + line;
     }
     // The server's failure may have come as an error instead of output lines.
-    const std::string raised = context_.TakeLastError();
-    if (errors.empty() && !raised.empty()) {
-      errors = "\r" + raised;
+    if (errors.empty() && restoreResult.WasRaised()) {
+      errors = "\r" + restoreResult.error;
     }
     StopWith(RunVerdict::StillCorrupt,
              "A restauração falhou por um motivo que o nível 2 não corrige." + notCreatedHint_ +
@@ -663,19 +689,19 @@ void TRecoveryRun::ProcurarOrfaos() {
 
   // The failed restore leaves its database in maintenance; nothing can read it
   // until it is brought online.
-  if (!Guarded("bringOnline() -> Excetion: ", false,
-               [&] { return steps_.bringOnline(restoredPath_); })) {
+  if (!BringOnline(restoredPath_)) {
     Finished(StepKey::ProcurarOrfaos, StepOutcome::Failure,
              "Não foi possível analisar o banco restaurado.");
     Stop();
     return;
   }
   for (const std::string& line : constraintLines_) {
-    std::unique_ptr<TInconsistency> record =
-        Guarded("checkInconsistencies() -> Excetion: ", std::unique_ptr<TInconsistency>(),
-                [&] { return steps_.checkInconsistencies(restoredPath_, line); });
-    if (record) {
-      inconsistencies_.push_back(std::move(record));
+    IRecoverySteps::InconsistencyCheck check = steps_.checkInconsistencies(restoredPath_, line);
+    for (const std::string& error : check.errors) {
+      Shown("checkInconsistencies", StepResult::Raised(StepFailure::ServerFailed, error));
+    }
+    if (check.record) {
+      inconsistencies_.push_back(std::move(check.record));
     }
   }
   if (!inconsistencies_.empty()) {
@@ -691,8 +717,8 @@ void TRecoveryRun::RecuperarDados() {
   // The tables whose rows come back from the older backup after the
   // salvage's: that restore must hold their rows too.
   steps_.readFromOlderBackup(DamagedTables());
-  const bool copied = Guarded("doCopyDataFromOldBackup() -> Excetion: ", false,
-                              [&] { return steps_.doCopyDataFromOldBackup(inconsistencies_); });
+  const StepResult copied =
+      Shown("doCopyDataFromOldBackup", steps_.doCopyDataFromOldBackup(inconsistencies_));
   NoteTemporaryDatabase();
   if (copied) {
     // Parents the salvage brought back may be rows the restore refused.
@@ -715,10 +741,10 @@ void TRecoveryRun::RecuperarDados() {
 void TRecoveryRun::FazerBackupNivel02() {
   Running(StepKey::FazerBackupNivel02);
   const bool free = PathIsFree(levelTwoBackupPath_);
-  const bool done =
-      free && Guarded("doBackup() -> Excetion: ", false, [&] {
-        return steps_.doBackup(restoredPath_, levelTwoBackupPath_, StepKey::FazerBackupNivel02);
-      });
+  const StepResult done =
+      free ? Shown("doBackup",
+                   steps_.doBackup(restoredPath_, levelTwoBackupPath_, StepKey::FazerBackupNivel02))
+           : StepResult(false);
   if (free && !PathIsFree(levelTwoBackupPath_)) {
     Made(levelTwoBackupPath_);
   }
@@ -727,7 +753,11 @@ void TRecoveryRun::FazerBackupNivel02() {
              "Backup em: " + NamePart(levelTwoBackupPath_));
   } else {
     Finished(StepKey::FazerBackupNivel02, StepOutcome::Failure, "Erro durante o backup");
-    Stop();
+    StopWith(RunVerdict::StillCorrupt,
+             BackupFailure(done, free ? std::string() : levelTwoBackupPath_) +
+                 "\rOs registros recuperados estão no banco restaurado "
+                 "do nível 1: " +
+                 restoredPath_);
   }
 }
 
@@ -744,10 +774,9 @@ void TRecoveryRun::RestaurarBancoNivel02() {
   newDatabasePath_ = NewDatabasePathFor(database, number);
   // The restore lands on a name of its own; the database's own name changes
   // hands only once the result is whole, online and opens.
-  context_.TakeLastError();
-  const bool restored = Guarded("doRestore() -> Excetion: ", false, [&] {
-    return steps_.doRestore(levelTwoBackupPath_, newDatabasePath_, StepKey::RestaurarBancoNivel02);
-  });
+  const StepResult restored = Shown(
+      "doRestore",
+      steps_.doRestore(levelTwoBackupPath_, newDatabasePath_, StepKey::RestaurarBancoNivel02));
   std::vector<std::string> failure;
   if (restored) {
     restoredCounts_ = RowCountsFromRestore(context_.RunLog());
@@ -757,9 +786,8 @@ void TRecoveryRun::RestaurarBancoNivel02() {
         failure.push_back(TrimText(line));
       }
     }
-    const std::string raised = context_.TakeLastError();
-    if (!raised.empty()) {
-      failure.push_back(raised);
+    if (restored.WasRaised()) {
+      failure.push_back(restored.error);
     }
   }
   std::string removed;
@@ -776,10 +804,8 @@ void TRecoveryRun::RestaurarBancoNivel02() {
   if (!PathIsFree(newDatabasePath_)) {
     Made(newDatabasePath_);
   }
-  if (!restored ||
-      !Guarded("bringOnline() -> Excetion: ", false,
-               [&] { return steps_.bringOnline(newDatabasePath_); }) ||
-      !steps_.canAttach(newDatabasePath_)) {
+  if (!restored || !BringOnline(newDatabasePath_) ||
+      !Shown("canAttach", steps_.canAttach(newDatabasePath_))) {
     Finished(StepKey::RestaurarBancoNivel02, StepOutcome::Failure, "Restaurado, mas com erro.");
     std::string reason = "A restauração final não terminou.";
     for (const std::string& line : CondensedLines(failure)) {
@@ -854,8 +880,7 @@ bool TRecoveryRun::SwapInRestoredDatabase() {
 
 void TRecoveryRun::ValidacaoFinal() {
   Running(StepKey::ValidacaoFinal);
-  if (Guarded("doValidate() -> Excetion: ", false,
-              [&] { return steps_.doValidate(context_.DatabasePath()); })) {
+  if (Shown("doValidate", steps_.doValidate(context_.DatabasePath()))) {
     Finished(StepKey::ValidacaoFinal, StepOutcome::Success, "Banco não possui erros.");
     verdict_ = RunVerdict::Repaired;
   } else {
@@ -1069,8 +1094,6 @@ void TRecoveryRun::FillFromOlderBackup(const std::string& databasePath) {
   std::string failure;
   try {
     filled = steps_.fillFromOlderBackup(tables, databasePath);
-  } catch (const ERunAborted&) {
-    throw;
   } catch (const std::exception& error) {
     failure = error.what();
   }
@@ -1108,8 +1131,6 @@ void TRecoveryRun::CountDestroyedRows() {
   TableLosses destroyed;
   try {
     destroyed = steps_.destroyedRows(copyPath_, swapped_ ? context_.DatabasePath() : restoredPath_);
-  } catch (const ERunAborted&) {
-    throw;
   } catch (const std::exception& error) {
     context_.WriteLog("Os registros destruídos não puderam ser contados: " +
                       std::string(error.what()));
@@ -1191,7 +1212,7 @@ void TRecoveryRun::LetOthersIn() {
     return;
   }
   othersKeptOut_ = false;
-  if (!steps_.bringOnline(context_.DatabasePath())) {
+  if (!BringOnline(context_.DatabasePath())) {
     reason_ += std::string(reason_.empty() ? "" : "\r\r") +
                "O banco de dados continua em modo de manutenção; coloque-o online com: gfix "
                "-online \"" +
@@ -1294,17 +1315,14 @@ void TRecoveryRun::RebuildIntoRestoredPath(const std::string& why) {
   // cannot stay: no foreign key would be active.
   try {
     AddLosses(steps_.removeOrphans(restoredPath_));
-  } catch (const ERunAborted&) {
-    throw;
   } catch (const std::exception& error) {
     context_.WriteLog(std::string("Registros sem o registro pai não puderam ser removidos: ") +
                       error.what());
   }
   // Offered only once whole: every index active, and the server's own
   // validation finds nothing.
-  const bool sound = steps_.activateIndexes(restoredPath_) &&
-                     Guarded("doValidate() -> Excetion: ", false,
-                             [&] { return steps_.doValidate(restoredPath_); });
+  const bool sound =
+      ActivateIndexes(restoredPath_) && Shown("doValidate", steps_.doValidate(restoredPath_));
   if (!sound) {
     Finished(StepKey::RestaurarBancoNivel01, StepOutcome::Failure, "Reconstruído, mas com erro.");
     StopWith(RunVerdict::StillCorrupt,

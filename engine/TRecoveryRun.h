@@ -127,8 +127,14 @@ class TRecoveryRun {
   bool LostRows() const;
   // "O banco de dados foi corrigido, mas ..." with a line per table.
   std::string LossesText() const;
-  template <typename Result, typename Call>
-  Result Guarded(const char* prefix, Result failed, Call call);
+  // A routine's result, after showing the error that stopped it, if one
+  // did, in the box "<routine>() -> Excetion: <error>".
+  StepResult Shown(const char* routine, StepResult result);
+  StepResult BringOnline(const std::string& databasePath);
+  StepResult ActivateIndexes(const std::string& databasePath);
+  // Why a backup failed, for the closing message; `takenName` is the
+  // backup's name when another file took it before the backup began.
+  std::string BackupFailure(const StepResult& result, const std::string& takenName) const;
 
   TRecoveryContext& context_;
   IRecoverySteps& steps_;

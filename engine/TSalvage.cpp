@@ -9,7 +9,7 @@
 #include <system_error>
 
 #include "engine/DerivedNames.h"
-#include "engine/ERunAborted.h"
+#include "engine/RaisedError.h"
 #include "engine/RestoreCounts.h"
 #include "engine/SqlName.h"
 #include "engine/TAttachment.h"
@@ -64,7 +64,9 @@ bool TSalvage::BackupExists() const {
 
 bool TSalvage::RestoreOlderBackup(const std::string& temporaryPath) {
   for (;;) {
-    if (restore_(context_.BackupPath(), temporaryPath, StepKey::RecuperarDados)) {
+    const StepResult restored =
+        restore_(context_.BackupPath(), temporaryPath, StepKey::RecuperarDados);
+    if (restored) {
       // Its rows per table for the report, before the output is cleared.
       olderBackupRestored_ = true;
       olderBackupCounts_ = RowCountsFromRestore(context_.RunLog());
@@ -72,9 +74,11 @@ bool TSalvage::RestoreOlderBackup(const std::string& temporaryPath) {
       context_.WriteLog("Banco temporário restaurado de backup!");
       return true;
     }
+    // The salvage asks for another backup: the operator sees why first.
+    context_.TellRaised("doRestore", restored);
     // A file the server could not open is no corrupt backup: say which.
     // Each distinct server line once: the whole output is in the log.
-    std::string failure = context_.TakeLastError();
+    std::string failure = restored.error;
     std::vector<std::string> errors;
     for (const std::string& line : context_.RunLog()) {
       if (TServerDialect::IsErrorLine(line)) {
@@ -255,8 +259,6 @@ void TSalvage::CopyRows(std::vector<std::unique_ptr<TInconsistency>>& list,
       }
     }
     AddMissingParents(pending, order);
-  } catch (const ERunAborted&) {
-    throw;
   } catch (const std::exception&) {
     stopped = std::current_exception();
   }
@@ -304,8 +306,6 @@ void TSalvage::CopyRows(std::vector<std::unique_ptr<TInconsistency>>& list,
         table.layout.BindRow(insert, table.types, table.rows[row.index]);
         insert.ExecQuery();
         target_.Transaction().Commit();
-      } catch (const ERunAborted&) {
-        throw;
       } catch (const std::exception& e) {
         error = e.what();
         refused.push_back(row);
@@ -339,7 +339,7 @@ void TSalvage::CopyRows(std::vector<std::unique_ptr<TInconsistency>>& list,
   targetAttachment.Detach();
 }
 
-bool TSalvage::doCopyDataFromOldBackup(std::vector<std::unique_ptr<TInconsistency>>& list) {
+StepResult TSalvage::doCopyDataFromOldBackup(std::vector<std::unique_ptr<TInconsistency>>& list) {
   try {
     WriteSummary(list);
     if (!BackupExists()) {
@@ -372,12 +372,8 @@ bool TSalvage::doCopyDataFromOldBackup(std::vector<std::unique_ptr<TInconsistenc
       return false;
     }
     CopyRows(list, temporaryPath);
-  } catch (const ERunAborted&) {
-    throw;
-  } catch (const std::exception& e) {
-    context_.Tell(std::string("doCopyDataFromOldBackup() -> Excetion: ") + e.what(),
-                  MessageKind::Error);
-    return false;
+  } catch (const std::exception& error) {
+    return RaisedError(error);
   }
   for (const auto& record : list) {
     if (!record->DataFound) {

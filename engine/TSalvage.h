@@ -20,9 +20,9 @@
 class TSalvage {
  public:
   // Restores `backup` into `db`, filing the output as the saved log of step
-  // `key`; true when the restore reported no error.
+  // `key`; yes when the restore reported no error.
   using RestoreFunction =
-      std::function<bool(const std::string& backup, const std::string& db, StepKey key)>;
+      std::function<StepResult(const std::string& backup, const std::string& db, StepKey key)>;
 
   // Whether the older backup restored may give rows to the repaired
   // database (it is of this database, or the operator chose to use it).
@@ -31,9 +31,9 @@ class TSalvage {
   TSalvage(TRecoveryContext& context, TConnection& target, TConnection& source,
            RestoreFunction restore, AcceptFunction accept = {});
 
-  // True when every record got at least one row back. Failures are shown to
-  // the user and answer false; rows copied before stay committed.
-  bool doCopyDataFromOldBackup(std::vector<std::unique_ptr<TInconsistency>>& list);
+  // Yes when every record got at least one row back. An error ends the
+  // salvage and is returned; rows copied before stay committed.
+  StepResult doCopyDataFromOldBackup(std::vector<std::unique_ptr<TInconsistency>>& list);
 
   // Where the older backup is restored: the first free "-TEMP.FDB" name next
   // to the database; empty when every variant is taken.

@@ -25,6 +25,7 @@ constexpr std::string_view kErrorsFound = " ERRORS found";
 constexpr std::string_view kOthersAttached = "secondary server attachments cannot validate";
 constexpr std::string_view kAlreadyOnline = "Target shutdown mode is invalid";
 constexpr std::string_view kAlreadyExists = "already exists";
+constexpr std::string_view kNoSpace = "No space left on device";
 
 // Error codes (gen/iberror.h).
 constexpr long kLogin = 335544472;        // isc_login
@@ -86,6 +87,29 @@ TServerDialect::AttachFailure TServerDialect::ClassifyAttach(long engineCode) {
     default:
       return AttachFailure::Other;
   }
+}
+
+StepFailure TServerDialect::ClassifyFailure(long engineCode, std::string_view text) {
+  if (Has(text, kOthersAttached)) {
+    return StepFailure::OthersAttached;
+  }
+  if (Has(text, kNoSpace)) {
+    return StepFailure::NoSpace;
+  }
+  switch (ClassifyAttach(engineCode)) {
+    case AttachFailure::LoginRefused:
+      return StepFailure::LoginRefused;
+    case AttachFailure::ShutDown:
+      return StepFailure::ShutDown;
+    case AttachFailure::NotADatabase:
+    case AttachFailure::UnsupportedOds:
+      return StepFailure::NotADatabase;
+    case AttachFailure::Corrupt:
+      return StepFailure::Corrupt;
+    case AttachFailure::Other:
+      break;
+  }
+  return StepFailure::ServerFailed;
 }
 
 bool TServerDialect::IsValidationSummary(long engineCode) {
@@ -293,7 +317,7 @@ std::string TServerDialect::OperatorWords(std::string_view text) {
     const char* words;
   };
   static constexpr Words kWords[] = {
-      {"No space left on device",
+      {kNoSpace,
        "O disco ficou cheio: libere espaço no disco da pasta do banco e execute de novo."},
       {"Read-only file system",
        "O disco está montado somente para leitura: nenhum arquivo pode ser gravado nele."},

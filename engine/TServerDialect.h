@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/StepResult.h"
+
 // What Firebird 3 says, and what it means: the words of its service output
 // (backup, restore, validation), of the errors it raises, and their codes.
 // Everything else asks this class; a server that words things otherwise is
@@ -22,6 +24,9 @@ class TServerDialect {
     Corrupt,         // a header or transaction inventory the server cannot read
   };
   static AttachFailure ClassifyAttach(long engineCode);
+  // Why a routine failed, by the error's code (0 when the error was not the
+  // server's) and its text.
+  static StepFailure ClassifyFailure(long engineCode, std::string_view text);
   // The status a validation or mend that found errors ends with; its text is
   // the summary of what was found.
   static bool IsValidationSummary(long engineCode);

@@ -7,7 +7,6 @@
 #include <unordered_map>
 #include <utility>
 
-#include "engine/ERunAborted.h"
 #include "engine/KeyText.h"
 #include "engine/SqlName.h"
 #include "engine/TAttachment.h"
@@ -202,8 +201,6 @@ bool TTableRescue::TRun::Drain(TIBQuery& select, std::size_t keyPosition, long l
     }
     select.Close();
     return true;
-  } catch (const ERunAborted&) {
-    throw;
   } catch (const std::exception& e) {
     error = FirstLine(e.what());
     Quietly(select);
@@ -317,8 +314,6 @@ void TTableRescue::TRun::ReadDamaged() {
     probe.SetDatabase(&damaged_.Database());
     probe.SQL().SetText("select " + layout_.SelectList() + " from " + SqlName(layout_.Table()));
     probe.Prepare();  // a destroyed pointer page already fails here, for any statement
-  } catch (const ERunAborted&) {
-    throw;
   } catch (const std::exception& e) {
     NoteUnreadable(FirstLine(e.what()));
     counts_.LostKnown = false;
@@ -343,8 +338,6 @@ void TTableRescue::TRun::ReadDamaged() {
           }
         }
         return;
-      } catch (const ERunAborted&) {
-        throw;
       } catch (const std::exception& e) {
         NoteUnreadable(FirstLine(e.what()));
         counts_.LostKnown = false;
@@ -535,8 +528,6 @@ TTableRescue::TCounts TTableRescue::Rescue(const std::string& table) {
   std::string attachError;
   try {
     damagedAttachment = std::make_unique<TAttachment>(damaged_);
-  } catch (const ERunAborted&) {
-    throw;
   } catch (const std::exception& e) {
     attachError = FirstLine(e.what());
   }

@@ -23,7 +23,9 @@ void ScriptedSteps::ScriptThrow(const std::string& routine, const std::string& m
     });
     return;
   }
-  Script(routine, [message](TRecoveryContext&) -> bool { throw std::runtime_error(message); });
+  Script(routine, [message](TRecoveryContext&) {
+    return StepResult::Raised(StepFailure::ServerFailed, message);
+  });
 }
 
 void ScriptedSteps::ScriptRecord(const std::optional<TInconsistency>& record) {
@@ -52,7 +54,7 @@ std::size_t ScriptedSteps::UnusedAnswers() const {
 }
 
 ScriptedSteps::Action ScriptedSteps::WritesLog(std::vector<std::string> lines, bool answer) {
-  return [lines = std::move(lines), answer](TRecoveryContext& context) {
+  return [lines = std::move(lines), answer](TRecoveryContext& context) -> StepResult {
     context.ClearLog();
     for (const std::string& line : lines) {
       context.WriteLog(line);
@@ -61,7 +63,7 @@ ScriptedSteps::Action ScriptedSteps::WritesLog(std::vector<std::string> lines, b
   };
 }
 
-bool ScriptedSteps::Next(const std::string& routine, const std::string& call) {
+StepResult ScriptedSteps::Next(const std::string& routine, const std::string& call) {
   Action action;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -79,41 +81,41 @@ bool ScriptedSteps::Next(const std::string& routine, const std::string& call) {
 
 IRecoverySteps::AccessResult ScriptedSteps::acessoExclusivo() {
   try {
-    return Next("acessoExclusivo", "acessoExclusivo") ? Access::Granted : Access::OthersAttached;
+    return Next("acessoExclusivo", "acessoExclusivo").ok ? Access::Granted : Access::OthersAttached;
   } catch (const EIBInterBaseError& error) {
     return AccessResult(TServerDialect::ClassifyAttach(error.EngineCode()), error.what());
   }
 }
 
-bool ScriptedSteps::doCopy(const std::string& source, const std::string& target) {
+StepResult ScriptedSteps::doCopy(const std::string& source, const std::string& target) {
   return Next("doCopy", "doCopy " + source + " " + target);
 }
 
-bool ScriptedSteps::doValidate(const std::string& databasePath) {
+StepResult ScriptedSteps::doValidate(const std::string& databasePath) {
   return Next("doValidate", "doValidate " + databasePath);
 }
 
-bool ScriptedSteps::doMend() {
+StepResult ScriptedSteps::doMend() {
   return Next("doMend", "doMend");
 }
 
-bool ScriptedSteps::doBackup(const std::string& databasePath, const std::string& backupFile,
-                             StepKey key) {
+StepResult ScriptedSteps::doBackup(const std::string& databasePath, const std::string& backupFile,
+                                   StepKey key) {
   return Next("doBackup", "doBackup " + databasePath + " " + backupFile + " " +
                               std::to_string(StepNumber(key)));
 }
 
-bool ScriptedSteps::doRestore(const std::string& backupFile, const std::string& databasePath,
-                              StepKey key) {
+StepResult ScriptedSteps::doRestore(const std::string& backupFile, const std::string& databasePath,
+                                    StepKey key) {
   return Next("doRestore", "doRestore " + backupFile + " " + databasePath + " " +
                                std::to_string(StepNumber(key)));
 }
 
-bool ScriptedSteps::bringOnline(const std::string& databasePath) {
+StepResult ScriptedSteps::bringOnline(const std::string& databasePath) {
   return Next("bringOnline", "bringOnline " + databasePath);
 }
 
-bool ScriptedSteps::canAttach(const std::string& databasePath) {
+StepResult ScriptedSteps::canAttach(const std::string& databasePath) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (actions_["canAttach"].empty()) {
@@ -155,8 +157,8 @@ std::vector<std::string> ScriptedSteps::skippedTables() const {
   return skippedTables_;
 }
 
-bool ScriptedSteps::rebuildTables(const std::vector<std::string>& tables,
-                                  const std::string& restoredPath) {
+StepResult ScriptedSteps::rebuildTables(const std::vector<std::string>& tables,
+                                        const std::string& restoredPath) {
   std::string names;
   for (const std::string& table : tables) {
     names += (names.empty() ? "" : ",") + table;
@@ -171,7 +173,7 @@ bool ScriptedSteps::rebuildTables(const std::vector<std::string>& tables,
   return Next("rebuildTables", "rebuildTables " + names + " " + restoredPath);
 }
 
-bool ScriptedSteps::activateIndexes(const std::string& databasePath) {
+StepResult ScriptedSteps::activateIndexes(const std::string& databasePath) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (actions_["activateIndexes"].empty()) {
@@ -197,8 +199,8 @@ void ScriptedSteps::SetTemporaryDatabase(const std::string& path) {
   temporaryDatabase_ = path;
 }
 
-std::unique_ptr<TInconsistency> ScriptedSteps::checkInconsistencies(const std::string& restoredPath,
-                                                                    const std::string& line) {
+IRecoverySteps::InconsistencyCheck ScriptedSteps::checkInconsistencies(
+    const std::string& restoredPath, const std::string& line) {
   const std::string call = "checkInconsistencies " + restoredPath + " " + line;
   RecordAction action;
   {
@@ -206,15 +208,24 @@ std::unique_ptr<TInconsistency> ScriptedSteps::checkInconsistencies(const std::s
     calls_.push_back(call);
     if (records_.empty()) {
       ADD_FAILURE() << "Unscripted call: " << call;
-      return nullptr;
+      return {};
     }
     action = std::move(records_.front());
     records_.pop_front();
   }
-  return action(context_);
+  // An error the action raises stands for a child table that could not be
+  // read: the real search goes on and reports it.
+  InconsistencyCheck check;
+  try {
+    check.record = action(context_);
+  } catch (const std::exception& error) {
+    check.errors.emplace_back(error.what());
+  }
+  return check;
 }
 
-bool ScriptedSteps::doCopyDataFromOldBackup(std::vector<std::unique_ptr<TInconsistency>>& list) {
+StepResult ScriptedSteps::doCopyDataFromOldBackup(
+    std::vector<std::unique_ptr<TInconsistency>>& list) {
   std::string tables;
   for (const auto& record : list) {
     if (!tables.empty()) {

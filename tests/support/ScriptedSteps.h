@@ -25,7 +25,8 @@
 // "doCopyDataFromOldBackup <TableName>,<TableName>,...", "doMend", ...
 class ScriptedSteps : public IRecoverySteps {
  public:
-  using Action = std::function<bool(TRecoveryContext&)>;
+  // Answers the routine's result; a plain true or false converts.
+  using Action = std::function<StepResult(TRecoveryContext&)>;
   using RecordAction = std::function<std::unique_ptr<TInconsistency>(TRecoveryContext&)>;
 
   explicit ScriptedSteps(TRecoveryContext& context) : context_(context) {}
@@ -33,9 +34,10 @@ class ScriptedSteps : public IRecoverySteps {
   // The next call of `routine` answers `answer`.
   void Script(const std::string& routine, bool answer);
   // The next call of `routine` runs `action` (which may write the run log,
-  // ask the user or throw) and answers its result.
+  // ask the user or throw ERunAborted) and answers its result.
   void Script(const std::string& routine, Action action);
-  // The next call of `routine` throws std::runtime_error(message).
+  // The next call of `routine` fails with the error `message` raised inside
+  // it, as a server or file error stops the real routine.
   void ScriptThrow(const std::string& routine, const std::string& message);
   // The next checkInconsistencies answers a copy of `record`, or nothing.
   void ScriptRecord(const std::optional<TInconsistency>& record);
@@ -63,16 +65,16 @@ class ScriptedSteps : public IRecoverySteps {
   // An action that throws the access layer's error stands for a refused
   // attachment.
   AccessResult acessoExclusivo() override;
-  bool doCopy(const std::string& source, const std::string& target) override;
-  bool doValidate(const std::string& databasePath) override;
-  bool doMend() override;
-  bool doBackup(const std::string& databasePath, const std::string& backupFile,
-                StepKey key) override;
-  bool doRestore(const std::string& backupFile, const std::string& databasePath,
-                 StepKey key) override;
-  bool bringOnline(const std::string& databasePath) override;
+  StepResult doCopy(const std::string& source, const std::string& target) override;
+  StepResult doValidate(const std::string& databasePath) override;
+  StepResult doMend() override;
+  StepResult doBackup(const std::string& databasePath, const std::string& backupFile,
+                      StepKey key) override;
+  StepResult doRestore(const std::string& backupFile, const std::string& databasePath,
+                       StepKey key) override;
+  StepResult bringOnline(const std::string& databasePath) override;
   // Unscripted: true.
-  bool canAttach(const std::string& databasePath) override;
+  StepResult canAttach(const std::string& databasePath) override;
   std::string otherAttachments(const std::string& databasePath) override;
   std::string temporaryDatabase() const override;
   std::optional<RowCounts> olderBackupCounts() const override { return std::nullopt; }
@@ -84,10 +86,10 @@ class ScriptedSteps : public IRecoverySteps {
   // Unscripted: a healthy file, nothing skipped, every table rebuilt.
   TTriage::Result triage(const std::string& databasePath) override;
   std::vector<std::string> skippedTables() const override;
-  bool rebuildTables(const std::vector<std::string>& tables,
-                     const std::string& restoredPath) override;
+  StepResult rebuildTables(const std::vector<std::string>& tables,
+                           const std::string& restoredPath) override;
   // Unscripted: an index stays inactive.
-  bool activateIndexes(const std::string& databasePath) override;
+  StepResult activateIndexes(const std::string& databasePath) override;
   void SetTriage(const TTriage::Result& result);
   static TTriage::Result HealthyFile() {
     TTriage::Result result;
@@ -95,12 +97,12 @@ class ScriptedSteps : public IRecoverySteps {
     return result;
   }
   void SetSkippedTables(const std::vector<std::string>& tables);
-  std::unique_ptr<TInconsistency> checkInconsistencies(const std::string& restoredPath,
-                                                       const std::string& line) override;
-  bool doCopyDataFromOldBackup(std::vector<std::unique_ptr<TInconsistency>>& list) override;
+  InconsistencyCheck checkInconsistencies(const std::string& restoredPath,
+                                          const std::string& line) override;
+  StepResult doCopyDataFromOldBackup(std::vector<std::unique_ptr<TInconsistency>>& list) override;
 
  private:
-  bool Next(const std::string& routine, const std::string& call);
+  StepResult Next(const std::string& routine, const std::string& call);
 
   TRecoveryContext& context_;
   mutable std::mutex mutex_;

@@ -9,15 +9,18 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/TFirebirdSteps.h"
 #include "engine/TThreadRecovery.h"
+#include "support/ChildProcess.h"
 #include "support/DamagedFixture.h"
 #include "support/FixtureDatabase.h"
 #include "support/ScriptedHost.h"
 #include "support/ServerTools.h"
 #include "support/TestFolder.h"
 
+using testsupport::ChildProcess;
 using testsupport::DamagedFixture;
 using testsupport::FixtureDatabase;
 using testsupport::ServerTools;
@@ -37,7 +40,72 @@ std::unique_ptr<TThreadRecovery> Start(ScriptedHost& host, const std::string& da
                                            TThreadRecovery::DefaultSteps());
 }
 
+// The real routines, with another program attaching in the first moment
+// the run gives up its one attachment (the mend's): it writes a row, commits
+// and stays attached for a few seconds.
+class IntruderSteps : public TFirebirdSteps {
+ public:
+  IntruderSteps(TRecoveryContext& context, std::unique_ptr<ChildProcess>& intruder)
+      : TFirebirdSteps(context), intruder_(intruder) {}
+
+ protected:
+  void GapOpened() override {
+    if (intruder_) {
+      return;
+    }
+    const std::string script =
+        "insert into AVULSOS (ID) values (-7); commit; "
+        "select 'dentro' from rdb\\$database;";
+    intruder_ = std::make_unique<ChildProcess>(std::vector<std::string>{
+        "sh", "-c",
+        "(echo \"" + script + "\"; sleep 4) | isql-fb -q -user " + std::string(ServerTools::kUser) +
+            " -password " + ServerTools::kPassword + " 'localhost:" + Context().DatabasePath() +
+            "'"});
+    EXPECT_TRUE(intruder_->WaitForOutput("dentro", std::chrono::seconds(30)))
+        << intruder_->Output();
+  }
+
+ private:
+  std::unique_ptr<ChildProcess>& intruder_;
+};
+
 }  // namespace
+
+// A program that takes the maintenance's one place while the run has given
+// it up keeps the mend and the backup out: the run says so, swaps nothing,
+// the program's committed row stays, and the database is online once the
+// program has gone.
+TEST(OthersKeptOut, AProgramThatTakesTheGapStopsTheRunAndKeepsItsWrite) {
+  TestFolder folder;
+  DamagedFixture::Options options;
+  options.damage = DamagedFixture::Damage::ParentTable;
+  const DamagedFixture fixture(folder.Path(), options);
+  const std::string database = folder.File("EMPRESA.FDB");
+  fixture.PlaceAt(database);
+
+  std::unique_ptr<ChildProcess> intruder;
+  ScriptedHost host;
+  host.RecordLogLines(false);
+  host.Answer(MessageAnswer::Ok, "doMend() -> Excetion: ");
+  host.Answer(MessageAnswer::Ok, "doBackup() -> Excetion: ");
+  host.Answer(MessageAnswer::Ok, "O banco de dados continua corrompido.");
+  TThreadRecovery run(host, database, fixture.OlderBackup(), [&](TRecoveryContext& context) {
+    return std::make_unique<IntruderSteps>(context, intruder);
+  });
+  ASSERT_TRUE(run.WaitFor(std::chrono::minutes(2))) << host.TranscriptText();
+
+  ASSERT_TRUE(intruder);
+  const std::string closing = run.ClosingText();
+  EXPECT_NE(std::string::npos,
+            closing.find("Outra conexão ocupou o banco de dados enquanto ele estava em "
+                         "manutenção para o reparo"))
+      << closing;
+  EXPECT_EQ(std::string::npos, closing.find("corrigido")) << closing;
+  EXPECT_EQ(std::string::npos, closing.find("gfix -online")) << closing;
+  EXPECT_EQ(0u, host.UnusedAnswers()) << host.TranscriptText();
+  EXPECT_TRUE(Online(database));
+  EXPECT_EQ("1", FixtureDatabase(database).Value("select count(*) from AVULSOS where ID = -7"));
+}
 
 TEST(OthersKeptOut, WriterDuringTheBackupAndASecondRunAreKeptOut) {
   TestFolder folder;

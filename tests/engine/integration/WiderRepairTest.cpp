@@ -46,14 +46,14 @@ class GuardedSteps : public TFirebirdSteps {
   GuardedSteps(TRecoveryContext& context, bool validationForbidden)
       : TFirebirdSteps(context), forbidden_(validationForbidden) {}
 
-  bool doValidate(const std::string& databasePath) override {
+  StepResult doValidate(const std::string& databasePath) override {
     if (forbidden_) {
       ADD_FAILURE() << "validation started on " << databasePath;
       return false;
     }
     return TFirebirdSteps::doValidate(databasePath);
   }
-  bool doMend() override {
+  StepResult doMend() override {
     if (forbidden_) {
       ADD_FAILURE() << "mend started";
       return false;

@@ -52,12 +52,13 @@ TEST_F(FirebirdStepsCopy, CopiesTheWholeFileAndLeavesNothingElse) {
 
 TEST_F(FirebirdStepsCopy, ATakenTargetIsNeverReplaced) {
   ScriptedHost host;
-  host.Answer(MessageAnswer::Ok, "doCopy() -> Excetion: ");
   TRecoveryContext context(host, (folder_ / "EMPRESA.FDB").string(), "");
   TFirebirdSteps steps(context);
   const fs::path target = folder_ / "EMPRESA (Copia).FDB";
   std::ofstream(target) << "antiga";
-  EXPECT_FALSE(steps.doCopy((folder_ / "EMPRESA.FDB").string(), target.string()));
+  const StepResult copied = steps.doCopy((folder_ / "EMPRESA.FDB").string(), target.string());
+  EXPECT_FALSE(copied);
+  EXPECT_TRUE(copied.WasRaised());
   EXPECT_EQ("antiga", ReadFile(target));
   // Nothing of the failed copy is left beside it.
   EXPECT_EQ(2, std::distance(fs::directory_iterator(folder_), fs::directory_iterator()));
