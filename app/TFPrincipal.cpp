@@ -21,6 +21,7 @@
 #include "app/TRunControl.h"
 #include "app/TWindowHost.h"
 #include "engine/TRunInputs.h"
+#include "engine/TRunRecord.h"
 
 TFPrincipal::TFPrincipal(TThreadRecovery::StepsFactory stepsFactory, QWidget* parent)
     : QWidget(parent),
@@ -323,13 +324,11 @@ void TFPrincipal::ResetRunDisplay() {
 void TFPrincipal::BeginRunDisplay() {
   form_.ShowRunStarted(clock_());
   EmptyLog();
-  stepLogs_.NoCurrentStep();
 }
 
 void TFPrincipal::EndRunDisplay() {
   form_.ShowRunEnded(clock_());
   EmptyLog();
-  stepLogs_.NoCurrentStep();
 }
 
 QString TFPrincipal::ElapsedText(const QString& startText, const QDateTime& end) {
@@ -349,6 +348,7 @@ struct ShownBy {
   TFPrincipal& window;
   void operator()(const StepChanged& e) const {
     window.ReportStep(e.key, e.phase, e.outcome, QString::fromStdString(e.text));
+    window.SetRowLog(e.key, e.rowLog);
   }
   void operator()(const LogAppended& e) const {
     window.WriteLog(QString::fromStdString(e.line), -1);
@@ -357,7 +357,7 @@ struct ShownBy {
     window.WriteLog(QString::fromStdString(e.line), e.index);
   }
   void operator()(const LogCleared&) const { window.ClearLog(); }
-  void operator()(const StepLogFiled& e) const { window.SnapshotStepLog(e.key); }
+  void operator()(const StepLogFiled& e) const { window.SetRowLog(e.key, e.rowLog); }
   void operator()(const LevelEntered& e) const { window.SetLevelRowsEnabled(true, e.level); }
   void operator()(const RunBegan&) const { window.BeginRunDisplay(); }
   void operator()(const RunEnded&) const { window.EndRunDisplay(); }
@@ -385,7 +385,10 @@ void TFPrincipal::SetLevelRowsEnabled(bool enabled, int level) {
 void TFPrincipal::ReportStep(StepKey key, StepPhase phase, StepOutcome outcome,
                              const QString& text) {
   rows_.Show(key, phase, outcome, text);
-  stepLogs_.StepReported(key, phase, form_.log->toPlainText());
+}
+
+void TFPrincipal::SetRowLog(StepKey key, const SharedLines& lines) {
+  rows_.SetLog(key, lines);
 }
 
 void TFPrincipal::ClearStepRow(StepKey key) {
@@ -422,7 +425,6 @@ void TFPrincipal::WriteLog(const QString& text, int index) {
     if (atBottom) {
       scroll->setValue(scroll->maximum());
     }
-    stepLogs_.LineWritten(text);
     return;
   }
   if (index >= LogLineCount()) {
@@ -433,10 +435,6 @@ void TFPrincipal::WriteLog(const QString& text, int index) {
   cursor.insertText(text);
 }
 
-void TFPrincipal::SnapshotStepLog(StepKey key) {
-  stepLogs_.Snapshot(key, form_.log->toPlainText());
-}
-
 void TFPrincipal::logChange() {
   form_.btnSalvarLog->setEnabled(form_.btnExecutar->isEnabled() &&
                                  !form_.log->toPlainText().isEmpty());
@@ -444,7 +442,6 @@ void TFPrincipal::logChange() {
 
 MessageAnswer TFPrincipal::AskUser(const QString& text, MessageKind kind, MessageButtons buttons,
                                    MessageAnswer defaultAnswer) {
-  stepLogs_.QuestionAsked(TMessageDialog::DisplayText(text));
   return ShowMessage(text, kind, buttons, defaultAnswer);
 }
 
@@ -461,11 +458,11 @@ std::optional<TCredentials> TFPrincipal::AskCredentials(const QString& user,
 }
 
 QStringList TFPrincipal::SavedStepLog(StepKey key) const {
-  return stepLogs_.Saved(key);
+  return TRunRecord::HasSavedLog(key) ? RowLog(key) : QStringList();
 }
 
 QStringList TFPrincipal::RowLog(StepKey key) const {
-  return stepLogs_.ForRow(key, rows_.ResultText(key));
+  return rows_.Log(key);
 }
 
 void TFPrincipal::EmptyLog() {

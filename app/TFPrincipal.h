@@ -11,7 +11,6 @@
 
 #include "app/TInspectionTask.h"
 #include "app/TMainForm.h"
-#include "app/TStepLogs.h"
 #include "app/TStepRows.h"
 #include "engine/MessageTypes.h"
 #include "engine/RunEvent.h"
@@ -72,10 +71,12 @@ class TFPrincipal : public QWidget {
   void Show(const RunEvent& event);
   void SetLevelRowsEnabled(bool enabled, int level);
   void ReportStep(StepKey key, StepPhase phase, StepOutcome outcome, const QString& text);
+  // What the "Ver log" of a row shows from now on, as the run's record gave
+  // it (null keeps what an earlier run gave).
+  void SetRowLog(StepKey key, const SharedLines& lines);
   void ClearStepRow(StepKey key);
   void ClearLog();
   void WriteLog(const QString& text, int index);
-  void SnapshotStepLog(StepKey key);
   void logChange();
   // `defaultAnswer` is what Enter gives in a Sim/Não box.
   MessageAnswer AskUser(const QString& text, MessageKind kind, MessageButtons buttons,
@@ -88,7 +89,8 @@ class TFPrincipal : public QWidget {
 
   // The saved log of a step (empty for steps without one).
   QStringList SavedStepLog(StepKey key) const;
-  // What the "Ver log" link of a row shows, whichever the row.
+  // What the "Ver log" link of a row shows, whichever the row: the lines the
+  // run's record gave it (TRunRecord::RowLog).
   QStringList RowLog(StepKey key) const;
   // "hh:nn:ss" of the time of day of end - start, start read as a time of day.
   static QString ElapsedText(const QString& startText, const QDateTime& end);
@@ -146,7 +148,6 @@ class TFPrincipal : public QWidget {
 
   TMainForm form_;
   TStepRows rows_;
-  TStepLogs stepLogs_;
 
   // Set while the window empties the log itself, which must not run logChange.
   bool emptyingLog_ = false;

@@ -2,6 +2,7 @@
 
 #include <QFontMetrics>
 #include <QLabel>
+#include <utility>
 
 #include "app/TLinkLabel.h"
 #include "app/WidgetStyle.h"
@@ -104,6 +105,10 @@ const TStepRows::Row* TStepRows::Find(StepKey key) const {
   return &rows_[static_cast<std::size_t>(number - 1)];
 }
 
+TStepRows::Row* TStepRows::Find(StepKey key) {
+  return const_cast<Row*>(std::as_const(*this).Find(key));
+}
+
 void TStepRows::Show(StepKey key, StepPhase phase, StepOutcome outcome, const QString& text) {
   const Row* row = Find(key);
   if (row == nullptr) {
@@ -157,6 +162,25 @@ void TStepRows::SetLevelEnabled(int level, bool enabled) {
 QString TStepRows::ResultText(StepKey key) const {
   const Row* row = Find(key);
   return row == nullptr ? QString() : row->result->text();
+}
+
+void TStepRows::SetLog(StepKey key, const SharedLines& lines) {
+  Row* row = Find(key);
+  if (row != nullptr && lines) {
+    row->logLines = lines;
+  }
+}
+
+QStringList TStepRows::Log(StepKey key) const {
+  QStringList lines;
+  const Row* row = Find(key);
+  if (row != nullptr && row->logLines) {
+    lines.reserve(static_cast<qsizetype>(row->logLines->size()));
+    for (const std::string& line : *row->logLines) {
+      lines.append(QString::fromStdString(line));
+    }
+  }
+  return lines;
 }
 
 QString TStepRows::CheckMark() {

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <array>
 #include <functional>
 
+#include "engine/RunEvent.h"
 #include "engine/RunTypes.h"
 
 class QLabel;
@@ -12,7 +14,8 @@ class TLinkLabel;
 
 // The eleven step rows of the window: status glyph, title, result and the
 // "Ver log" link of each, painted from the engine's step key, phase and
-// outcome. The labels are children of the window, which owns them.
+// outcome, the link showing the lines the engine's record gave the row. The
+// labels are children of the window, which owns them.
 class TStepRows {
  public:
   // Builds the rows on `window`; `linkClicked` runs when a row's link is
@@ -30,6 +33,11 @@ class TStepRows {
   // Titles and results of the rows of `level` (1 or 2).
   void SetLevelEnabled(int level, bool enabled);
   QString ResultText(StepKey key) const;
+  // The lines the row's link shows from now on, as the run's record gave
+  // them; null keeps those an earlier run gave.
+  void SetLog(StepKey key, const SharedLines& lines);
+  // What the row's link shows.
+  QStringList Log(StepKey key) const;
 
   // The text of the status glyph while a step runs or has run.
   static QString CheckMark();
@@ -40,10 +48,12 @@ class TStepRows {
     QLabel* title = nullptr;
     QLabel* result = nullptr;
     TLinkLabel* log = nullptr;
+    SharedLines logLines;  // shared with the run's record, never changed
   };
 
   // The row of `key`; nothing for a key outside the eleven steps.
   const Row* Find(StepKey key) const;
+  Row* Find(StepKey key);
 
   std::array<Row, kStepCount> rows_;
 };

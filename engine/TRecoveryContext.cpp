@@ -60,7 +60,7 @@ void TRecoveryContext::ReportStep(StepKey key, StepPhase phase, StepOutcome outc
 
 MessageAnswer TRecoveryContext::AskUser(const Question& question) {
   ThrowIfCancelled();
-  const std::size_t asked = record_.QuestionAsked(question);
+  const std::size_t asked = record_.QuestionAsked(question, runLog_);
   const MessageAnswer answer = host_.Front().AskUser(question);
   record_.QuestionAnswered(asked, answer);
   return answer;

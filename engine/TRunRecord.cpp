@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <utility>
 
+#include "engine/TextUtil.h"
+
 namespace {
 
 const char* AnswerText(MessageAnswer answer) {
@@ -52,21 +54,38 @@ void TRunRecord::StepReported(StepKey key, StepPhase phase, StepOutcome outcome,
   step.text = text;
   if (phase == StepPhase::Running) {
     openStep_ = StepNumber(key);
+    openStepFiled_ = false;
     step.timed = true;
     step.started = step.ended = now;
     step.notes.clear();
     return;
   }
   if (open) {
-    KeepNewLines(key, log);
-    step.ended = now;
-    openStep_ = 0;
+    EndOpenStep(log, now);
   }
 }
 
-std::size_t TRunRecord::QuestionAsked(const Question& question) {
-  questions_.push_back(
-      Asked{openStep_, clock_(), question.text, question.kind, question.buttons, std::string()});
+void TRunRecord::EndOpenStep(const std::vector<std::string>& log, TimePoint when) {
+  Step& step = At(StepAt(openStep_));
+  KeepNewLines(step.key, log);
+  step.ended = when;
+  if (!openStepFiled_) {
+    step.shownAtEnd = std::make_shared<const std::vector<std::string>>(log);
+  }
+  openStep_ = 0;
+}
+
+std::size_t TRunRecord::QuestionAsked(const Question& question,
+                                      const std::vector<std::string>& log) {
+  std::size_t line = 0;
+  if (openStep_ != 0) {
+    for (const auto& block : At(StepAt(openStep_)).logs) {
+      line += block.size();
+    }
+    line += log.size() > kept_ ? log.size() - kept_ : 0;
+  }
+  questions_.push_back(Asked{openStep_, clock_(), question.text, question.kind, question.buttons,
+                             std::string(), line});
   return questions_.size() - 1;
 }
 
@@ -108,13 +127,69 @@ void TRunRecord::LogFiled(StepKey key, const std::vector<std::string>& log) {
   // The final validation files its output under step 3, as the window's
   // link of row 11 expects: the report keeps it with the step that ran.
   KeepNewLines(openStep_ != 0 ? StepAt(openStep_) : key, log);
+  At(key).filed = std::make_shared<const std::vector<std::string>>(log);
+  if (openStep_ != 0) {
+    openStepFiled_ = true;
+  }
 }
 
 void TRunRecord::RunEnded(const std::vector<std::string>& log) {
   ended_ = clock_();
   if (openStep_ != 0) {
-    KeepNewLines(StepAt(openStep_), log);
-    At(StepAt(openStep_)).ended = ended_;
+    EndOpenStep(log, ended_);
   }
   kept_ = log.size();
+}
+
+bool TRunRecord::HasSavedLog(StepKey key) {
+  const int number = StepNumber(key);
+  return number >= 3 && number <= 10 && key != StepKey::ProcurarOrfaos;
+}
+
+SharedLines TRunRecord::RowLog(StepKey key) const {
+  const int number = StepNumber(key);
+  if (number < 1 || number > kStepCount) {
+    return nullptr;
+  }
+  const Step& step = At(key);
+  switch (key) {
+    case StepKey::AcessoExclusivo:
+    case StepKey::CriarCopia:
+      return step.reported ? LinesAndQuestions(step) : nullptr;
+    case StepKey::ProcurarOrfaos:
+      return step.shownAtEnd;
+    case StepKey::ValidacaoFinal:
+      return step.phase == StepPhase::Finished ? At(StepKey::ValidarDados).filed : nullptr;
+    default:
+      return step.filed;
+  }
+}
+
+SharedLines TRunRecord::LinesAndQuestions(const Step& step) const {
+  std::vector<std::string> lines;
+  for (const auto& block : step.logs) {
+    lines.insert(lines.end(), block.begin(), block.end());
+  }
+  auto shown = std::make_shared<std::vector<std::string>>();
+  std::size_t next = 0;
+  for (const Asked& asked : questions_) {
+    if (asked.step != StepNumber(step.key)) {
+      continue;
+    }
+    for (; next < asked.line && next < lines.size(); ++next) {
+      shown->push_back(lines[next]);
+    }
+    if (!shown->empty()) {
+      shown->emplace_back();
+    }
+    for (std::string& line : TextLines(asked.text)) {
+      shown->push_back(std::move(line));
+    }
+  }
+  shown->insert(shown->end(), lines.begin() + static_cast<std::ptrdiff_t>(next), lines.end());
+  // Nothing was asked or written while the step ran: its result says why.
+  if (shown->empty() && !step.text.empty()) {
+    shown->push_back(step.text);
+  }
+  return shown;
 }

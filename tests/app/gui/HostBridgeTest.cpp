@@ -20,6 +20,7 @@
 #include "app/TWindowHost.h"
 #include "engine/DerivedNames.h"
 #include "engine/ERunAborted.h"
+#include "engine/TRecoveryContext.h"
 
 namespace {
 
@@ -39,22 +40,24 @@ auto OnEngineThread(Work work) {
 
 TEST(HostBridgeTest, CallsFromAnotherThreadRunOnTheUiThreadInOrder) {
   ScriptedWindow w;
-  TWindowHost& host = w.Window().Host();
+  // The run's context, as a run reaches the window: the rows' links come
+  // from its record.
+  TRecoveryContext run(w.Window().Host(), "/srv/empresa.fdb", "");
   w.AnswerBoxes({MessageAnswer::Yes});
   const MessageAnswer answer = OnEngineThread([&] {
-    host.Notify(RunBegan{});
-    host.Notify(StepChanged{StepKey::ValidarDados, StepPhase::Running, StepOutcome::None, ""});
-    host.Notify(LogCleared{});
-    host.Notify(LogAppended{"Validation started"});
-    host.Notify(LogAppended{"Summary of validation errors"});
-    host.Notify(LogProgress{1, "Validation ended"});
-    host.Notify(StepLogFiled{StepKey::ValidarDados});
-    host.Notify(StepChanged{StepKey::ValidarDados, StepPhase::Finished, StepOutcome::Failure,
-                            "Erros encontrados"});
-    host.Notify(LevelEntered{2});
+    run.Host().BeginRunDisplay();
+    run.ReportStep(StepKey::ValidarDados, StepPhase::Running, StepOutcome::None, "");
+    run.ClearLog();
+    run.WriteLog("Validation started");
+    run.WriteLog("Summary of validation errors");
+    run.WriteLog("Validation ended", 1);
+    run.SnapshotStepLog(StepKey::ValidarDados);
+    run.ReportStep(StepKey::ValidarDados, StepPhase::Finished, StepOutcome::Failure,
+                   "Erros encontrados");
+    run.Host().EnterLevel(2);
     const MessageAnswer reply =
-        host.AskUser(Q("Continua?", MessageKind::Information, MessageButtons::YesNo));
-    host.Notify(RunEnded{});
+        run.AskUser(Q("Continua?", MessageKind::Information, MessageButtons::YesNo));
+    run.Host().EndRunDisplay();
     return reply;
   });
   EXPECT_EQ(answer, MessageAnswer::Yes);
@@ -72,18 +75,17 @@ TEST(HostBridgeTest, CallsFromAnotherThreadRunOnTheUiThreadInOrder) {
 
 TEST(HostBridgeTest, EventsNeverWaitForTheUiThread) {
   ScriptedWindow w;
-  TWindowHost& host = w.Window().Host();
+  TRecoveryContext run(w.Window().Host(), "/srv/empresa.fdb", "");
   // The UI thread serves nothing while the engine thread hands over a
   // server's whole output: every event returns at once.
   std::thread engine([&] {
-    host.Notify(
-        StepChanged{StepKey::FazerBackupNivel01, StepPhase::Running, StepOutcome::None, ""});
-    host.Notify(LogCleared{});
+    run.ReportStep(StepKey::FazerBackupNivel01, StepPhase::Running, StepOutcome::None, "");
+    run.ClearLog();
     for (int line = 0; line < 1000; ++line) {
-      host.Notify(LogAppended{"gbak: linha " + std::to_string(line)});
+      run.WriteLog("gbak: linha " + std::to_string(line));
     }
-    host.Notify(LogProgress{999, "gbak: fim"});
-    host.Notify(StepLogFiled{StepKey::FazerBackupNivel01});
+    run.WriteLog("gbak: fim", 999);
+    run.SnapshotStepLog(StepKey::FazerBackupNivel01);
   });
   engine.join();
   EXPECT_TRUE(w.Find<QPlainTextEdit>("log")->toPlainText().isEmpty());
@@ -95,6 +97,45 @@ TEST(HostBridgeTest, EventsNeverWaitForTheUiThread) {
   EXPECT_EQ(saved.front(), QStringLiteral("gbak: linha 0"));
   EXPECT_EQ(saved.back(), QStringLiteral("gbak: fim"));
   EXPECT_EQ(w.Find<QLabel>("lbFazerBackupNivel01Result")->text(), QStringLiteral("..."));
+}
+
+TEST(HostBridgeTest, ARowsLogShownWhileTheRunGoesOnIsOneWholeFiling) {
+  ScriptedWindow w;
+  TRecoveryContext run(w.Window().Host(), "/srv/empresa.fdb", "");
+  constexpr int kFilings = 300;
+  std::atomic<bool> done{false};
+  // The engine files the step's output again and again, as a backup that
+  // is retried does, while the window shows the row's log.
+  std::thread engine([&] {
+    run.ReportStep(StepKey::FazerBackupNivel01, StepPhase::Running, StepOutcome::None, "");
+    run.ClearLog();
+    for (int filing = 1; filing <= kFilings; ++filing) {
+      run.WriteLog("gbak: linha " + std::to_string(filing));
+      run.SnapshotStepLog(StepKey::FazerBackupNivel01);
+    }
+    run.ReportStep(StepKey::FazerBackupNivel01, StepPhase::Finished, StepOutcome::Failure,
+                   "Erro durante o backup");
+    done = true;
+  });
+  auto* log = w.Find<QPlainTextEdit>("log");
+  QStringList shown;
+  bool whole = true;
+  const bool allShown = WaitUntil([&] {
+    w.Window().ClicarLog(StepKey::FazerBackupNivel01);
+    const QStringList before = shown;
+    shown =
+        log->toPlainText().isEmpty() ? QStringList() : log->toPlainText().split(QLatin1Char('\n'));
+    // Never torn, never an older filing after a newer one.
+    for (int line = 0; line < shown.size(); ++line) {
+      whole = whole && shown[line] == QStringLiteral("gbak: linha %1").arg(line + 1);
+    }
+    whole = whole && shown.size() >= before.size();
+    return !whole || (done && shown.size() == kFilings);
+  });
+  engine.join();
+  EXPECT_TRUE(allShown);
+  EXPECT_TRUE(whole) << shown.join(QLatin1Char('|')).toStdString();
+  EXPECT_FALSE(w.Find<QLabel>("lbFazerBackupNivel01Log")->isHidden());
 }
 
 TEST(HostBridgeTest, ChooseBackupFilePicksOrGivesNothing) {

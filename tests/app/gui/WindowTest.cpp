@@ -14,6 +14,8 @@
 #include <QTimer>
 
 #include "GuiTestSupport.h"
+#include "app/TWindowHost.h"
+#include "engine/TRecoveryContext.h"
 
 namespace {
 
@@ -38,10 +40,20 @@ class WindowTest : public ::testing::Test {
   QLabel* Label(const char* name) { return w_.Find<QLabel>(name); }
   QPushButton* Button(const char* name) { return w_.Find<QPushButton>(name); }
   QPlainTextEdit* Log() { return w_.Find<QPlainTextEdit>("log"); }
+  // A run's context on this thread, reaching the window through its host as
+  // a run does: what the rows' links show comes from its record.
+  TRecoveryContext& Run() {
+    if (!run_) {
+      run_ = std::make_unique<TRecoveryContext>(w_.Window().Host(), database_.toStdString(),
+                                                std::string());
+    }
+    return *run_;
+  }
 
   QTemporaryDir folder_;
   QString database_;
   ScriptedWindow w_;
+  std::unique_ptr<TRecoveryContext> run_;
 };
 
 TEST_F(WindowTest, StartsWithTheControlsAndStatesOfTheForm) {
@@ -338,11 +350,11 @@ TEST_F(WindowTest, PickersFillTheirFieldsAndOnlyTheDatabaseResetsTheRows) {
   EXPECT_FALSE(Label("lbValidacaoFinal")->isEnabled());
 
   // A run's leftovers: rows, times, log, saved logs.
-  window.ReportStep(StepKey::ValidarDados, StepPhase::Running, StepOutcome::None, QString());
-  window.ReportStep(StepKey::ValidarDados, StepPhase::Finished, StepOutcome::Failure,
-                    QStringLiteral("Erros encontrados"));
-  window.WriteLog(QStringLiteral("validação"), -1);
-  window.SnapshotStepLog(StepKey::ValidarDados);
+  Run().ReportStep(StepKey::ValidarDados, StepPhase::Running, StepOutcome::None, "");
+  Run().ReportStep(StepKey::ValidarDados, StepPhase::Finished, StepOutcome::Failure,
+                   "Erros encontrados");
+  Run().WriteLog("validação");
+  Run().SnapshotStepLog(StepKey::ValidarDados);
   window.BeginRunDisplay();
   window.EndRunDisplay();
   window.WriteLog(QStringLiteral("linha"), -1);
@@ -568,10 +580,10 @@ TEST_F(WindowTest, WriteLogAppendsReplacesAndIgnoresMissingLines) {
 TEST_F(WindowTest, SnapshotAndClicarLogShowTheSavedLogs) {
   TFPrincipal& window = w_.Window();
   w_.ChooseDatabase(database_);
-  window.WriteLog(QStringLiteral("Validation started"), -1);
-  window.WriteLog(QStringLiteral("Summary of validation errors"), -1);
+  Run().WriteLog("Validation started");
+  Run().WriteLog("Summary of validation errors");
   for (int key = 1; key <= 11; ++key) {
-    window.SnapshotStepLog(StepAt(key));
+    Run().SnapshotStepLog(StepAt(key));
   }
   for (int key : {3, 4, 5, 6, 8, 9, 10}) {
     EXPECT_EQ(window.SavedStepLog(StepAt(key)).size(), 2) << key;
@@ -579,8 +591,8 @@ TEST_F(WindowTest, SnapshotAndClicarLogShowTheSavedLogs) {
   for (int key : {1, 2, 7, 11}) {
     EXPECT_TRUE(window.SavedStepLog(StepAt(key)).isEmpty()) << key;
   }
-  window.ClearLog();
-  window.SnapshotStepLog(StepKey::PrepararBackup);  // an empty log empties the saved one
+  Run().ClearLog();
+  Run().SnapshotStepLog(StepKey::PrepararBackup);  // an empty log empties the saved one
   EXPECT_TRUE(window.SavedStepLog(StepKey::PrepararBackup).isEmpty());
 
   window.ClicarLog(StepKey::ValidarDados);
@@ -606,29 +618,29 @@ TEST_F(WindowTest, SnapshotAndClicarLogShowTheSavedLogs) {
 TEST_F(WindowTest, LinksOfRowsWithoutSavedLogShowWhatTheStepLeft) {
   TFPrincipal& window = w_.Window();
   // Row 1: the question asked while the step ran.
-  window.ReportStep(StepKey::AcessoExclusivo, StepPhase::Running, StepOutcome::None, QString());
-  window.AskUser(QStringLiteral("Há outras conexões.\rDeseja continuar?"),
-                 MessageKind::Confirmation, MessageButtons::YesNo);
-  window.ReportStep(StepKey::AcessoExclusivo, StepPhase::Finished, StepOutcome::Failure,
-                    QStringLiteral("Não foi possível obter acesso exlusivo."));
+  Run().ReportStep(StepKey::AcessoExclusivo, StepPhase::Running, StepOutcome::None, "");
+  Run().Ask(QuestionId::RetryActiveConnections, "Há outras conexões.\rDeseja continuar?",
+            MessageKind::Confirmation);
+  Run().ReportStep(StepKey::AcessoExclusivo, StepPhase::Finished, StepOutcome::Failure,
+                   "Não foi possível obter acesso exlusivo.");
   // Row 2: nothing asked: its result says why.
-  window.ReportStep(StepKey::CriarCopia, StepPhase::Running, StepOutcome::None, QString());
-  window.ReportStep(StepKey::CriarCopia, StepPhase::Finished, StepOutcome::Failure,
-                    QStringLiteral("Não foi possível realizar a cópia de segurança."));
+  Run().ReportStep(StepKey::CriarCopia, StepPhase::Running, StepOutcome::None, "");
+  Run().ReportStep(StepKey::CriarCopia, StepPhase::Finished, StepOutcome::Failure,
+                   "Não foi possível realizar a cópia de segurança.");
   // Row 7: the analysis as it stood when the step ended.
-  window.ReportStep(StepKey::ProcurarOrfaos, StepPhase::Running, StepOutcome::None, QString());
-  window.ClearLog();
-  window.WriteLog(QStringLiteral("RESUMO"), -1);
-  window.ReportStep(StepKey::ProcurarOrfaos, StepPhase::Finished, StepOutcome::Success,
-                    QStringLiteral("Inconsistências encontradas."));
-  window.WriteLog(QStringLiteral("depois"), -1);
+  Run().ReportStep(StepKey::ProcurarOrfaos, StepPhase::Running, StepOutcome::None, "");
+  Run().ClearLog();
+  Run().WriteLog("RESUMO");
+  Run().ReportStep(StepKey::ProcurarOrfaos, StepPhase::Finished, StepOutcome::Success,
+                   "Inconsistências encontradas.");
+  Run().WriteLog("depois");
   // Row 11: the final validation's saved log.
-  window.ClearLog();
-  window.WriteLog(QStringLiteral("Summary of validation errors"), -1);
-  window.SnapshotStepLog(StepKey::ValidarDados);
-  window.ReportStep(StepKey::ValidacaoFinal, StepPhase::Running, StepOutcome::None, QString());
-  window.ReportStep(StepKey::ValidacaoFinal, StepPhase::Finished, StepOutcome::Failure,
-                    QStringLiteral("Erros encontrados"));
+  Run().ClearLog();
+  Run().WriteLog("Summary of validation errors");
+  Run().SnapshotStepLog(StepKey::ValidarDados);
+  Run().ReportStep(StepKey::ValidacaoFinal, StepPhase::Running, StepOutcome::None, "");
+  Run().ReportStep(StepKey::ValidacaoFinal, StepPhase::Finished, StepOutcome::Failure,
+                   "Erros encontrados");
 
   window.ClicarLog(StepKey::AcessoExclusivo);
   EXPECT_EQ(Log()->toPlainText(), QStringLiteral("Há outras conexões.\nDeseja continuar?"));
