@@ -1,13 +1,6 @@
 #include "engine/TFirebirdSteps.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <chrono>
-#include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <initializer_list>
 #include <stdexcept>
@@ -18,6 +11,7 @@
 #include "engine/DamageLines.h"
 #include "engine/DerivedNames.h"
 #include "engine/ERunAborted.h"
+#include "engine/FileCopy.h"
 #include "engine/OlderBackupTables.h"
 #include "engine/RaisedError.h"
 #include "engine/SafeRename.h"
@@ -127,123 +121,6 @@ bool IsBlank(const std::string& text) {
     }
   }
   return true;
-}
-
-std::string SystemError(const std::string& what, const std::string& path, int error) {
-  return what + " \"" + path + "\": " + std::strerror(error);
-}
-
-// A file descriptor, closed when it goes away.
-class FileHandle {
- public:
-  explicit FileHandle(int fd) : fd_(fd) {}
-  ~FileHandle() {
-    if (fd_ >= 0) {
-      ::close(fd_);
-    }
-  }
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-
-  int Get() const { return fd_; }
-  // Closes now and reports whether the close succeeded (a write error of the
-  // file system may show only here).
-  bool Close() {
-    const int fd = std::exchange(fd_, -1);
-    return ::close(fd) == 0;
-  }
-
- private:
-  int fd_;
-};
-
-// Removes a temporary file unless it was kept.
-class TemporaryFile {
- public:
-  explicit TemporaryFile(std::string path) : path_(std::move(path)) {}
-  ~TemporaryFile() {
-    if (!kept_) {
-      ::unlink(path_.c_str());
-    }
-  }
-  TemporaryFile(const TemporaryFile&) = delete;
-  TemporaryFile& operator=(const TemporaryFile&) = delete;
-
-  const std::string& Path() const { return path_; }
-  void Keep() { kept_ = true; }
-
- private:
-  std::string path_;
-  bool kept_ = false;
-};
-
-// Copies `source` to `target`, which must be free. The bytes go to a
-// temporary file in the target's folder that takes the target's name only
-// once it is complete and as long as the source, so a failed copy never leaves
-// a partial file under the target's name, and a file that took the name in
-// the meantime is never replaced. Throws std::runtime_error with the reason.
-void CopyWholeFile(const std::string& source, const std::string& target,
-                   const TRecoveryContext& context) {
-  FileHandle in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
-  if (in.Get() < 0) {
-    throw std::runtime_error(SystemError("Não foi possível abrir", source, errno));
-  }
-  struct stat sourceInfo {};
-  if (::fstat(in.Get(), &sourceInfo) != 0) {
-    throw std::runtime_error(SystemError("Não foi possível ler", source, errno));
-  }
-
-  std::string pattern = target + ".XXXXXX";
-  FileHandle out(::mkostemp(pattern.data(), O_CLOEXEC));
-  if (out.Get() < 0) {
-    throw std::runtime_error(SystemError("Não foi possível criar", pattern, errno));
-  }
-  TemporaryFile partial(pattern);
-  ::fchmod(out.Get(), sourceInfo.st_mode & 07777);
-
-  std::vector<char> buffer(1 << 20);
-  off_t written = 0;
-  for (;;) {
-    // A cancel ends the copy here; the partial file goes with `partial`.
-    context.ThrowIfCancelled();
-    const ssize_t got = ::read(in.Get(), buffer.data(), buffer.size());
-    if (got < 0) {
-      if (errno == EINTR)
-        continue;
-      throw std::runtime_error(SystemError("Não foi possível ler", source, errno));
-    }
-    if (got == 0)
-      break;
-    ssize_t done = 0;
-    while (done < got) {
-      const ssize_t put = ::write(out.Get(), buffer.data() + done, std::size_t(got - done));
-      if (put < 0) {
-        if (errno == EINTR)
-          continue;
-        throw std::runtime_error(SystemError("Não foi possível gravar", partial.Path(), errno));
-      }
-      done += put;
-    }
-    written += got;
-  }
-
-  // The source's size at the end of the copy: the copy must have read it all.
-  if (::fstat(in.Get(), &sourceInfo) != 0) {
-    throw std::runtime_error(SystemError("Não foi possível ler", source, errno));
-  }
-  if (written != sourceInfo.st_size) {
-    throw std::runtime_error("A cópia de \"" + source + "\" ficou com " + std::to_string(written) +
-                             " bytes, mas o arquivo tem " + std::to_string(sourceInfo.st_size) +
-                             " bytes.");
-  }
-  if (::fsync(out.Get()) != 0 || !out.Close()) {
-    throw std::runtime_error(SystemError("Não foi possível gravar", partial.Path(), errno));
-  }
-  const int error = RenameWithoutReplacing(partial.Path(), target);
-  if (error != 0) {
-    throw std::runtime_error(SystemError("Não foi possível renomear para", target, error));
-  }
-  partial.Keep();
 }
 
 }  // namespace
@@ -402,7 +279,7 @@ IRecoverySteps::AccessResult TFirebirdSteps::acessoExclusivo() {
 
 StepResult TFirebirdSteps::doCopy(const std::string& source, const std::string& target) {
   try {
-    CopyWholeFile(source, target, context_);
+    CopyWholeFile(source, target, [this] { context_.ThrowIfCancelled(); });
     // Read now, on a thread of its own, for the count of destroyed rows at
     // the end: the copy is never written again.
     copyReading_.Start(target);

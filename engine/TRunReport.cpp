@@ -14,6 +14,7 @@
 #include <system_error>
 #include <utility>
 
+#include "engine/TTemporaryFile.h"
 #include "engine/TextUtil.h"
 #include "engine/ViolationLines.h"
 
@@ -334,32 +335,6 @@ void SyncFolder(const std::string& path) {
   }
 }
 
-// A new file made from a mkstemp pattern, removed again unless released.
-class TemporaryFile {
- public:
-  explicit TemporaryFile(std::string pattern) : path_(std::move(pattern)) {
-    fd_ = ::mkostemp(path_.data(), O_CLOEXEC);
-  }
-  ~TemporaryFile() {
-    if (fd_ >= 0) {
-      ::close(fd_);
-      ::unlink(path_.c_str());
-    }
-  }
-  TemporaryFile(const TemporaryFile&) = delete;
-  TemporaryFile& operator=(const TemporaryFile&) = delete;
-
-  bool Created() const { return fd_ >= 0; }
-  int Fd() const { return fd_; }
-  const std::string& Path() const { return path_; }
-  // Hands the descriptor over once the file has taken its final name.
-  int Release() { return std::exchange(fd_, -1); }
-
- private:
-  std::string path_;
-  int fd_ = -1;
-};
-
 }  // namespace
 
 TRunReport::TRunReport(std::string path, const std::string& databasePath) : path_(std::move(path)) {
@@ -427,7 +402,7 @@ void TRunReport::Replace(const std::string& text) {
     fail(std::strerror(fd_ < 0 ? EBADF : errno));
   }
   // Beside the report, so that the rename stays on one file system.
-  TemporaryFile next(path_ + ".XXXXXX");
+  TTemporaryFile next(path_ + ".XXXXXX");
   if (!next.Created()) {
     fail(std::strerror(errno));
   }
@@ -451,6 +426,6 @@ void TRunReport::Replace(const std::string& text) {
   }
   // The file now behind the name is the one a later Write must find there.
   ::close(fd_);
-  fd_ = next.Release();
+  fd_ = next.Keep();
   SyncFolder(path_);
 }
