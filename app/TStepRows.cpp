@@ -159,11 +159,6 @@ void TStepRows::SetLevelEnabled(int level, bool enabled) {
   }
 }
 
-QString TStepRows::ResultText(StepKey key) const {
-  const Row* row = Find(key);
-  return row == nullptr ? QString() : row->result->text();
-}
-
 void TStepRows::SetLog(StepKey key, const SharedLines& lines) {
   Row* row = Find(key);
   if (row != nullptr && lines) {

@@ -32,7 +32,6 @@ class TStepRows {
   void Clear(StepKey key);
   // Titles and results of the rows of `level` (1 or 2).
   void SetLevelEnabled(int level, bool enabled);
-  QString ResultText(StepKey key) const;
   // The lines the row's link shows from now on, as the run's record gave
   // them; null keeps those an earlier run gave.
   void SetLog(StepKey key, const SharedLines& lines);

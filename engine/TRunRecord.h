@@ -104,7 +104,7 @@ class TRunRecord {
   // running now.
   void LogClearing(const std::vector<std::string>& log);
   // A step's output was filed (SnapshotStepLog): lines not yet kept go to the
-  // step running now, else to `key`.
+  // step running now, else to `key`, and `log` becomes the saved log of `key`.
   void LogFiled(StepKey key, const std::vector<std::string>& log);
   // The end of the run: a step cut short keeps its lines and ends now, and
   // the run's clock stops.
