@@ -71,24 +71,47 @@ std::string TBlockInsert::BlockText(const std::string& tableName,
   return text + ")\nas begin\n" + code + "end";
 }
 
-TIBQuery& TBlockInsert::Statement(std::size_t rows) {
-  TPrepared& prepared = rows == blockRows_ ? full_ : other_;
-  if (prepared.query == nullptr || prepared.rows != rows) {
-    prepared.query.reset();
-    auto query = std::make_unique<TIBQuery>();
-    query->SetDatabase(&target_);
-    query->SQL().SetText(BlockText(layout_.Table(), layout_.Columns(), rows));
-    query->Prepare();
-    std::vector<TParam>& params = query->Params();
-    for (std::size_t i = 0; i < params.size(); ++i) {
-      params[i].SetDataType(fields_[i % fields_.size()].DataType);
+std::size_t TBlockInsert::TargetRows(std::size_t given, std::size_t blockRows) {
+  std::size_t rows = 1;
+  for (std::size_t step = kFirstBlockRows; rows < blockRows; step *= 4) {
+    const std::size_t size = std::min(step, blockRows);
+    if (given < kPaidBack * size) {
+      break;
     }
-    prepared = {std::move(query), rows};
+    rows = size;
   }
-  return *prepared.query;
+  return rows;
 }
 
-bool TBlockInsert::Insert(const std::vector<std::vector<TValue>>& rows, std::string& error) {
+std::size_t TBlockInsert::PreparedRows(std::size_t rows) const {
+  std::size_t best = 1;
+  for (const TPrepared& prepared : prepared_) {
+    if (prepared.rows <= std::min(rows, blockRows_)) {
+      best = std::max(best, prepared.rows);
+    }
+  }
+  return best;
+}
+
+TIBQuery& TBlockInsert::Statement(std::size_t rows) {
+  for (TPrepared& prepared : prepared_) {
+    if (prepared.rows == rows) {
+      return *prepared.query;
+    }
+  }
+  auto query = std::make_unique<TIBQuery>();
+  query->SetDatabase(&target_);
+  query->SQL().SetText(BlockText(layout_.Table(), layout_.Columns(), rows));
+  query->Prepare();
+  std::vector<TParam>& params = query->Params();
+  for (std::size_t i = 0; i < params.size(); ++i) {
+    params[i].SetDataType(fields_[i % fields_.size()].DataType);
+  }
+  prepared_.push_back({rows, std::move(query)});
+  return *prepared_.back().query;
+}
+
+bool TBlockInsert::Insert(std::span<const std::vector<TValue>> rows, std::string& error) {
   if (rows.empty()) {
     return true;
   }
@@ -98,9 +121,8 @@ bool TBlockInsert::Insert(const std::vector<std::vector<TValue>>& rows, std::str
   } catch (const ERunAborted&) {
     throw;
   } catch (const std::exception& e) {
-    full_ = {};
-    other_ = {};
-    blockRows_ = 1;
+    // The smaller sizes prepared before still serve.
+    blockRows_ = PreparedRows(rows.size() - 1);
     error = e.what();
     return false;
   }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <span>
 #include <utility>
 
 #include "engine/ERunAborted.h"
@@ -66,36 +67,47 @@ void TRowBatcher::Queue(std::vector<TValue> values, int source, std::size_t orde
   queued_.push_back(std::move(values));
   queuedSources_.push_back(source);
   queuedOrders_.push_back(order);
-  if (queued_.size() >= blocks_.BlockRows()) {
+  if (queued_.size() >= blocks_.TargetRows(given_)) {
     Flush();
   }
 }
 
 void TRowBatcher::Flush() {
-  std::string error;
-  bool inBlock = false;
-  if (queued_.size() > 1) {
-    inBlock = blocks_.Insert(queued_, error);
-    ++(inBlock ? blocksInserted_ : blocksRefused_);
-  }
-  if (inBlock) {
-    for (const int source : queuedSources_) {
-      Count(source);
-    }
-  } else {
-    // The block was undone whole (or was one row): each row on its own, so
-    // that only the rows the target refuses are held back.
-    for (std::size_t i = 0; i < queued_.size(); ++i) {
-      if (InsertOne(queued_[i], error)) {
-        Count(queuedSources_[i]);
-      } else {
-        refused_.push_back({std::move(queued_[i]), queuedSources_[i], error, queuedOrders_[i]});
-      }
-    }
+  // Full blocks go in whole; rows short of one by the sizes already
+  // prepared, the last few one by one.
+  std::size_t first = 0;
+  while (first < queued_.size()) {
+    // Asked again each time: a block that could not be prepared makes them
+    // smaller.
+    const std::size_t target = blocks_.TargetRows(given_);
+    const std::size_t left = queued_.size() - first;
+    const std::size_t rows = left >= target ? target : blocks_.PreparedRows(left);
+    InsertRows(first, rows);
+    first += rows;
   }
   queued_.clear();
   queuedSources_.clear();
   queuedOrders_.clear();
+}
+
+void TRowBatcher::InsertRows(std::size_t first, std::size_t count) {
+  std::string error;
+  bool inBlock = false;
+  if (count > 1) {
+    inBlock = blocks_.Insert(std::span(queued_).subspan(first, count), error);
+    ++(inBlock ? blocksInserted_ : blocksRefused_);
+  }
+  for (std::size_t i = first; i < first + count; ++i) {
+    if (inBlock) {
+      Count(queuedSources_[i]);
+    } else if (InsertOne(queued_[i], error)) {
+      // The block was undone whole (or was one row): each row on its own,
+      // so that only the rows the target refuses are held back.
+      Count(queuedSources_[i]);
+    } else {
+      refused_.push_back({std::move(queued_[i]), queuedSources_[i], error, queuedOrders_[i]});
+    }
+  }
 }
 
 void TRowBatcher::Retry() {

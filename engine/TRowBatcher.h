@@ -12,7 +12,8 @@
 #include "fbaccess/TValue.h"
 
 // Rows of one table put into the target as they come, one at a time, and
-// inserted several per statement (TBlockInsert). The server undoes a block
+// inserted several per statement (TBlockInsert), by blocks that grow as the
+// table's rows keep coming. The server undoes a block
 // it refuses as a whole; its rows then go in one by one, so that only the
 // rows at fault are held back. Those are kept with the server's reason, to
 // be tried again once the rows they wait for are in (Retry) and then named
@@ -60,7 +61,8 @@ class TRowBatcher {
   long long BlocksRefused() const { return blocksRefused_; }
   // The target's type of each of the layout's columns (arrays aside).
   const std::vector<TFieldType>& Types() const { return types_; }
-  // Rows per block for this table (1: blocks cannot be used).
+  // Rows per block at most for this table (1: blocks cannot be used); the
+  // first rows go in by smaller blocks (TBlockInsert::TargetRows).
   std::size_t BlockRows() const { return blocks_.BlockRows(); }
 
  private:
@@ -68,6 +70,9 @@ class TRowBatcher {
   static std::vector<TFieldDef> TargetFields(TConnection& target, const TTableLayout& layout);
   // Queues a row with its place among the rows given (`order`).
   void Queue(std::vector<TValue> values, int source, std::size_t order);
+  // Inserts `count` queued rows from `first` as one block, or one by one
+  // when they are one or the block is refused.
+  void InsertRows(std::size_t first, std::size_t count);
   bool InsertOne(const std::vector<TValue>& values, std::string& error);
   void Count(int source);
 

@@ -36,4 +36,22 @@ TEST(BlockInsert, ParameterNamesAreDistinctAndDifferEarly) {
   EXPECT_NE(TBlockInsert::ParamName(10)[1], TBlockInsert::ParamName(11)[1]);
 }
 
+// A table's first rows go one by one; blocks grow to the table's largest
+// only once enough rows came to pay for preparing each size.
+TEST(BlockInsert, BlocksGrowWithTheRowsThatCame) {
+  EXPECT_EQ(TBlockInsert::TargetRows(0, 240), 1u);
+  EXPECT_EQ(TBlockInsert::TargetRows(127, 240), 1u);
+  EXPECT_EQ(TBlockInsert::TargetRows(128, 240), 16u);
+  EXPECT_EQ(TBlockInsert::TargetRows(511, 240), 16u);
+  EXPECT_EQ(TBlockInsert::TargetRows(512, 240), 64u);
+  EXPECT_EQ(TBlockInsert::TargetRows(1919, 240), 64u);
+  EXPECT_EQ(TBlockInsert::TargetRows(1920, 240), 240u);
+  EXPECT_EQ(TBlockInsert::TargetRows(1000000, 240), 240u);
+  // Wide rows: the table's largest block comes sooner, never a larger one.
+  EXPECT_EQ(TBlockInsert::TargetRows(79, 10), 1u);
+  EXPECT_EQ(TBlockInsert::TargetRows(80, 10), 10u);
+  EXPECT_EQ(TBlockInsert::TargetRows(1000000, 10), 10u);
+  EXPECT_EQ(TBlockInsert::TargetRows(1000000, 1), 1u);
+}
+
 }  // namespace
