@@ -15,9 +15,9 @@
 // inserted several per statement (TBlockInsert), by blocks that grow as the
 // table's rows keep coming. The server undoes a block it refuses as a
 // whole; its rows then go in one by one, so that only the rows at fault are
-// held back. Those are kept with the server's reason, to
-// be tried again once the rows they wait for are in (Retry) and then named
-// as lost by the caller: every row given is either inserted or refused.
+// held back. Those are kept with the server's reason, to be tried again
+// once the rows they wait for are in (Retry) and then named as lost by the
+// caller: every row given is either inserted or refused.
 //
 //   TRowBatcher rows(target, layout);       // target attached
 //   for (each row read) rows.Add(values);
