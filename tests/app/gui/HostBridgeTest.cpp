@@ -12,6 +12,7 @@
 #include <QThread>
 #include <QTimer>
 #include <atomic>
+#include <chrono>
 #include <fstream>
 #include <future>
 #include <thread>
@@ -105,16 +106,17 @@ TEST(HostBridgeTest, ARowsLogShownWhileTheRunGoesOnIsOneWholeFiling) {
   constexpr int kFilings = 300;
   std::atomic<bool> done{false};
   // The engine files the step's output again and again, as a backup that
-  // is retried does, while the window shows the row's log.
+  // is retried does, while the window shows the row's log: paced, without
+  // any hand-over that would order them, so that the window reads between
+  // filings (ThreadSanitizer then sees a filing that changes lines shown).
   std::thread engine([&] {
     run.ReportStep(StepKey::FazerBackupNivel01, StepPhase::Running, StepOutcome::None, "");
     run.ClearLog();
     for (int filing = 1; filing <= kFilings; ++filing) {
       run.WriteLog("gbak: linha " + std::to_string(filing));
       run.SnapshotStepLog(StepKey::FazerBackupNivel01);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    run.ReportStep(StepKey::FazerBackupNivel01, StepPhase::Finished, StepOutcome::Failure,
-                   "Erro durante o backup");
     done = true;
   });
   auto* log = w.Find<QPlainTextEdit>("log");
@@ -135,7 +137,6 @@ TEST(HostBridgeTest, ARowsLogShownWhileTheRunGoesOnIsOneWholeFiling) {
   engine.join();
   EXPECT_TRUE(allShown);
   EXPECT_TRUE(whole) << shown.join(QLatin1Char('|')).toStdString();
-  EXPECT_FALSE(w.Find<QLabel>("lbFazerBackupNivel01Log")->isHidden());
 }
 
 TEST(HostBridgeTest, ChooseBackupFilePicksOrGivesNothing) {
