@@ -20,8 +20,8 @@
 #include "app/TMessageDialog.h"
 #include "app/TRunControl.h"
 #include "app/TWindowHost.h"
-#include "engine/TRunInputs.h"
-#include "engine/TRunRecord.h"
+#include "engine/run/TRunInputs.h"
+#include "engine/run/TRunRecord.h"
 
 TFPrincipal::TFPrincipal(TThreadRecovery::StepsFactory stepsFactory, QWidget* parent)
     : QWidget(parent),

@@ -12,9 +12,9 @@
 #include "app/TInspectionTask.h"
 #include "app/TMainForm.h"
 #include "app/TStepRows.h"
-#include "engine/MessageTypes.h"
-#include "engine/RunEvent.h"
-#include "engine/TThreadRecovery.h"
+#include "engine/run/MessageTypes.h"
+#include "engine/run/RunEvent.h"
+#include "engine/run/TThreadRecovery.h"
 
 class TRunControl;
 class TWindowHost;

@@ -4,7 +4,7 @@
 #include <QString>
 #include <optional>
 
-#include "engine/TCredentials.h"
+#include "engine/firebird/TCredentials.h"
 
 class QLabel;
 class QLineEdit;

@@ -4,7 +4,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 
-#include "engine/TextUtil.h"
+#include "engine/run/TextUtil.h"
 
 std::unique_ptr<QMessageBox> TMessageDialog::Build(QWidget* parent, const QString& text,
                                                    std::optional<MessageKind> kind,

@@ -4,7 +4,7 @@
 #include <memory>
 #include <optional>
 
-#include "engine/MessageTypes.h"
+#include "engine/run/MessageTypes.h"
 
 class QMessageBox;
 class QWidget;

@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "app/TWindowHost.h"
-#include "engine/TCredentialSource.h"
+#include "engine/firebird/TCredentialSource.h"
 
 TRunControl::TRunControl(TFPrincipal& window, TThreadRecovery::StepsFactory stepsFactory)
     : stepsFactory_(std::move(stepsFactory)), host_(std::make_unique<TWindowHost>(window)) {}

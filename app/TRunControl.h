@@ -7,7 +7,7 @@
 #include <optional>
 #include <thread>
 
-#include "engine/TThreadRecovery.h"
+#include "engine/run/TThreadRecovery.h"
 
 class TFPrincipal;
 class TWindowHost;

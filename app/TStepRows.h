@@ -5,8 +5,8 @@
 #include <array>
 #include <functional>
 
-#include "engine/RunEvent.h"
-#include "engine/RunTypes.h"
+#include "engine/run/RunEvent.h"
+#include "engine/run/RunTypes.h"
 
 class QLabel;
 class QWidget;

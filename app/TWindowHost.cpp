@@ -5,7 +5,7 @@
 #include <QThread>
 
 #include "app/TFPrincipal.h"
-#include "engine/ERunAborted.h"
+#include "engine/run/ERunAborted.h"
 
 TWindowHost::TWindowHost(TFPrincipal& window) : window_(window), gate_(std::make_shared<Gate>()) {}
 

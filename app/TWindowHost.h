@@ -8,7 +8,7 @@
 #include <mutex>
 #include <string>
 
-#include "engine/IRecoveryHost.h"
+#include "engine/run/IRecoveryHost.h"
 
 class TFPrincipal;
 

@@ -6,7 +6,8 @@
 
 #include "app/TFPrincipal.h"
 #include "app/TSignalNotifier.h"
-#include "engine/TThreadRecovery.h"
+#include "engine/firebird/TFirebirdSteps.h"
+#include "engine/run/TThreadRecovery.h"
 #include "fbaccess/ClientLibrary.h"
 #include "tessarine/Version.h"
 
@@ -23,7 +24,7 @@ int main(int argc, char** argv) {
   options.process(application);
   int exitCode = 0;
   {
-    TFPrincipal FPrincipal(TThreadRecovery::DefaultSteps());
+    TFPrincipal FPrincipal(&TFirebirdSteps::Create);
     FPrincipal.show();
     FPrincipal.PlaceOnScreen();
     // A run the server works for must not lose its connections to the

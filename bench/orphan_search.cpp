@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/IRecoveryHost.h"
-#include "engine/TConnection.h"
-#include "engine/TOrphanSearch.h"
-#include "engine/TRecoveryContext.h"
+#include "engine/firebird/TConnection.h"
+#include "engine/rows/TOrphanSearch.h"
+#include "engine/run/IRecoveryHost.h"
+#include "engine/run/TRecoveryContext.h"
 
 namespace {
 

@@ -43,10 +43,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/IRecoveryHost.h"
-#include "engine/TConnection.h"
-#include "engine/TRecoveryContext.h"
-#include "engine/TTableRescue.h"
+#include "engine/firebird/TConnection.h"
+#include "engine/rows/TTableRescue.h"
+#include "engine/run/IRecoveryHost.h"
+#include "engine/run/TRecoveryContext.h"
 #include "fbaccess/TIBQuery.h"
 #include "support/FileDamage.h"
 #include "support/FixtureDatabase.h"

@@ -41,9 +41,10 @@
 #include <utility>
 #include <vector>
 
-#include "engine/IRecoveryHost.h"
-#include "engine/RunTypes.h"
-#include "engine/TThreadRecovery.h"
+#include "engine/firebird/TFirebirdSteps.h"
+#include "engine/run/IRecoveryHost.h"
+#include "engine/run/RunTypes.h"
+#include "engine/run/TThreadRecovery.h"
 #include "fbaccess/TIBRestoreService.h"
 #include "fbaccess/detail/ClientApi.h"
 #include "support/FileDamage.h"
@@ -454,7 +455,7 @@ std::vector<StepTime> RunEngineSide(const std::string& database, const std::stri
   YesHost host(olderBackup);
   RunVerdict verdict = RunVerdict::NotValidated;
   {
-    TThreadRecovery run(host, database, olderBackup, TThreadRecovery::DefaultSteps());
+    TThreadRecovery run(host, database, olderBackup, &TFirebirdSteps::Create);
     while (!run.WaitFor(std::chrono::milliseconds(100))) {
     }
     verdict = run.Verdict();

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "engine/MessageTypes.h"
+#include "engine/run/MessageTypes.h"
 
 // The answers given on the command line before the run: one per question id
 // (--answer ID=sim|nao) and one for every other question (--yes, --no).

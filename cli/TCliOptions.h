@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "engine/MessageTypes.h"
+#include "engine/run/MessageTypes.h"
 
 // The command line: `tessarine-cli [opções] BANCO.fdb [BACKUP_ANTIGO.fbk]`,
 // or `tessarine-cli --inspect [--json ARQUIVO] BANCO.fdb`.

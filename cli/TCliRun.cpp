@@ -12,10 +12,11 @@
 #include "cli/TExitStatus.h"
 #include "cli/TJsonSummary.h"
 #include "cli/TSignalWatcher.h"
-#include "engine/ERunAborted.h"
-#include "engine/TCredentialSource.h"
-#include "engine/TRunInputs.h"
-#include "engine/TThreadRecovery.h"
+#include "engine/firebird/TCredentialSource.h"
+#include "engine/firebird/TFirebirdSteps.h"
+#include "engine/run/ERunAborted.h"
+#include "engine/run/TRunInputs.h"
+#include "engine/run/TThreadRecovery.h"
 #include "fbaccess/ClientLibrary.h"
 
 namespace {
@@ -142,7 +143,7 @@ void TCliRun::Run(const std::string& database, const TCredentials& credentials,
   try {
     std::lock_guard<std::mutex> lock(runMutex_);
     run = std::make_unique<TThreadRecovery>(host_, database, options_.OlderBackup(),
-                                            TThreadRecovery::DefaultSteps(), credentials);
+                                            &TFirebirdSteps::Create, credentials);
     run_ = run.get();
     if (host_.Cancelled()) {
       run->Cancel();

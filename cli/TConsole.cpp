@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-#include "engine/TextUtil.h"
+#include "engine/run/TextUtil.h"
 
 namespace {
 

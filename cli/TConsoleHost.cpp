@@ -5,9 +5,9 @@
 #include <thread>
 #include <utility>
 
-#include "engine/ERunAborted.h"
-#include "engine/TServerDialect.h"
-#include "engine/TextUtil.h"
+#include "engine/firebird/TServerDialect.h"
+#include "engine/run/ERunAborted.h"
+#include "engine/run/TextUtil.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "cli/TAnswerBook.h"
 #include "cli/TConsole.h"
 #include "cli/TTerminalInput.h"
-#include "engine/IRecoveryHost.h"
+#include "engine/run/IRecoveryHost.h"
 
 // The command line's front end of a run: one line per change of a step's row
 // ("[ 5/11] Fazer backup ... Backup em: ..."), the server's output with

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/RunTypes.h"
+#include "engine/run/RunTypes.h"
 
 // The program's exit status: what a script may tell from it.
 class TExitStatus {

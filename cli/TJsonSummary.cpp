@@ -11,7 +11,7 @@
 #include <stdexcept>
 #include <utility>
 
-#include "engine/TextUtil.h"
+#include "engine/run/TextUtil.h"
 
 TJsonSummary::TJsonSummary(std::string path) : path_(std::move(path)) {
   fd_ = open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/RunTypes.h"
-#include "engine/TRunRecord.h"
+#include "engine/run/RunTypes.h"
+#include "engine/run/TRunRecord.h"
 
 // The --json file. Its name is taken (the file created empty, never an
 // existing one) before the run or the examination starts, so that a name in

@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-#include "engine/TCredentials.h"
+#include "engine/firebird/TCredentials.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/IRecoveryHost.h"
-#include "engine/TRunRecord.h"
+#include "engine/run/IRecoveryHost.h"
+#include "engine/run/TRunRecord.h"
 
 // A front end for tests: records every event and call of the engine, in
 // order, as one transcript line each, keeps a copy of the log view and of the

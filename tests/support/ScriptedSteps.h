@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/IRecoverySteps.h"
-#include "engine/TRecoveryContext.h"
+#include "engine/run/IRecoverySteps.h"
+#include "engine/run/TRecoveryContext.h"
 
 // Step routines for tests of the run: every answer comes from a script, kept
 // per routine in call order, and every call is recorded with its arguments.

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "app/TFPrincipal.h"
-#include "engine/MessageTypes.h"
+#include "engine/run/MessageTypes.h"
 #include "support/ScriptedSteps.h"
 
 // Readable QStrings in test failures.

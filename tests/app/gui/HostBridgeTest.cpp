@@ -19,9 +19,9 @@
 
 #include "GuiTestSupport.h"
 #include "app/TWindowHost.h"
-#include "engine/DerivedNames.h"
-#include "engine/ERunAborted.h"
-#include "engine/TRecoveryContext.h"
+#include "engine/files/DerivedNames.h"
+#include "engine/run/ERunAborted.h"
+#include "engine/run/TRecoveryContext.h"
 
 namespace {
 

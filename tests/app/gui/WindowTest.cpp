@@ -15,7 +15,7 @@
 
 #include "GuiTestSupport.h"
 #include "app/TWindowHost.h"
-#include "engine/TRecoveryContext.h"
+#include "engine/run/TRecoveryContext.h"
 
 namespace {
 

@@ -15,7 +15,8 @@
 #include "WindowTestSupport.h"
 #include "app/TFPrincipal.h"
 #include "app/TLoginDialog.h"
-#include "engine/TThreadRecovery.h"
+#include "engine/firebird/TFirebirdSteps.h"
+#include "engine/run/TThreadRecovery.h"
 #include "fbaccess/ClientLibrary.h"
 #include "support/FileDamage.h"
 #include "support/FixtureDatabase.h"
@@ -66,7 +67,7 @@ TEST(WindowLogin, LegacyAuthenticationOnlyAsksForALoginAndCancelarEndsTheRun) {
   const std::string before = FileDamage::ReadWhole(db.Path());
   qputenv("FIREBIRD", QByteArray::fromStdString(folder.Path()));
 
-  TFPrincipal window(TThreadRecovery::DefaultSteps());
+  TFPrincipal window(&TFirebirdSteps::Create);
   window.show();
   BoxAnswerer boxes;  // Sim to going on without an older backup, OK to the end
   LoginCanceller logins;

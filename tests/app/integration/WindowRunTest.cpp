@@ -10,7 +10,8 @@
 #include "BoxAnswerer.h"
 #include "WindowTestSupport.h"
 #include "app/TFPrincipal.h"
-#include "engine/TThreadRecovery.h"
+#include "engine/firebird/TFirebirdSteps.h"
+#include "engine/run/TThreadRecovery.h"
 #include "support/FileDamage.h"
 #include "support/FixtureDatabase.h"
 #include "support/SampleSchema.h"
@@ -32,7 +33,7 @@ TEST(WindowRun, DamagedDatabaseIsRepairedAtLevelOneThroughTheWindow) {
   const QString lost =
       QString::number(FileDamage::ZeroDataPage(db, "AVULSOS", "ID", 1).lostKeys.size());
 
-  TFPrincipal window(TThreadRecovery::DefaultSteps());
+  TFPrincipal window(&TFirebirdSteps::Create);
   window.show();
   BoxAnswerer answerer;
   window.findChild<QLineEdit*>(QStringLiteral("eBancoCorrompido"))

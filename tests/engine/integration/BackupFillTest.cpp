@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "engine/TAttachment.h"
-#include "engine/TBackupFill.h"
-#include "engine/TConnection.h"
-#include "engine/TKeyRuns.h"
-#include "engine/TRecoveryContext.h"
+#include "engine/firebird/TAttachment.h"
+#include "engine/firebird/TConnection.h"
+#include "engine/rows/TBackupFill.h"
+#include "engine/rows/TKeyRuns.h"
+#include "engine/run/TRecoveryContext.h"
 #include "support/FixtureDatabase.h"
 #include "support/ScriptedHost.h"
 #include "support/ServerTools.h"

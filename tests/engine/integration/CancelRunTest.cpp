@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/DerivedNames.h"
-#include "engine/TFirebirdSteps.h"
-#include "engine/TThreadRecovery.h"
+#include "engine/files/DerivedNames.h"
+#include "engine/firebird/TFirebirdSteps.h"
+#include "engine/run/TThreadRecovery.h"
 #include "support/DamagedFixture.h"
 #include "support/FixtureDatabase.h"
 #include "support/NoticeHost.h"

@@ -8,10 +8,10 @@
 #include <filesystem>
 #include <string>
 
-#include "engine/TConnection.h"
-#include "engine/TCopyReading.h"
-#include "engine/TGoneRows.h"
-#include "engine/TRecoveryContext.h"
+#include "engine/firebird/TConnection.h"
+#include "engine/rows/TCopyReading.h"
+#include "engine/rows/TGoneRows.h"
+#include "engine/run/TRecoveryContext.h"
 #include "support/FileDamage.h"
 #include "support/FixtureDatabase.h"
 #include "support/ScriptedHost.h"

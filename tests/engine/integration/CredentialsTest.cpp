@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/TCredentialSource.h"
-#include "engine/TFirebirdSteps.h"
-#include "engine/TThreadRecovery.h"
+#include "engine/firebird/TCredentialSource.h"
+#include "engine/firebird/TFirebirdSteps.h"
+#include "engine/run/TThreadRecovery.h"
 #include "support/FileDamage.h"
 #include "support/FixtureDatabase.h"
 #include "support/SampleSchema.h"
@@ -88,7 +88,7 @@ class Credentials : public ::testing::Test {
 
   static void Run(ScriptedHost& host, const std::string& database,
                   const TCredentials& credentials) {
-    TThreadRecovery recovery(host, database, "", TThreadRecovery::DefaultSteps(), credentials);
+    TThreadRecovery recovery(host, database, "", &TFirebirdSteps::Create, credentials);
     ASSERT_TRUE(recovery.WaitFor(std::chrono::minutes(3))) << host.TranscriptText();
   }
 

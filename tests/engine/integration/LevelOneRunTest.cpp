@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/DerivedNames.h"
-#include "engine/TConnection.h"
-#include "engine/TFirebirdSteps.h"
-#include "engine/TThreadRecovery.h"
+#include "engine/files/DerivedNames.h"
+#include "engine/firebird/TConnection.h"
+#include "engine/firebird/TFirebirdSteps.h"
+#include "engine/run/TThreadRecovery.h"
 #include "support/FileDamage.h"
 #include "support/FixtureDatabase.h"
 #include "support/SampleSchema.h"
@@ -112,7 +112,7 @@ TEST_F(LevelOneRun, HealthyDatabaseHasNoErrorsAndKeepsAnEqualWorkingCopy) {
   const std::string before = FileDamage::ReadWhole(db.Path());
   ScriptedHost host;
   host.Answer(MessageAnswer::Ok, kHealthyMessage);
-  Run(host, db.Path(), TThreadRecovery::DefaultSteps());
+  Run(host, db.Path(), &TFirebirdSteps::Create);
 
   const auto steps = host.Calls("ReportStep");
   EXPECT_TRUE(Has(steps, "ReportStep 1 2 10 Acesso obtido.")) << host.TranscriptText();

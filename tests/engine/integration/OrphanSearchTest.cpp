@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/TConnection.h"
-#include "engine/TInconsistency.h"
-#include "engine/TOrphanSearch.h"
-#include "engine/TRecoveryContext.h"
+#include "engine/firebird/TConnection.h"
+#include "engine/rows/TOrphanSearch.h"
+#include "engine/run/TInconsistency.h"
+#include "engine/run/TRecoveryContext.h"
 #include "support/FixtureDatabase.h"
 #include "support/ScriptedHost.h"
 #include "support/ServerTools.h"

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/TFirebirdSteps.h"
-#include "engine/TThreadRecovery.h"
+#include "engine/firebird/TFirebirdSteps.h"
+#include "engine/run/TThreadRecovery.h"
 #include "support/ChildProcess.h"
 #include "support/DamagedFixture.h"
 #include "support/FixtureDatabase.h"
@@ -36,8 +36,7 @@ bool Online(const std::string& path) {
 
 std::unique_ptr<TThreadRecovery> Start(ScriptedHost& host, const std::string& database,
                                        const std::string& olderBackup) {
-  return std::make_unique<TThreadRecovery>(host, database, olderBackup,
-                                           TThreadRecovery::DefaultSteps());
+  return std::make_unique<TThreadRecovery>(host, database, olderBackup, &TFirebirdSteps::Create);
 }
 
 // The real routines, with another program attaching in the first moment

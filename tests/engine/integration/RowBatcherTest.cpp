@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "engine/TAttachment.h"
-#include "engine/TConnection.h"
-#include "engine/TForcedWritesPause.h"
-#include "engine/TRowBatcher.h"
-#include "engine/TTableLayout.h"
+#include "engine/firebird/TAttachment.h"
+#include "engine/firebird/TConnection.h"
+#include "engine/rows/TForcedWritesPause.h"
+#include "engine/rows/TRowBatcher.h"
+#include "engine/rows/TTableLayout.h"
 #include "support/FixtureDatabase.h"
 #include "support/ServerTools.h"
 #include "support/TestFolder.h"

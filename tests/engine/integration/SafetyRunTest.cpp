@@ -20,11 +20,11 @@
 #include <string>
 #include <vector>
 
-#include "engine/DerivedNames.h"
-#include "engine/TConnection.h"
-#include "engine/TFirebirdSteps.h"
-#include "engine/TRecoveryRun.h"
-#include "engine/TThreadRecovery.h"
+#include "engine/files/DerivedNames.h"
+#include "engine/firebird/TConnection.h"
+#include "engine/firebird/TFirebirdSteps.h"
+#include "engine/run/TRecoveryRun.h"
+#include "engine/run/TThreadRecovery.h"
 #include "support/DamagedFixture.h"
 #include "support/FileDamage.h"
 #include "support/FixtureDatabase.h"

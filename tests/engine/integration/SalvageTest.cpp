@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/TFirebirdSteps.h"
-#include "engine/TInconsistency.h"
-#include "engine/TRecoveryContext.h"
+#include "engine/firebird/TFirebirdSteps.h"
+#include "engine/run/TInconsistency.h"
+#include "engine/run/TRecoveryContext.h"
 #include "support/FixtureDatabase.h"
 #include "support/ScriptedHost.h"
 #include "support/ServerTools.h"

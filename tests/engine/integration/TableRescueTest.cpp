@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/TBackupRetry.h"
-#include "engine/TConnection.h"
-#include "engine/TRecoveryContext.h"
-#include "engine/TTableRescue.h"
+#include "engine/firebird/TBackupRetry.h"
+#include "engine/firebird/TConnection.h"
+#include "engine/rows/TTableRescue.h"
+#include "engine/run/TRecoveryContext.h"
 #include "fbaccess/TIBBackupService.h"
 #include "pages/TTableReader.h"
 #include "support/FileDamage.h"

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <string>
 
-#include "engine/TTriage.h"
+#include "engine/firebird/TTriage.h"
 #include "support/FileDamage.h"
 #include "support/FixtureDatabase.h"
 #include "support/PageDamage.h"

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/TFirebirdSteps.h"
-#include "engine/TThreadRecovery.h"
+#include "engine/firebird/TFirebirdSteps.h"
+#include "engine/run/TThreadRecovery.h"
 #include "support/FileDamage.h"
 #include "support/FixtureDatabase.h"
 #include "support/PageDamage.h"

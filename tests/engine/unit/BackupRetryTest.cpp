@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/TBackupRetry.h"
+#include "engine/firebird/TBackupRetry.h"
 
 namespace {
 

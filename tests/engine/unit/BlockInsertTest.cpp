@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/TBlockInsert.h"
+#include "engine/rows/TBlockInsert.h"
 #include "fbaccess/TIBQuery.h"
 
 namespace {

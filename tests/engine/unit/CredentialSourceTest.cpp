@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "engine/TCredentialSource.h"
+#include "engine/firebird/TCredentialSource.h"
 
 namespace {
 

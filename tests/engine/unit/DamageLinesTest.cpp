@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/DamageLines.h"
-#include "engine/TableOrder.h"
-#include "engine/TextUtil.h"
+#include "engine/firebird/DamageLines.h"
+#include "engine/rows/TableOrder.h"
+#include "engine/run/TextUtil.h"
 
 namespace {
 

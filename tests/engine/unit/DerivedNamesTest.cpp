@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/DerivedNames.h"
+#include "engine/files/DerivedNames.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <iterator>
 #include <string>
 
-#include "engine/ERunAborted.h"
-#include "engine/TFirebirdSteps.h"
+#include "engine/firebird/TFirebirdSteps.h"
+#include "engine/run/ERunAborted.h"
 #include "support/ScriptedHost.h"
 
 namespace fs = std::filesystem;

@@ -4,7 +4,7 @@
 
 #include <limits>
 
-#include "engine/TKeyRuns.h"
+#include "engine/rows/TKeyRuns.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/OlderBackupTables.h"
+#include "engine/rows/OlderBackupTables.h"
 
 TEST(OlderBackupTables, ParentsOfParentsAreKeptOnceThroughCycles) {
   // ITENS -> PEDIDOS -> CLIENTES <-> VENDEDORES (a cycle); NOTAS apart.

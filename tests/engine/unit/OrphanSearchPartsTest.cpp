@@ -5,13 +5,13 @@
 #include <string>
 #include <vector>
 
-#include "engine/KeyText.h"
-#include "engine/SqlName.h"
-#include "engine/TInconsistency.h"
-#include "engine/TKeySet.h"
-#include "engine/TOrphanLog.h"
-#include "engine/TRecoveryContext.h"
-#include "engine/TSalvage.h"
+#include "engine/firebird/SqlName.h"
+#include "engine/rows/KeyText.h"
+#include "engine/rows/TKeySet.h"
+#include "engine/rows/TOrphanLog.h"
+#include "engine/rows/TSalvage.h"
+#include "engine/run/TInconsistency.h"
+#include "engine/run/TRecoveryContext.h"
 #include "support/ScriptedHost.h"
 
 namespace {

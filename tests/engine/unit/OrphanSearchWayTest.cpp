@@ -2,7 +2,7 @@
 // by the tables' sizes: no server needed.
 #include <gtest/gtest.h>
 
-#include "engine/TOrphanSearch.h"
+#include "engine/rows/TOrphanSearch.h"
 
 namespace {
 

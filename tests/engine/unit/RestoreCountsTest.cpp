@@ -4,7 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "engine/RestoreCounts.h"
+#include "engine/firebird/RestoreCounts.h"
 
 namespace {
 
@@ -23,8 +23,7 @@ TEST(RestoreCounts, TablesViewsEmptyTablesAndProgressLines) {
       "gbak:finishing, closing, and going home ",
   });
   ASSERT_TRUE(counts.has_value());
-  EXPECT_EQ(*counts,
-            (IRecoverySteps::RowCounts{{"T", 20017}, {"E", 0}, {"ITENS", 2}}));
+  EXPECT_EQ(*counts, (IRecoverySteps::RowCounts{{"T", 20017}, {"E", 0}, {"ITENS", 2}}));
   EXPECT_FALSE(RowCountsFromRestore({"gbak:finishing, closing, and going home "}).has_value());
 }
 

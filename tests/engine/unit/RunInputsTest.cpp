@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "engine/TRunInputs.h"
+#include "engine/run/TRunInputs.h"
 
 namespace fs = std::filesystem;
 

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "engine/TRunLock.h"
+#include "engine/run/TRunLock.h"
 
 TEST(RunLock, OneHolderPerDatabaseAndTheFileGoesWithTheLastHolder) {
   const std::string database = "/tmp/tessarine-run-lock-test/EMPRESA.FDB";

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/TRunRecord.h"
+#include "engine/run/TRunRecord.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
-#include "engine/TRecoveryContext.h"
+#include "engine/run/TRecoveryContext.h"
 #include "support/ScriptedHost.h"
 
 using ::testing::ElementsAre;

@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "engine/DamageLines.h"
-#include "engine/RestoreCounts.h"
-#include "engine/TBackupRetry.h"
-#include "engine/TServerDialect.h"
-#include "engine/ViolationLines.h"
+#include "engine/firebird/DamageLines.h"
+#include "engine/firebird/RestoreCounts.h"
+#include "engine/firebird/TBackupRetry.h"
+#include "engine/firebird/TServerDialect.h"
+#include "engine/firebird/ViolationLines.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/TTableLayout.h"
+#include "engine/rows/TTableLayout.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 
 #include <thread>
 
-#include "engine/ERunAborted.h"
-#include "engine/TFirebirdSteps.h"
-#include "engine/TThreadRecovery.h"
+#include "engine/firebird/TFirebirdSteps.h"
+#include "engine/run/ERunAborted.h"
+#include "engine/run/TThreadRecovery.h"
 #include "support/ScriptedHost.h"
 #include "support/ScriptedSteps.h"
 
@@ -121,7 +121,7 @@ TEST(ThreadRecovery, TheRunsRecordReachesTheFrontEndAsItsDisplayEndsAndStaysWith
 TEST(ThreadRecovery, DefaultRoutinesAreTheFirebirdOnes) {
   ScriptedHost host;
   TRecoveryContext context(host, "/srv/dados/empresa.fdb", "");
-  const std::unique_ptr<IRecoverySteps> steps = TThreadRecovery::DefaultSteps()(context);
+  const std::unique_ptr<IRecoverySteps> steps = TFirebirdSteps::Create(context);
   EXPECT_NE(dynamic_cast<TFirebirdSteps*>(steps.get()), nullptr);
   EXPECT_TRUE(host.Transcript().empty());
 }

@@ -4,9 +4,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "engine/TInconsistency.h"
-#include "engine/TextUtil.h"
-#include "engine/ViolationLines.h"
+#include "engine/firebird/ViolationLines.h"
+#include "engine/run/TInconsistency.h"
+#include "engine/run/TextUtil.h"
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;

@@ -1,0 +1,85 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "engine/rows/TTableLayout.h"
+#include "fbaccess/TFieldDef.h"
+#include "fbaccess/TIBDatabase.h"
+#include "fbaccess/TIBQuery.h"
+#include "fbaccess/TValue.h"
+
+// Inserts rows of one table several at a time: each block of rows is one
+// `execute block` whose parameters carry every value and whose code is one
+// plain insert per row, so a block costs one round trip to the server
+// instead of one per row. The server undoes a block it refuses as a whole;
+// the caller then inserts its rows one by one, so that the row at fault is
+// found and the others still go in.
+class TBlockInsert {
+ public:
+  // Rows of one block: each row's insert is a context of the statement, and
+  // Firebird 3 numbers at most 256 of them.
+  static constexpr std::size_t kMaxRows = 240;
+  // Values of one block: the client describes each in a descriptor entry
+  // counted in 16 bits.
+  static constexpr std::size_t kMaxParams = 16000;
+  // Bytes of the values of one block (the input message) and of its text,
+  // far below what Firebird 3 takes (a statement text of 10 MB; blocks of
+  // 1 MB of values went in in the tests).
+  static constexpr std::size_t kMaxValueBytes = 512000;
+  static constexpr std::size_t kMaxTextBytes = 1000000;
+  // The smallest block, and for each size how many times its rows must
+  // have come before it is used (TargetRows).
+  static constexpr std::size_t kFirstBlockRows = 16;
+  static constexpr std::size_t kPaidBack = 8;
+
+  // `fields` are the layout's columns as the target describes them (a
+  // select of the layout's columns prepared there).
+  TBlockInsert(TIBDatabase& target, const TTableLayout& layout, std::vector<TFieldDef> fields);
+
+  // Rows per block at most; 1 when blocks cannot be used (array columns,
+  // which a block's parameter cannot be, or rows too wide for one).
+  std::size_t BlockRows() const { return blockRows_; }
+  // The rows of the next block once `given` rows of the table have come
+  // (1: one by one). Preparing a block takes the server about as long, per
+  // row of it, as three or four rows inserted one by one (measured): a
+  // table's first rows go in one by one, then by blocks of kFirstBlockRows
+  // rows, four times more at each step up to BlockRows(), each size once
+  // kPaidBack times its rows have come, so that a small table prepares
+  // little and a large one soon takes full blocks.
+  std::size_t TargetRows(std::size_t given) const { return TargetRows(given, blockRows_); }
+  static std::size_t TargetRows(std::size_t given, std::size_t blockRows);
+  // The largest block size prepared so far of at most `rows` rows; 1 when
+  // there is none. Rows left at the end go in by these, not by a statement
+  // prepared for them alone.
+  std::size_t PreparedRows(std::size_t rows) const;
+  // Inserts the rows (at most BlockRows()) in one statement, prepared the
+  // first time a block of that size comes. False when the server refused
+  // it: none of them is in. A block that cannot even be prepared caps
+  // BlockRows() at the largest size prepared before (1: blocks off).
+  bool Insert(std::span<const std::vector<TValue>> rows, std::string& error);
+
+  // The statement for `rows` rows of `columns` of `table`.
+  static std::string BlockText(const std::string& table, const std::vector<std::string>& columns,
+                               std::size_t rows);
+  // A parameter's name for value `index`, short and distinct (its least
+  // significant digit first).
+  static std::string ParamName(std::size_t index);
+
+ private:
+  TIBQuery& Statement(std::size_t rows);
+
+  TIBDatabase& target_;
+  const TTableLayout& layout_;
+  std::vector<TFieldDef> fields_;
+  std::size_t blockRows_ = 1;
+  // Prepared once and run for every block of its size.
+  struct TPrepared {
+    std::size_t rows = 0;
+    std::unique_ptr<TIBQuery> query;
+  };
+  std::vector<TPrepared> prepared_;
+};
