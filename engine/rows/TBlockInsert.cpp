@@ -118,8 +118,6 @@ bool TBlockInsert::Insert(std::span<const std::vector<TValue>> rows, std::string
   TIBQuery* statement = nullptr;
   try {
     statement = &Statement(rows.size());
-  } catch (const ERunAborted&) {
-    throw;
   } catch (const std::exception& e) {
     // The smaller sizes prepared before still serve.
     blockRows_ = PreparedRows(rows.size() - 1);
@@ -137,8 +135,6 @@ bool TBlockInsert::Insert(std::span<const std::vector<TValue>> rows, std::string
   try {
     statement->ExecQuery();
     return true;
-  } catch (const ERunAborted&) {
-    throw;
   } catch (const std::exception& e) {
     error = e.what();
     return false;

@@ -51,8 +51,6 @@ bool TRowBatcher::InsertOne(const std::vector<TValue>& values, std::string& erro
     layout_.BindRow(single_, types_, values);
     single_.ExecQuery();
     return true;
-  } catch (const ERunAborted&) {
-    throw;
   } catch (const std::exception& e) {
     error = FirstLine(e.what());
     return false;
