@@ -2,6 +2,7 @@
 
 #include "engine/firebird/SqlName.h"
 #include "engine/firebird/SystemRows.h"
+#include "engine/rows/ResumeAfterFailure.h"
 
 namespace {
 
@@ -53,16 +54,8 @@ TCheckPause::TCheckPause(TConnection& target, const std::vector<std::string>& ta
 }
 
 TCheckPause::~TCheckPause() {
-  if (resumed_ || checks_.empty()) {
-    return;
-  }
-  try {
-    if (target_.Transaction().Active()) {
-      target_.Transaction().Rollback();
-    }
-    Resume();
-  } catch (...) {
-    // Leaving early already, with the failure the run reports.
+  if (!resumed_ && !checks_.empty()) {
+    ResumeAfterFailure(target_, [this] { Resume(); });
   }
 }
 

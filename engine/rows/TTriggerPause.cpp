@@ -2,6 +2,7 @@
 
 #include "engine/firebird/SqlName.h"
 #include "engine/firebird/SystemRows.h"
+#include "engine/rows/ResumeAfterFailure.h"
 #include "engine/run/TextUtil.h"
 
 TTriggerPause::TTriggerPause(TConnection& target, const std::vector<std::string>& tables)
@@ -37,17 +38,8 @@ TTriggerPause::TTriggerPause(TConnection& target, const std::vector<std::string>
 }
 
 TTriggerPause::~TTriggerPause() {
-  if (resumed_ || paused_.empty()) {
-    return;
-  }
-  try {
-    if (target_.Transaction().Active()) {
-      target_.Transaction().Rollback();
-    }
-    Resume();
-  } catch (...) {
-    // Leaving early already, with the failure the run reports; the copy
-    // failed, so this database does not become the operator's.
+  if (!resumed_ && !paused_.empty()) {
+    ResumeAfterFailure(target_, [this] { Resume(); });
   }
 }
 
