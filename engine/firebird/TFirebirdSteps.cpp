@@ -138,6 +138,7 @@ class TFirebirdSteps::THoldGap {
   }
   ~THoldGap() {
     if (gap_) {
+      steps_.GapClosing();
       steps_.HoldDatabase();
     }
   }
@@ -482,6 +483,11 @@ StepResult TFirebirdSteps::doBackup(const std::string& databasePath, const std::
   for (;;) {
     const StepResult result = RunBackup(databasePath, backupFile, key, retry.Pattern());
     if (result) {
+      if (databasePath == context_.DatabasePath()) {
+        // Whoever took the one attachment before had left when this backup
+        // began: what they wrote is in it. Only a later intrusion counts.
+        intruder_.clear();
+      }
       skippedTables_ = retry.Skipped();
       if (!skippedTables_.empty()) {
         context_.WriteLog("Backup concluído sem as linhas das tabelas ilegíveis: " +

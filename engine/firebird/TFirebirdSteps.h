@@ -55,6 +55,7 @@ class TFirebirdSteps : public IRecoverySteps {
   std::optional<TableLosses> fillFromOlderBackup(const std::vector<std::string>& tables,
                                                  const std::string& databasePath) override;
   std::string otherAttachments(const std::string& databasePath) override;
+  std::string intrusion() const override { return intruder_; }
   InconsistencyCheck checkInconsistencies(const std::string& restoredPath,
                                           const std::string& line) override;
   StepResult doCopyDataFromOldBackup(std::vector<std::unique_ptr<TInconsistency>>& list) override;
@@ -89,6 +90,9 @@ class TFirebirdSteps : public IRecoverySteps {
   // a program that attaches now takes the maintenance's only place. Tests
   // stand such a program here.
   virtual void GapOpened() {}
+  // Right before the run takes it back, after its use: a program that
+  // attached meanwhile may have written what that use did not see.
+  virtual void GapClosing() {}
 
  private:
   StepResult BringOnlineOnce(const std::string& databasePath);

@@ -90,6 +90,10 @@ class IRecoverySteps {
   // The other attachments of the database, one per line; empty when there
   // are none. Throws when the server cannot tell.
   virtual std::string otherAttachments(const std::string& databasePath) = 0;
+  // Why the database kept out of reach may have been written by another
+  // program during the run (it took the one attachment in a moment the run
+  // had given it up); empty when nobody did.
+  virtual std::string intrusion() const { return {}; }
   // What step 7 found for one violation line: the broken relationship, or
   // nothing, and the errors that stopped the reading of a child table (the
   // search went on with the next) or of the whole line.

@@ -181,6 +181,17 @@ void TRecoveryRun::Run() {
     if (continueFlag_)
       ValidacaoFinal();
   }
+  // A level-1 result is a restore of the backup: what another program wrote
+  // after it, in a moment the run had given its attachment up, is only in
+  // the operator's file. (Level 2 refuses its swap for the same reason.)
+  const std::string intrusion = steps_.intrusion();
+  if (!swapped_ && !intrusion.empty() &&
+      (verdict_ == RunVerdict::Repaired || verdict_ == RunVerdict::RepairedWithLosses)) {
+    StopWith(RunVerdict::StillCorrupt,
+             intrusion + "\rO banco restaurado ficou em: " + restoredPath_ +
+                 "\rO banco de dados informado, com o que a outra conexão gravou, continua em: " +
+                 context_.DatabasePath());
+  }
   LetOthersIn();
   if (verdict_ == RunVerdict::Repaired) {
     CountDestroyedRows();

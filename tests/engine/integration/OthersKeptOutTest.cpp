@@ -39,16 +39,31 @@ std::unique_ptr<TThreadRecovery> Start(ScriptedHost& host, const std::string& da
   return std::make_unique<TThreadRecovery>(host, database, olderBackup, &TFirebirdSteps::Create);
 }
 
-// The real routines, with another program attaching in the first moment
-// the run gives up its one attachment (the mend's): it writes a row, commits
-// and stays attached for a few seconds.
+// The real routines, with another program attaching in a moment the run has
+// given up its one attachment: as the mend begins, or right after the
+// level-1 backup. It writes a row, commits and stays attached for a few
+// seconds.
 class IntruderSteps : public TFirebirdSteps {
  public:
-  IntruderSteps(TRecoveryContext& context, std::unique_ptr<ChildProcess>& intruder)
-      : TFirebirdSteps(context), intruder_(intruder) {}
+  enum class Moment { MendBegins, BackupEnded };
+  IntruderSteps(TRecoveryContext& context, Moment moment, std::unique_ptr<ChildProcess>& intruder)
+      : TFirebirdSteps(context), moment_(moment), intruder_(intruder) {}
 
  protected:
   void GapOpened() override {
+    if (moment_ == Moment::MendBegins) {
+      Intrude();
+    }
+  }
+  // The mend's use is the first, the backup's the second.
+  void GapClosing() override {
+    if (moment_ == Moment::BackupEnded && ++closings_ == 2) {
+      Intrude();
+    }
+  }
+
+ private:
+  void Intrude() {
     if (intruder_) {
       return;
     }
@@ -64,7 +79,8 @@ class IntruderSteps : public TFirebirdSteps {
         << intruder_->Output();
   }
 
- private:
+  Moment moment_;
+  int closings_ = 0;
   std::unique_ptr<ChildProcess>& intruder_;
 };
 
@@ -89,7 +105,7 @@ TEST(OthersKeptOut, AProgramThatTakesTheGapStopsTheRunAndKeepsItsWrite) {
   host.Answer(MessageAnswer::Ok, "doBackup() -> Excetion: ");
   host.Answer(MessageAnswer::Ok, "O banco de dados continua corrompido.");
   TThreadRecovery run(host, database, fixture.OlderBackup(), [&](TRecoveryContext& context) {
-    return std::make_unique<IntruderSteps>(context, intruder);
+    return std::make_unique<IntruderSteps>(context, IntruderSteps::Moment::MendBegins, intruder);
   });
   ASSERT_TRUE(run.WaitFor(std::chrono::minutes(2))) << host.TranscriptText();
 
@@ -101,6 +117,36 @@ TEST(OthersKeptOut, AProgramThatTakesTheGapStopsTheRunAndKeepsItsWrite) {
       << closing;
   EXPECT_EQ(std::string::npos, closing.find("corrigido")) << closing;
   EXPECT_EQ(std::string::npos, closing.find("gfix -online")) << closing;
+  EXPECT_EQ(0u, host.UnusedAnswers()) << host.TranscriptText();
+  EXPECT_TRUE(Online(database));
+  EXPECT_EQ("1", FixtureDatabase(database).Value("select count(*) from AVULSOS where ID = -7"));
+}
+
+// A program that writes in the moment between the end of the level-1 backup
+// and the run taking its attachment back: the restored database lacks its
+// row, so the run does not call that database repaired; the operator's file
+// keeps the row and is online again.
+TEST(OthersKeptOut, AWriteAfterTheBackupIsNeverCalledRepaired) {
+  TestFolder folder;
+  DamagedFixture::Options options;
+  options.damage = DamagedFixture::Damage::StandaloneTable;
+  const DamagedFixture fixture(folder.Path(), options);
+  const std::string database = folder.File("EMPRESA.FDB");
+  fixture.PlaceAt(database);
+
+  std::unique_ptr<ChildProcess> intruder;
+  ScriptedHost host;
+  host.RecordLogLines(false);
+  host.Answer(MessageAnswer::Ok, "O banco de dados continua corrompido.");
+  TThreadRecovery run(host, database, fixture.OlderBackup(), [&](TRecoveryContext& context) {
+    return std::make_unique<IntruderSteps>(context, IntruderSteps::Moment::BackupEnded, intruder);
+  });
+  ASSERT_TRUE(run.WaitFor(std::chrono::minutes(2))) << host.TranscriptText();
+
+  ASSERT_TRUE(intruder);
+  const std::string closing = run.ClosingText();
+  EXPECT_NE(std::string::npos, closing.find("Outra conexão ocupou o banco de dados")) << closing;
+  EXPECT_EQ(std::string::npos, closing.find("corrigido")) << closing;
   EXPECT_EQ(0u, host.UnusedAnswers()) << host.TranscriptText();
   EXPECT_TRUE(Online(database));
   EXPECT_EQ("1", FixtureDatabase(database).Value("select count(*) from AVULSOS where ID = -7"));
