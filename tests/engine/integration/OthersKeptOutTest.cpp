@@ -86,14 +86,20 @@ class IntruderSteps : public TFirebirdSteps {
 
 }  // namespace
 
-// A program that takes the maintenance's one place while the run has given
-// it up keeps the mend and the backup out: the run says so, swaps nothing,
-// the program's committed row stays, and the database is online once the
-// program has gone.
-TEST(OthersKeptOut, AProgramThatTakesTheGapStopsTheRunAndKeepsItsWrite) {
+// Another program attaches in a moment the run has given up its one
+// attachment, writes a row and stays a few seconds. As the mend begins, it
+// keeps the mend and the backup out; right after the level-1 backup, its row
+// is missing from the restored database. Either way the run names it and
+// never says "corrigido", the program's row stays in the operator's file,
+// and the database is online once the program has gone.
+class Intrusion : public testing::TestWithParam<IntruderSteps::Moment> {};
+
+TEST_P(Intrusion, IsNamedAndTheWriteStaysInTheOperatorsFile) {
+  const bool mend = GetParam() == IntruderSteps::Moment::MendBegins;
   TestFolder folder;
   DamagedFixture::Options options;
-  options.damage = DamagedFixture::Damage::ParentTable;
+  options.damage =
+      mend ? DamagedFixture::Damage::ParentTable : DamagedFixture::Damage::StandaloneTable;
   const DamagedFixture fixture(folder.Path(), options);
   const std::string database = folder.File("EMPRESA.FDB");
   fixture.PlaceAt(database);
@@ -101,11 +107,13 @@ TEST(OthersKeptOut, AProgramThatTakesTheGapStopsTheRunAndKeepsItsWrite) {
   std::unique_ptr<ChildProcess> intruder;
   ScriptedHost host;
   host.RecordLogLines(false);
-  host.Answer(MessageAnswer::Ok, "doMend() -> Excetion: ");
-  host.Answer(MessageAnswer::Ok, "doBackup() -> Excetion: ");
+  if (mend) {
+    host.Answer(MessageAnswer::Ok, "doMend() -> Excetion: ");
+    host.Answer(MessageAnswer::Ok, "doBackup() -> Excetion: ");
+  }
   host.Answer(MessageAnswer::Ok, "O banco de dados continua corrompido.");
   TThreadRecovery run(host, database, fixture.OlderBackup(), [&](TRecoveryContext& context) {
-    return std::make_unique<IntruderSteps>(context, IntruderSteps::Moment::MendBegins, intruder);
+    return std::make_unique<IntruderSteps>(context, GetParam(), intruder);
   });
   ASSERT_TRUE(run.WaitFor(std::chrono::minutes(2))) << host.TranscriptText();
 
@@ -122,35 +130,14 @@ TEST(OthersKeptOut, AProgramThatTakesTheGapStopsTheRunAndKeepsItsWrite) {
   EXPECT_EQ("1", FixtureDatabase(database).Value("select count(*) from AVULSOS where ID = -7"));
 }
 
-// A program that writes in the moment between the end of the level-1 backup
-// and the run taking its attachment back: the restored database lacks its
-// row, so the run does not call that database repaired; the operator's file
-// keeps the row and is online again.
-TEST(OthersKeptOut, AWriteAfterTheBackupIsNeverCalledRepaired) {
-  TestFolder folder;
-  DamagedFixture::Options options;
-  options.damage = DamagedFixture::Damage::StandaloneTable;
-  const DamagedFixture fixture(folder.Path(), options);
-  const std::string database = folder.File("EMPRESA.FDB");
-  fixture.PlaceAt(database);
-
-  std::unique_ptr<ChildProcess> intruder;
-  ScriptedHost host;
-  host.RecordLogLines(false);
-  host.Answer(MessageAnswer::Ok, "O banco de dados continua corrompido.");
-  TThreadRecovery run(host, database, fixture.OlderBackup(), [&](TRecoveryContext& context) {
-    return std::make_unique<IntruderSteps>(context, IntruderSteps::Moment::BackupEnded, intruder);
-  });
-  ASSERT_TRUE(run.WaitFor(std::chrono::minutes(2))) << host.TranscriptText();
-
-  ASSERT_TRUE(intruder);
-  const std::string closing = run.ClosingText();
-  EXPECT_NE(std::string::npos, closing.find("Outra conexão ocupou o banco de dados")) << closing;
-  EXPECT_EQ(std::string::npos, closing.find("corrigido")) << closing;
-  EXPECT_EQ(0u, host.UnusedAnswers()) << host.TranscriptText();
-  EXPECT_TRUE(Online(database));
-  EXPECT_EQ("1", FixtureDatabase(database).Value("select count(*) from AVULSOS where ID = -7"));
-}
+INSTANTIATE_TEST_SUITE_P(Moments, Intrusion,
+                         testing::Values(IntruderSteps::Moment::MendBegins,
+                                         IntruderSteps::Moment::BackupEnded),
+                         [](const testing::TestParamInfo<IntruderSteps::Moment>& info) {
+                           return info.param == IntruderSteps::Moment::MendBegins
+                                      ? std::string("AsTheMendBegins")
+                                      : std::string("RightAfterTheBackup");
+                         });
 
 TEST(OthersKeptOut, WriterDuringTheBackupAndASecondRunAreKeptOut) {
   TestFolder folder;
