@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -93,4 +94,20 @@ class TServerDialect {
   // say it plainly (a full disk, a read-only disk, a permission, a server
   // that does not answer); empty when the text needs no words of ours.
   static std::string OperatorWords(std::string_view text);
+
+  // --- The file on disk (ODS 12), as the triage reads it -------------------
+  // Header page: page type 1 in byte 0, the page size (16 bits) at 16, the
+  // structure version at 18 with the Firebird flag in its top bit, and the
+  // minor version at 64. Measured on files made by this server (4096 and
+  // 16384 byte pages both read 0x800C at 18).
+  struct OnDisk {
+    static constexpr unsigned char kHeaderPageType = 1;
+    static constexpr unsigned char kInventoryPageType = 2;
+    static constexpr std::size_t kPageSizeOffset = 16;
+    static constexpr std::size_t kOdsOffset = 18;
+    static constexpr std::size_t kOdsMinorOffset = 64;
+    static constexpr std::size_t kHeaderBytes = 72;
+    static constexpr unsigned kFirebirdFlag = 0x8000;
+    static constexpr int kOdsFirebird3 = 12;
+  };
 };

@@ -10,21 +10,12 @@
 #include <vector>
 
 #include "engine/files/TReadOnlyFile.h"
+#include "engine/firebird/TServerDialect.h"
 
 namespace {
 
-// Header page (ODS 12): page type 1 in byte 0, the page size (16 bits) at 16,
-// the structure version at 18 with the Firebird flag in its top bit, and the
-// minor version at 64. Measured on files made by this server (4096 and 16384
-// byte pages both read 0x800C at 18).
-constexpr unsigned char kHeaderPageType = 1;
-constexpr unsigned char kInventoryPageType = 2;
-constexpr std::size_t kPageSizeOffset = 16;
-constexpr std::size_t kOdsOffset = 18;
-constexpr std::size_t kOdsMinorOffset = 64;
-constexpr std::size_t kHeaderBytes = 72;
-constexpr unsigned kFirebirdFlag = 0x8000;
-constexpr int kOdsFirebird3 = 12;
+// The server's own layout of the file.
+using Disk = TServerDialect::OnDisk;
 
 unsigned ReadU16(const std::vector<unsigned char>& bytes, std::size_t offset) {
   return static_cast<unsigned>(bytes[offset] | bytes[offset + 1] << 8);
@@ -64,27 +55,27 @@ TTriage::Result TTriage::Examine(const std::string& path) {
   }
   result.fileSize = static_cast<std::uint64_t>(info.st_size);
 
-  std::vector<unsigned char> header(kHeaderBytes);
+  std::vector<unsigned char> header(Disk::kHeaderBytes);
   const ssize_t got = file.ReadAt(header, 0);
   if (got < 0) {
     return Unreadable(result, path, errno);
   }
-  if (static_cast<std::size_t>(got) < header.size() || header[0] != kHeaderPageType ||
-      !ValidPageSize(static_cast<std::uint32_t>(ReadU16(header, kPageSizeOffset)))) {
+  if (static_cast<std::size_t>(got) < header.size() || header[0] != Disk::kHeaderPageType ||
+      !ValidPageSize(static_cast<std::uint32_t>(ReadU16(header, Disk::kPageSizeOffset)))) {
     result.verdict = Verdict::NotADatabase;
     result.reason = Quoted(path) +
                     " não é um banco de dados Firebird: a primeira página não é "
                     "um cabeçalho de banco de dados.";
     return result;
   }
-  result.pageSize = ReadU16(header, kPageSizeOffset);
-  const unsigned ods = ReadU16(header, kOdsOffset);
-  result.odsMajor = static_cast<int>(ods & ~kFirebirdFlag);
-  result.odsMinor = static_cast<int>(ReadU16(header, kOdsMinorOffset));
+  result.pageSize = ReadU16(header, Disk::kPageSizeOffset);
+  const unsigned ods = ReadU16(header, Disk::kOdsOffset);
+  result.odsMajor = static_cast<int>(ods & ~Disk::kFirebirdFlag);
+  result.odsMinor = static_cast<int>(ReadU16(header, Disk::kOdsMinorOffset));
   result.pagesInFile = result.fileSize / result.pageSize;
   const std::string version =
       std::to_string(result.odsMajor) + "." + std::to_string(result.odsMinor);
-  if ((ods & kFirebirdFlag) == 0 || result.odsMajor != kOdsFirebird3) {
+  if ((ods & Disk::kFirebirdFlag) == 0 || result.odsMajor != Disk::kOdsFirebird3) {
     result.verdict = Verdict::UnsupportedStructure;
     result.reason = Quoted(path) + " tem estrutura em disco versão " + version +
                     ", que o Firebird 3 não abre (ele abre só a versão 12).";
@@ -109,7 +100,7 @@ TTriage::Result TTriage::Examine(const std::string& path) {
     if (static_cast<std::size_t>(read) < page.size()) {
       break;  // the file shrank while being read: the size check below tells
     }
-    if (page[0] != kInventoryPageType) {
+    if (page[0] != Disk::kInventoryPageType) {
       result.verdict = Verdict::BrokenPageInventory;
       result.reason = "A página " + std::to_string(inventory) + " de " + Quoted(path) +
                       " devia ser um inventário de páginas e não é (tipo " +
