@@ -3,6 +3,17 @@
 #include <algorithm>
 
 #include "engine/firebird/TServerDialect.h"
+#include "engine/run/TextUtil.h"
+
+std::vector<std::string> ErrorLines(const std::vector<std::string>& output) {
+  std::vector<std::string> lines;
+  for (const std::string& line : output) {
+    if (TServerDialect::IsErrorLine(line)) {
+      lines.push_back(TrimText(line));
+    }
+  }
+  return lines;
+}
 
 bool IsRefusedRowLine(const std::string& line) {
   return !TServerDialect::RefusedRowTable(line).empty();

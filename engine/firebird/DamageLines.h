@@ -12,6 +12,9 @@
 // The online validation names every table it found damaged:
 //   Relation 129 (PEDIDOS) : 2 ERRORS found
 
+// The error lines of a backup's or restore's output, trimmed, in order.
+std::vector<std::string> ErrorLines(const std::vector<std::string>& output);
+
 // True for a restore's error line about a row it refused to store.
 bool IsRefusedRowLine(const std::string& line);
 

@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "engine/files/DerivedNames.h"
+#include "engine/firebird/DamageLines.h"
 #include "engine/firebird/RaisedError.h"
 #include "engine/firebird/RestoreCounts.h"
 #include "engine/firebird/SqlName.h"
@@ -79,13 +80,7 @@ bool TSalvage::RestoreOlderBackup(const std::string& temporaryPath) {
     // A file the server could not open is no corrupt backup: say which.
     // Each distinct server line once: the whole output is in the log.
     std::string failure = restored.error;
-    std::vector<std::string> errors;
-    for (const std::string& line : context_.RunLog()) {
-      if (TServerDialect::IsErrorLine(line)) {
-        errors.push_back(TrimText(line));
-      }
-    }
-    for (const std::string& line : CondensedLines(errors)) {
+    for (const std::string& line : CondensedLines(ErrorLines(context_.RunLog()))) {
       failure += "\r" + line;
     }
     const bool unopened = TServerDialect::CannotOpen(failure);

@@ -296,12 +296,7 @@ std::string TRecoveryRun::BackupFailure(const StepResult& result,
            "reparo; o backup não pôde ser feito e nada foi substituído.\r" +
            result.error;
   }
-  std::vector<std::string> errorLines;
-  for (const std::string& line : context_.RunLog()) {
-    if (TServerDialect::IsErrorLine(line)) {
-      errorLines.push_back(TrimText(line));
-    }
-  }
+  std::vector<std::string> errorLines = ErrorLines(context_.RunLog());
   if (result.WasRaised()) {
     errorLines.push_back(result.error);
   }
@@ -672,15 +667,9 @@ void TRecoveryRun::RestaurarBancoNivel01() {
   // Level 2 mends missing parent rows and nothing else: any other failure
   // (no space, I/O, metadata, a backup read only in part) ends the run here.
   if (!levelTwoCanGoOn) {
-    std::vector<std::string> errorLines;
-    for (const std::string& line : context_.RunLog()) {
-      if (TServerDialect::IsErrorLine(line)) {
-        errorLines.push_back(TrimText(line));
-      }
-    }
     // Each distinct line once: the whole output is in the log and the report.
     std::string errors;
-    for (const std::string& line : CondensedLines(errorLines)) {
+    for (const std::string& line : CondensedLines(ErrorLines(context_.RunLog()))) {
       errors += "\r" + line;
     }
     // The server's failure may have come as an error instead of output lines.
@@ -792,11 +781,7 @@ void TRecoveryRun::RestaurarBancoNivel02() {
   if (restored) {
     restoredCounts_ = RowCountsFromRestore(context_.RunLog());
   } else {
-    for (const std::string& line : context_.RunLog()) {
-      if (TServerDialect::IsErrorLine(line)) {
-        failure.push_back(TrimText(line));
-      }
-    }
+    failure = ErrorLines(context_.RunLog());
     if (restored.WasRaised()) {
       failure.push_back(restored.error);
     }
