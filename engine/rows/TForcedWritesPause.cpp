@@ -9,14 +9,47 @@
 #include "fbaccess/TIBQuery.h"
 #include "fbaccess/TIBTransaction.h"
 
+namespace {
+
+struct TWriteMode {
+  bool forcedWrites = false;
+  bool shutDown = false;
+};
+
+TWriteMode ReadWriteMode(TIBDatabase& database) {
+  // A transaction of its own: the caller's stays as it is.
+  TIBTransaction transaction;
+  transaction.SetDefaultDatabase(&database);
+  TIBQuery query;
+  query.SetTransaction(&transaction);
+  query.SetDatabase(&database);
+  query.SQL().SetText("select mon$forced_writes, mon$shutdown_mode from mon$database");
+  query.Open();
+  TWriteMode mode;
+  if (!query.AtEnd()) {
+    mode.forcedWrites = query.Fields(0).Value().AsInt64() != 0;
+    mode.shutDown = query.Fields(1).Value().AsInt64() != 0;
+  }
+  query.Close();
+  transaction.Commit();
+  return mode;
+}
+
+}  // namespace
+
 TForcedWritesPause::TForcedWritesPause(TConnection& target) : target_(target) {
   try {
-    if (ForcedWrites(target_.Database())) {
+    const TWriteMode mode = ReadWriteMode(target_.Database());
+    if (mode.forcedWrites && !mode.shutDown) {
       SetForcedWrites(false);
       paused_ = true;
     }
   } catch (const std::exception&) {
-    // Another attachment was not let in: the copy runs with forced writes.
+    // Forced writes stay on and the copy is only slower, unless the caller
+    // lost its attachment on the way.
+    if (!target_.Database().Connected()) {
+      throw;
+    }
   }
 }
 
@@ -25,6 +58,10 @@ TForcedWritesPause::~TForcedWritesPause() {
     return;
   }
   try {
+    // Leaving early: the rows of the copy that failed go with its transaction.
+    if (target_.Transaction().Active()) {
+      target_.Transaction().Rollback();
+    }
     Resume();
   } catch (...) {
     // Leaving early already, with the failure the run reports; the copy
@@ -33,28 +70,31 @@ TForcedWritesPause::~TForcedWritesPause() {
 }
 
 bool TForcedWritesPause::ForcedWrites(TIBDatabase& database) {
-  // A transaction of its own: the caller's stays as it is.
-  TIBTransaction transaction;
-  transaction.SetDefaultDatabase(&database);
-  TIBQuery query;
-  query.SetTransaction(&transaction);
-  query.SetDatabase(&database);
-  query.SQL().SetText("select mon$forced_writes from mon$database");
-  query.Open();
-  const bool on = !query.AtEnd() && query.Fields(0).Value().AsInt64() != 0;
-  query.Close();
-  transaction.Commit();
-  return on;
+  return ReadWriteMode(database).forcedWrites;
 }
 
 void TForcedWritesPause::SetForcedWrites(bool on) {
-  TIBDatabase database;
-  database.SetLoginPrompt(false);
-  database.SetDatabaseName(target_.Database().DatabaseName());
-  database.SetParams(target_.Database().Params());
-  database.AddParam(on ? "force_write=1" : "force_write=0");
-  database.Open();
-  database.Close();
+  TIBDatabase& caller = target_.Database();
+  if (target_.Transaction().Active()) {
+    throw std::logic_error("forced writes change with the caller's transaction active");
+  }
+  caller.Close();
+  std::exception_ptr failure;
+  try {
+    TIBDatabase database;
+    database.SetLoginPrompt(false);
+    database.SetDatabaseName(caller.DatabaseName());
+    database.SetParams(caller.Params());
+    database.AddParam(on ? "force_write=1" : "force_write=0");
+    database.Open();
+    database.Close();
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  caller.Open();
+  if (failure) {
+    std::rethrow_exception(failure);
+  }
 }
 
 void TForcedWritesPause::SyncFile() const {

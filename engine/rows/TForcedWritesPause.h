@@ -13,13 +13,19 @@
 // the disk; the destructor does so too, quietly, when an error or a cancel
 // left early (the copy failed then, and its database is not offered).
 //
-// The change is made by short attachments of its own, which the server lets
-// in beside the caller's; a database that lets no second attachment in (shut
-// down to one) keeps its forced writes, and the copy is only slower.
+// The change is made by a short attachment of its own while the caller's is
+// closed for that moment: the server changes forced writes by closing and
+// reopening the file, and a page another attachment of the same database
+// writes meanwhile fails ("I/O error during \"write\" … Invalid argument",
+// seen with Firebird 3.0.11 when the change was made beside the caller's
+// attachment). A database shut down for maintenance keeps its forced writes:
+// its one place could be taken while the caller's attachment is closed, and
+// the copy is only slower.
 class TForcedWritesPause {
  public:
-  // `target` names the database and must be attached; its own transaction
-  // is not touched.
+  // `target` names the database and must be attached, with no transaction
+  // active; it is attached again, with prepared statements gone, after each
+  // change.
   explicit TForcedWritesPause(TConnection& target);
   ~TForcedWritesPause();
   TForcedWritesPause(const TForcedWritesPause&) = delete;
@@ -29,15 +35,17 @@ class TForcedWritesPause {
   bool Paused() const { return paused_; }
   // Turns forced writes on again, checks that the server says so, and
   // writes the file's data to the disk; throws (the operator's words) when
-  // they stay off. Does nothing when nothing was paused.
+  // they stay off. The caller's transaction must be ended. Does nothing when
+  // nothing was paused.
   void Resume();
 
   // What the server says of the attached database's forced writes.
   static bool ForcedWrites(TIBDatabase& database);
 
  private:
-  // Attaches with the caller's parameters and the forced writes asked for,
-  // which the server applies at the attach, and detaches.
+  // Closes the caller's attachment, attaches with its parameters and the
+  // forced writes asked for, which the server applies at the attach,
+  // detaches and attaches the caller again.
   void SetForcedWrites(bool on);
   // The file's data, written by the server with forced writes off, to the
   // disk (the server does not do it when they are turned on again).
