@@ -23,7 +23,8 @@ enum class TBackupOption {
   NoGarbageCollection,
   OldMetadataDesc,
   NonTransportable,
-  ConvertExtTables
+  ConvertExtTables,
+  NoDatabaseTriggers  // isc_spb_bkp_no_triggers, not the next bit
 };
 using TBackupOptions = TOptionSet<TBackupOption>;
 

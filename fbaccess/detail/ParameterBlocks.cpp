@@ -85,6 +85,22 @@ constexpr std::array<std::string_view, 67> kDpbNames = {"cdd_pathname",
 static_assert(isc_dpb_cdd_pathname == 1 && isc_dpb_user_name == 28 && isc_dpb_password == 29 &&
               isc_dpb_sql_dialect == 63 && isc_dpb_gstat_attach == 67);
 
+// Later isc_dpb_* items the repair uses, by name without the prefix.
+struct TLaterItem {
+  std::string_view name;
+  int code;
+};
+constexpr std::array<TLaterItem, 1> kLaterDpbItems = {{{"no_db_triggers", isc_dpb_no_db_triggers}}};
+
+int LaterDpbCode(const std::string& key) {
+  for (const TLaterItem& item : kLaterDpbItems) {
+    if (item.name == key) {
+      return item.code;
+    }
+  }
+  return 0;
+}
+
 // The client's isc_tpb_* item names without their prefix, by code (1 to 20).
 constexpr std::array<std::string_view, 20> kTpbNames = {
     "consistency", "concurrency",    "shared",           "protected",
@@ -159,7 +175,8 @@ std::vector<std::uint8_t> BuildDpb(const std::vector<std::string>& params) {
     }
     const std::string key = WithoutPrefix(ToLower(namePart), "isc_dpb_");
     const std::string value = equals == std::string::npos ? std::string() : line.substr(equals + 1);
-    const int code = CodeOf(kDpbNames, key);
+    const int listed = CodeOf(kDpbNames, key);
+    const int code = listed != 0 ? listed : LaterDpbCode(key);
     switch (code) {
       case isc_dpb_license:
       case isc_dpb_sys_user_name:
@@ -187,6 +204,7 @@ std::vector<std::uint8_t> BuildDpb(const std::vector<std::string>& params) {
       case isc_dpb_damaged:
       case isc_dpb_force_write:
       case isc_dpb_no_reserve:
+      case isc_dpb_no_db_triggers:
         dpb.push_back(static_cast<std::uint8_t>(code));
         dpb.push_back(1);
         dpb.push_back(static_cast<std::uint8_t>(ParseInteger(value) & 0xFF));

@@ -202,7 +202,12 @@ std::string BuildBackupRequest(const std::string& databaseName,
   }
   std::string request(1, static_cast<char>(isc_action_svc_backup));
   AppendTextItem(request, isc_spb_dbname, databaseName);
-  AppendNumberItem(request, isc_spb_options, options.Bits());
+  std::uint32_t bits = options.Bits();
+  if (options.Contains(TBackupOption::NoDatabaseTriggers)) {
+    bits &= ~(1u << static_cast<int>(TBackupOption::NoDatabaseTriggers));
+    bits |= isc_spb_bkp_no_triggers;
+  }
+  AppendNumberItem(request, isc_spb_options, bits);
   if (verbose) {
     request.push_back(static_cast<char>(isc_spb_verbose));
   }

@@ -78,6 +78,7 @@ TEST(Dpb, EachCodeGroupHasItsLayout) {
   EXPECT_EQ(Dpb({"sql_dialect=3"}), Bytes({1, 63, 1, 3}));
   EXPECT_EQ(Dpb({"num_buffers=300", "force_write=1", "no_reserve=0"}),
             Bytes({1, 5, 1, 300 & 0xFF, 24, 1, 1, 27, 1, 0}));
+  EXPECT_EQ(Dpb({"isc_dpb_no_db_triggers=1"}), Bytes({1, 72, 1, 1}));
   EXPECT_EQ(Dpb({"sweep=whatever"}), Bytes({1, 10, 1, 2}));
   EXPECT_EQ(Dpb({"activate_shadow", "delete_shadow=", "begin_log=x", "quit_log=y"}),
             Bytes({1, 21, 1, 0, 23, 1, 0, 25, 1, 0, 26, 1, 0}));

@@ -70,6 +70,11 @@ TEST(BackupRequest, SystemOptionsEmptySetAndFileLines) {
       BuildBackupRequest(kDb, {kFbk}, {TBackupOption::IgnoreLimbo, TBackupOption::NonTransportable},
                          true, 0),
       Bytes({1}) + Text(106, kDb) + Number(108, 0x22) + Bytes({107}) + Text(5, kFbk));
+  // Database triggers off is the server's bit 0x8000, not the next in order.
+  EXPECT_EQ(BuildBackupRequest(kDb, {kFbk},
+                               {TBackupOption::IgnoreLimbo, TBackupOption::NoDatabaseTriggers},
+                               false, 0),
+            Bytes({1}) + Text(106, kDb) + Number(108, 0x8002) + Text(5, kFbk));
   // The options item goes also for an empty set; blank lines are skipped, a
   // line with "=" splits into name and length, any other is taken whole.
   EXPECT_EQ(BuildBackupRequest(kDb, {"", "   ", "/b/one.fbk=2048", " /b/two.fbk "}, {}, false, 8),
