@@ -239,4 +239,13 @@ inline std::uint32_t U32(TBytesView b, std::size_t o) {
   return Load<std::uint32_t>(b, o);
 }
 
+// The transaction that wrote a record version (rhd, or rhde with its high word).
+inline std::uint64_t RecordTransaction(TBytesView record, std::uint16_t flags) {
+  std::uint64_t tx = U32(record, kRhdTransaction);
+  if ((flags & kRhdLongTranum) != 0) {
+    tx |= std::uint64_t(U16(record, kRhdTraHigh)) << 32;
+  }
+  return tx;
+}
+
 }  // namespace ods

@@ -15,14 +15,6 @@ namespace {
 constexpr int kMaxFragments = 70000;
 constexpr int kMaxVersions = 100000;
 
-std::uint64_t TransactionOf(ods::TBytesView record, std::uint16_t flags) {
-  std::uint64_t tx = ods::U32(record, ods::kRhdTransaction);
-  if ((flags & ods::kRhdLongTranum) != 0) {
-    tx |= std::uint64_t(ods::U16(record, ods::kRhdTraHigh)) << 32;
-  }
-  return tx;
-}
-
 std::size_t HeaderSize(std::uint16_t flags) {
   if ((flags & ods::kRhdIncomplete) != 0) {
     return ods::kRhdfSize;
@@ -304,7 +296,7 @@ void TPageReader::ReadRecords(std::uint16_t relationId, const TRecordCallback& o
       bool haveNewer = false;
       for (int depth = 0; depth < kMaxVersions; ++depth) {
         const ods::TBytesView header(version.page->data() + version.offset, version.length);
-        const std::uint64_t tx = TransactionOf(header, version.flags);
+        const std::uint64_t tx = ods::RecordTransaction(header, version.flags);
         const bool committed =
             !useInventory || inventory_.State(tx) == ods::TTransactionState::Committed;
         const bool deleted = (version.flags & ods::kRhdDeleted) != 0;

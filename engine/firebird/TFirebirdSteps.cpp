@@ -34,6 +34,7 @@
 #include "engine/run/TextUtil.h"
 #include "fbaccess/EIBInterBaseError.h"
 #include "fbaccess/TIBOnlineValidationService.h"
+#include "pages/TCommittedWrites.h"
 
 namespace {
 
@@ -439,8 +440,14 @@ StepResult TFirebirdSteps::RunBackup(const std::string& databasePath, const std:
         // Level 1 reads a damaged file: collecting garbage there walks old
         // record versions on missing pages and fails at random places, and
         // frees pages, which a destroyed page inventory cannot record.
-        backupService_.SetOptions({TBackupOption::IgnoreLimbo, TBackupOption::NonTransportable,
-                                   TBackupOption::NoGarbageCollection});
+        TBackupOptions options{TBackupOption::IgnoreLimbo, TBackupOption::NonTransportable,
+                               TBackupOption::NoGarbageCollection};
+        if (keptOut_ && databasePath == context_.DatabasePath()) {
+          // No trigger of the database's own writes at the backup's attach:
+          // whatever is written in it from now on counts as someone else's.
+          options.Include(TBackupOption::NoDatabaseTriggers);
+        }
+        backupService_.SetOptions(options);
       }
       backupService_.SetDatabaseName(databasePath);
       backupService_.SetBackupFile({backupFile});
@@ -475,6 +482,77 @@ std::string TFirebirdSteps::FailedTable(const std::string& databasePath,
 
 StepResult TFirebirdSteps::doBackup(const std::string& databasePath, const std::string& backupFile,
                                     StepKey key) {
+  // The operator's database, held by the run: whatever someone else commits
+  // in it from now on, in the moments the run gives its one attachment up,
+  // is numbered after the holder's transaction read here.
+  std::uint64_t holderBefore = 0;
+  if (databasePath == context_.DatabasePath() && keptOut_ && holder_.Database().Connected()) {
+    try {
+      holderBefore = HolderTransaction();
+    } catch (const std::exception& error) {
+      context_.WriteLog("Não foi possível ler a transação do banco antes do backup: " +
+                        std::string(error.what()));
+    }
+  }
+  const StepResult result = BackUpWithRetries(databasePath, backupFile, key);
+  if (result && holderBefore != 0 && intruder_.empty() && holder_.Database().Connected()) {
+    FindWritesAfter(holderBefore);
+  }
+  return result;
+}
+
+std::uint64_t TFirebirdSteps::HolderTransaction() {
+  TIBQuery& query = holder_.Query();
+  query.SQL().SetText("select current_transaction from rdb$database");
+  query.Open();
+  const std::int64_t number = query.Fields(0).Value().AsInt64();
+  query.Close();
+  holder_.Transaction().Commit();
+  return number > 0 ? std::uint64_t(number) : 0;
+}
+
+void TFirebirdSteps::FindWritesAfter(std::uint64_t holderBefore) {
+  // A program that attached, wrote and left while the run's attachment was
+  // given up leaves nobody to see; its record versions stay on the pages,
+  // numbered between the holder's two transactions (the backup's own
+  // transactions write nothing).
+  try {
+    const std::uint64_t holderNow = HolderTransaction();
+    const TCommittedWrites writes =
+        TCommittedWrites::Find(context_.DatabasePath(), holderBefore + 1, holderNow);
+    if (writes.versions == 0) {
+      return;
+    }
+    std::vector<std::string> tables;
+    for (const std::uint16_t relation : writes.relations) {
+      tables.push_back(RelationName(relation));
+    }
+    intruder_ =
+        "Outra conexão ocupou o banco de dados enquanto ele estava em manutenção para o reparo "
+        "e gravou nele depois que o backup começou (" +
+        std::to_string(writes.versions) + " versões de registro, nas tabelas " +
+        JoinedNames(tables) + "); o que ela gravou não está no banco restaurado.";
+  } catch (const std::exception& error) {
+    context_.WriteLog(
+        "Não foi possível verificar se outra conexão gravou no banco durante o "
+        "backup: " +
+        std::string(error.what()));
+  }
+}
+
+std::string TFirebirdSteps::RelationName(std::uint16_t relationId) {
+  TIBQuery& query = holder_.Query();
+  query.SQL().SetText("select trim(rdb$relation_name) from rdb$relations where rdb$relation_id = " +
+                      std::to_string(relationId));
+  query.Open();
+  std::string name = query.AtEnd() ? std::string() : query.Fields(0).AsString();
+  query.Close();
+  holder_.Transaction().Commit();
+  return name.empty() ? "(relação " + std::to_string(relationId) + ")" : name;
+}
+
+StepResult TFirebirdSteps::BackUpWithRetries(const std::string& databasePath,
+                                             const std::string& backupFile, StepKey key) {
   const THoldGap gap(*this, databasePath);
   // Only a file this routine makes may be removed between attempts.
   const bool fileWasFree = PathIsFree(backupFile);
@@ -588,6 +666,9 @@ void TFirebirdSteps::HoldDatabase() {
   }
   try {
     holder_.SetDatabasePath(context_.DatabasePath());
+    // The run writes nothing in the operator's database, not even through
+    // a trigger of its own on connect.
+    holder_.Database().AddParam("no_db_triggers=1");
     holder_.Database().Open();
   } catch (const std::exception& error) {
     // Someone took the one attachment in the gap and may have written since

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -107,6 +108,14 @@ class TFirebirdSteps : public IRecoverySteps {
   class THoldGap;
   void HoldDatabase();
   void ReleaseDatabase();
+  StepResult BackUpWithRetries(const std::string& databasePath, const std::string& backupFile,
+                               StepKey key);
+  // The number of the holder's own transaction, which is then ended.
+  std::uint64_t HolderTransaction();
+  // Names as intruder_ what others committed in the held database since
+  // the holder's transaction `holderBefore`.
+  void FindWritesAfter(std::uint64_t holderBefore);
+  std::string RelationName(std::uint16_t relationId);
   // The shutdown mode of the database targetConnection_ has open: 0 online.
   int ShutDownMode();
   // The other attachments of the database targetConnection_ has open.

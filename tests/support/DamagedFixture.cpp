@@ -88,6 +88,16 @@ DamagedFixture::DamagedFixture(const std::string& folder, const Options& options
   if (options.duplicateUniqueCode) {
     script += CodesScript();
   }
+  if (options.connectTrigger) {
+    script +=
+        "create table CONEXOES (QUANDO timestamp, QUEM varchar(63));\n"
+        "set term ^;\n"
+        "create trigger T_CONEXOES on connect as begin\n"
+        "  insert into CONEXOES values (current_timestamp, current_user);\n"
+        "end^\n"
+        "set term ;^\n"
+        "commit;\n";
+  }
   const FixtureDatabase db = FixtureDatabase::Create(folder + "/MODELO.FDB", script);
   olderBackup_ = folder + "/MODELO-ANTERIOR.FBK";
   const ToolResult backup = ServerTools::Backup(db.Path(), olderBackup_);

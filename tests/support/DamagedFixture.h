@@ -25,6 +25,7 @@ class DamagedFixture {
     int parentRows = 900;
     int bulkRows = 0;                  // rows of table GRANDE (indexed text), 0 for none
     bool duplicateUniqueCode = false;  // table CODIGOS, one code written over another
+    bool connectTrigger = false;       // table CONEXOES, a row per attachment by a trigger
   };
 
   // Builds "MODELO.FDB" and "MODELO-ANTERIOR.FBK" in `folder`.

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -45,7 +46,7 @@ std::unique_ptr<TThreadRecovery> Start(ScriptedHost& host, const std::string& da
 // seconds.
 class IntruderSteps : public TFirebirdSteps {
  public:
-  enum class Moment { MendBegins, BackupEnded };
+  enum class Moment { MendBegins, BackupEnded, BackupEndedAndLeft };
   IntruderSteps(TRecoveryContext& context, Moment moment, std::unique_ptr<ChildProcess>& intruder)
       : TFirebirdSteps(context), moment_(moment), intruder_(intruder) {}
 
@@ -57,7 +58,7 @@ class IntruderSteps : public TFirebirdSteps {
   }
   // The mend's use is the first, the backup's the second.
   void GapClosing() override {
-    if (moment_ == Moment::BackupEnded && ++closings_ == 2) {
+    if (moment_ != Moment::MendBegins && ++closings_ == 2) {
       Intrude();
     }
   }
@@ -70,13 +71,18 @@ class IntruderSteps : public TFirebirdSteps {
     const std::string script =
         "insert into AVULSOS (ID) values (-7); commit; "
         "select 'dentro' from rdb\\$database;";
+    // Stays a few seconds, or leaves at once: then nobody is there to be seen.
+    const std::string stay = moment_ == Moment::BackupEndedAndLeft ? "" : "; sleep 4";
     intruder_ = std::make_unique<ChildProcess>(std::vector<std::string>{
         "sh", "-c",
-        "(echo \"" + script + "\"; sleep 4) | isql-fb -q -user " + std::string(ServerTools::kUser) +
-            " -password " + ServerTools::kPassword + " 'localhost:" + Context().DatabasePath() +
-            "'"});
+        "(echo \"" + script + "\"" + stay + ") | isql-fb -q -user " +
+            std::string(ServerTools::kUser) + " -password " + ServerTools::kPassword +
+            " 'localhost:" + Context().DatabasePath() + "'"});
     EXPECT_TRUE(intruder_->WaitForOutput("dentro", std::chrono::seconds(30)))
         << intruder_->Output();
+    if (moment_ == Moment::BackupEndedAndLeft) {
+      EXPECT_EQ(std::optional<int>(0), intruder_->WaitForExit(std::chrono::seconds(30)));
+    }
   }
 
   Moment moment_;
@@ -89,7 +95,8 @@ class IntruderSteps : public TFirebirdSteps {
 // Another program attaches in a moment the run has given up its one
 // attachment, writes a row and stays a few seconds. As the mend begins, it
 // keeps the mend and the backup out; right after the level-1 backup, its row
-// is missing from the restored database. Either way the run names it and
+// is missing from the restored database, also when it left before the run
+// took its attachment back. Either way the run names it and
 // never says "corrigido", the program's row stays in the operator's file,
 // and the database is online once the program has gone.
 class Intrusion : public testing::TestWithParam<IntruderSteps::Moment> {};
@@ -132,11 +139,18 @@ TEST_P(Intrusion, IsNamedAndTheWriteStaysInTheOperatorsFile) {
 
 INSTANTIATE_TEST_SUITE_P(Moments, Intrusion,
                          testing::Values(IntruderSteps::Moment::MendBegins,
-                                         IntruderSteps::Moment::BackupEnded),
+                                         IntruderSteps::Moment::BackupEnded,
+                                         IntruderSteps::Moment::BackupEndedAndLeft),
                          [](const testing::TestParamInfo<IntruderSteps::Moment>& info) {
-                           return info.param == IntruderSteps::Moment::MendBegins
-                                      ? std::string("AsTheMendBegins")
-                                      : std::string("RightAfterTheBackup");
+                           switch (info.param) {
+                             case IntruderSteps::Moment::MendBegins:
+                               return std::string("AsTheMendBegins");
+                             case IntruderSteps::Moment::BackupEnded:
+                               return std::string("RightAfterTheBackup");
+                             case IntruderSteps::Moment::BackupEndedAndLeft:
+                               break;
+                           }
+                           return std::string("RightAfterTheBackupLeavingAtOnce");
                          });
 
 TEST(OthersKeptOut, WriterDuringTheBackupAndASecondRunAreKeptOut) {
@@ -183,6 +197,27 @@ TEST(OthersKeptOut, WriterDuringTheBackupAndASecondRunAreKeptOut) {
   const FixtureDatabase after(database);
   after.Execute("insert into AVULSOS (ID) values (-2);");
   EXPECT_EQ("0", after.Value("select count(*) from AVULSOS where ID = -1"));
+}
+
+// A trigger of the database on connect writes a row at each attachment: the
+// run's own attachments and its backup's write none, so no intrusion is
+// seen where nobody else came, and the repair ends as usual.
+TEST(OthersKeptOut, ATriggerOnConnectThatWritesIsNoIntrusion) {
+  TestFolder folder;
+  DamagedFixture::Options options;
+  options.damage = DamagedFixture::Damage::StandaloneTable;
+  options.connectTrigger = true;
+  const DamagedFixture fixture(folder.Path(), options);
+  const std::string database = folder.File("EMPRESA.FDB");
+  fixture.PlaceAt(database);
+
+  ScriptedHost host;
+  host.RecordLogLines(false);
+  host.Answer(MessageAnswer::Ok, "O banco de dados foi corrigido");
+  auto run = Start(host, database, fixture.OlderBackup());
+  ASSERT_TRUE(run->WaitFor(std::chrono::minutes(2))) << host.TranscriptText();
+  EXPECT_EQ(0u, host.UnusedAnswers()) << host.TranscriptText();
+  EXPECT_EQ(std::string::npos, run->ClosingText().find("Outra conexão")) << run->ClosingText();
 }
 
 // A database an interrupted run left in maintenance is named at step 1; with
