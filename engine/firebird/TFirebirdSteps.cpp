@@ -683,6 +683,11 @@ void TFirebirdSteps::HoldDatabase() {
   }
 }
 
+void TFirebirdSteps::releaseDatabase() {
+  keptOut_ = false;
+  ReleaseDatabase();
+}
+
 void TFirebirdSteps::ReleaseDatabase() {
   if (holder_.Database().Connected()) {
     try {

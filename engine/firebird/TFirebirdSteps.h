@@ -57,6 +57,7 @@ class TFirebirdSteps : public IRecoverySteps {
                                                  const std::string& databasePath) override;
   std::string otherAttachments(const std::string& databasePath) override;
   std::string intrusion() const override { return intruder_; }
+  void releaseDatabase() override;
   InconsistencyCheck checkInconsistencies(const std::string& restoredPath,
                                           const std::string& line) override;
   StepResult doCopyDataFromOldBackup(std::vector<std::unique_ptr<TInconsistency>>& list) override;

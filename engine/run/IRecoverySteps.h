@@ -85,6 +85,10 @@ class IRecoverySteps {
   // Brings a restored database out of single-user maintenance; a database
   // already online counts as success.
   virtual StepResult bringOnline(const std::string& databasePath) = 0;
+  // Gives up for good the attachment that kept others out of the operator's
+  // database, which has been set aside under another name: it is brought
+  // online under that name next.
+  virtual void releaseDatabase() {}
   // Attaches and detaches: the database opens.
   virtual StepResult canAttach(const std::string& databasePath) = 0;
   // The other attachments of the database, one per line; empty when there

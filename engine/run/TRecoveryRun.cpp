@@ -89,15 +89,16 @@ void TRecoveryRun::Execute() {
 
 void TRecoveryRun::EndAborted(const ERunAborted& abort) {
   context_.StopThrowingOnCancel();
+  // A swap cut in the middle puts the original back first, to be brought
+  // online where the operator left it.
+  if (!swapped_ && !oldPath_.empty() && PathIsFree(context_.DatabasePath())) {
+    RenameWithoutReplacing(oldPath_, context_.DatabasePath());
+    oldPath_.clear();
+  }
   try {
     LetOthersIn();
   } catch (const ERunAborted&) {
     // the front end is gone; the database was brought online all the same
-  }
-  // A swap cut in the middle puts the original back first.
-  if (!swapped_ && !oldPath_.empty() && PathIsFree(context_.DatabasePath())) {
-    RenameWithoutReplacing(oldPath_, context_.DatabasePath());
-    oldPath_.clear();
   }
   if (abort.Reason() == AbortReason::FrontEndClosed) {
     if (reportWritten_) {
@@ -827,13 +828,15 @@ void TRecoveryRun::RestaurarBancoNivel02() {
 
 bool TRecoveryRun::SwapInRestoredDatabase() {
   const std::string& database = context_.DatabasePath();
-  // The file set aside is left attachable, as it was before the run.
-  LetOthersIn();
-  // Someone who attached since step 1 would go on writing into the file set
-  // aside: look again right before the names change.
+  // Kept out, the names change while nobody else can be attached: a program
+  // that came in between would write into the file set aside. That file is
+  // brought online under its new name afterwards, attachable as it was
+  // before the run. Not kept out, look again right before the names change.
   std::string others;
   try {
-    others = steps_.otherAttachments(database);
+    if (!othersKeptOut_) {
+      others = steps_.otherAttachments(database);
+    }
   } catch (const std::exception& error) {
     others = error.what();
   }
@@ -857,6 +860,7 @@ bool TRecoveryRun::SwapInRestoredDatabase() {
         swapped_ = true;
         std::erase(filesMade_, newDatabasePath_);
         Made(oldPath_);
+        LetOthersIn();
         return true;
       }
       // Put the original back where it was.
@@ -1208,11 +1212,17 @@ void TRecoveryRun::LetOthersIn() {
     return;
   }
   othersKeptOut_ = false;
-  if (!BringOnline(context_.DatabasePath())) {
+  // After the swap the file kept out is the one set aside.
+  std::string held = context_.DatabasePath();
+  if (swapped_) {
+    held = oldPath_;
+    steps_.releaseDatabase();
+  }
+  if (!BringOnline(held)) {
     reason_ += std::string(reason_.empty() ? "" : "\r\r") +
                "O banco de dados continua em modo de manutenção; coloque-o online com: gfix "
                "-online \"" +
-               context_.DatabasePath() + "\"";
+               held + "\"";
   }
 }
 

@@ -222,6 +222,10 @@ TEST_P(FullRepair, BringsBackEveryLostParentAChildNeeds) {
   // and the temporary database.
   EXPECT_TRUE(damaged.HoldsTheZeroedPage(folder_.File("EMPRESA-OLD.FDB")));
   EXPECT_TRUE(damaged.HasTheDamagedContent(folder_.File("EMPRESA (Copia).FDB")));
+  // Renamed while kept out, then online under its new name, as before the run.
+  const auto setAsideOnline = ServerTools::BringOnline(folder_.File("EMPRESA-OLD.FDB"));
+  EXPECT_NE(std::string::npos, setAsideOnline.output.find("Target shutdown mode is invalid"))
+      << setAsideOnline.output;
   // Set aside by a rename: the very file the user gave, not a copy of it.
   struct stat setAside {};
   ASSERT_EQ(0, ::stat(folder_.File("EMPRESA-OLD.FDB").c_str(), &setAside));

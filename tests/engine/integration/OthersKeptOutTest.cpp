@@ -90,7 +90,48 @@ class IntruderSteps : public TFirebirdSteps {
   std::unique_ptr<ChildProcess>& intruder_;
 };
 
+// The real routines, with a program that writes a row into the operator's
+// database as soon as the file the run kept out is brought online.
+class OnlineWriterSteps : public TFirebirdSteps {
+ public:
+  using TFirebirdSteps::TFirebirdSteps;
+
+  StepResult bringOnline(const std::string& databasePath) override {
+    StepResult result = TFirebirdSteps::bringOnline(databasePath);
+    const std::string& database = Context().DatabasePath();
+    if (!wrote_ && (databasePath == database || databasePath.find("-OLD") != std::string::npos)) {
+      wrote_ = true;
+      FixtureDatabase(database).Execute("insert into AVULSOS (ID) values (-9);");
+    }
+    return result;
+  }
+
+ private:
+  bool wrote_ = false;
+};
+
 }  // namespace
+
+// The names change at level 2 while nobody else can attach: a program that
+// writes the moment the database is online again writes into the repaired
+// database at the operator's path, not into the file set aside.
+TEST(OthersKeptOut, AWriteAsTheDatabaseComesOnlineLandsInTheRepairedDatabase) {
+  TestFolder folder;
+  const DamagedFixture fixture(folder.Path(), DamagedFixture::Options{});
+  const std::string database = folder.File("EMPRESA.FDB");
+  fixture.PlaceAt(database);
+
+  ScriptedHost host;
+  host.RecordLogLines(false);
+  host.Answer(MessageAnswer::Ok, "O banco de dados foi corrigido");
+  TThreadRecovery run(host, database, fixture.OlderBackup(), [](TRecoveryContext& context) {
+    return std::make_unique<OnlineWriterSteps>(context);
+  });
+  ASSERT_TRUE(run.WaitFor(std::chrono::minutes(3))) << host.TranscriptText();
+  EXPECT_EQ(0u, host.UnusedAnswers()) << host.TranscriptText();
+  EXPECT_EQ("1", FixtureDatabase(database).Value("select count(*) from AVULSOS where ID = -9"));
+  EXPECT_TRUE(Online(folder.File("EMPRESA-OLD.FDB")));
+}
 
 // Another program attaches in a moment the run has given up its one
 // attachment, writes a row and stays a few seconds. As the mend begins, it
