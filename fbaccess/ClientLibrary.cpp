@@ -71,6 +71,12 @@ void Resolve(void* library, F& slot, const char* name) {
   slot = reinterpret_cast<F>(symbol);
 }
 
+// Resolves an entry point the layer can do without: null when missing.
+template <typename F>
+void Optional(void* library, F& slot, const char* name) {
+  slot = reinterpret_cast<F>(dlsym(library, name));
+}
+
 template <const char* Name, typename F>
 void Substitute5(F& slot) {
   slot = &Substitute<F>::template Call<Name>;
@@ -122,6 +128,11 @@ void ResolveAll(void* library, fbdetail::ClientApi& table, int& version) {
   FB_RESOLVE(isc_add_user);
   FB_RESOLVE(isc_delete_user);
   FB_RESOLVE(isc_modify_user);
+  // Compiled requests only speed up bulk stores, which fall back to SQL
+  // statements without them: a client lacking them still binds.
+  Optional(library, table.isc_compile_request, "isc_compile_request");
+  Optional(library, table.isc_start_and_send, "isc_start_and_send");
+  Optional(library, table.isc_release_request, "isc_release_request");
 
   dlerror();
   if (dlsym(library, "isc_rollback_retaining") != nullptr) {

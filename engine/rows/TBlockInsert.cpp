@@ -32,7 +32,27 @@ TBlockInsert::TBlockInsert(TIBDatabase& target, const TTableLayout& layout,
   const std::size_t rowText =
       BlockText(table, layout_.Columns(), 2).size() - BlockText(table, layout_.Columns(), 1).size();
   rows = std::min(rows, (kMaxTextBytes - BlockText(table, layout_.Columns(), 0).size()) / rowText);
-  blockRows_ = std::max<std::size_t>(rows, 1);
+  statementRows_ = std::max<std::size_t>(rows, 1);
+  blockRows_ = statementRows_;
+  TIBTransaction* const transaction = target_.DefaultTransaction();
+  if (transaction == nullptr) {
+    return;
+  }
+  std::vector<TFieldType> types;
+  for (const TFieldDef& field : fields_) {
+    types.push_back(field.DataType);
+  }
+  try {
+    store_ = std::make_unique<TIBBlockStore>(target_, *transaction, table, layout_.Columns(),
+                                             std::move(types));
+  } catch (const std::exception&) {
+    // Execute blocks serve; they fail the same way if the server is gone.
+  }
+  if (store_ != nullptr && store_->Usable()) {
+    blockRows_ = store_->MaxRows();
+  } else {
+    store_.reset();
+  }
 }
 
 std::string TBlockInsert::ParamName(std::size_t index) {
@@ -111,9 +131,31 @@ TIBQuery& TBlockInsert::Statement(std::size_t rows) {
   return *prepared_.back().query;
 }
 
+bool TBlockInsert::InsertByRequest(std::span<const std::vector<TValue>> rows, std::string& error) {
+  try {
+    store_->Store(rows);
+  } catch (const std::exception& e) {
+    error = e.what();
+    if (!store_->Compiled(rows.size())) {
+      // The server took no request for this table: execute blocks instead.
+      store_.reset();
+      prepared_.clear();
+      blockRows_ = statementRows_;
+    }
+    return false;
+  }
+  if (PreparedRows(rows.size()) != rows.size()) {
+    prepared_.push_back({rows.size(), nullptr});
+  }
+  return true;
+}
+
 bool TBlockInsert::Insert(std::span<const std::vector<TValue>> rows, std::string& error) {
   if (rows.empty()) {
     return true;
+  }
+  if (store_ != nullptr) {
+    return InsertByRequest(rows, error);
   }
   TIBQuery* statement = nullptr;
   try {

@@ -8,16 +8,20 @@
 
 #include "engine/rows/TTableLayout.h"
 #include "fbaccess/TFieldDef.h"
+#include "fbaccess/TIBBlockStore.h"
 #include "fbaccess/TIBDatabase.h"
 #include "fbaccess/TIBQuery.h"
 #include "fbaccess/TValue.h"
 
-// Inserts rows of one table several at a time: each block of rows is one
-// `execute block` whose parameters carry every value and whose code is one
-// plain insert per row, so a block costs one round trip to the server
-// instead of one per row. The server undoes a block it refuses as a whole;
-// the caller then inserts its rows one by one, so that the row at fault is
-// found and the others still go in.
+// Inserts rows of one table several at a time, so a block costs one round
+// trip to the server instead of one per row: each block of rows is one
+// compiled request storing every row straight from its message
+// (TIBBlockStore, as the server's own restore stores rows), or, for tables
+// whose values cannot travel that way (blobs, arrays), one `execute block`
+// whose parameters carry every value and whose code is one plain insert per
+// row. The server undoes a block it refuses as a whole; the caller then
+// inserts its rows one by one, so that the row at fault is found and the
+// others still go in.
 class TBlockInsert {
  public:
   // Rows of one block: each row's insert is a context of the statement, and
@@ -42,6 +46,7 @@ class TBlockInsert {
 
   // Rows per block at most; 1 when blocks cannot be used (array columns,
   // which a block's parameter cannot be, or rows too wide for one).
+  // Compiled requests take fewer rows of a wide table than execute blocks.
   std::size_t BlockRows() const { return blockRows_; }
   // The rows of the next block once `given` rows of the table have come
   // (1: one by one). Preparing a block takes the server about as long, per
@@ -56,10 +61,12 @@ class TBlockInsert {
   // there is none. Rows left at the end go in by these, not by a statement
   // prepared for them alone.
   std::size_t PreparedRows(std::size_t rows) const;
-  // Inserts the rows (at most BlockRows()) in one statement, prepared the
-  // first time a block of that size comes. False when the server refused
-  // it: none of them is in. A block that cannot even be prepared caps
-  // BlockRows() at the largest size prepared before (1: blocks off).
+  // Inserts the rows (at most BlockRows()) in one request or statement,
+  // prepared the first time a block of that size comes. False when the
+  // server refused it: none of them is in. A request that cannot be
+  // compiled turns to execute blocks for good; an execute block that cannot
+  // even be prepared caps BlockRows() at the largest size prepared before
+  // (1: blocks off).
   bool Insert(std::span<const std::vector<TValue>> rows, std::string& error);
 
   // The statement for `rows` rows of `columns` of `table`.
@@ -69,17 +76,24 @@ class TBlockInsert {
   // significant digit first).
   static std::string ParamName(std::size_t index);
 
+  // Whether blocks go by compiled requests (else by execute blocks).
+  bool ByRequests() const { return store_ != nullptr; }
+
  private:
   TIBQuery& Statement(std::size_t rows);
+  bool InsertByRequest(std::span<const std::vector<TValue>> rows, std::string& error);
 
   TIBDatabase& target_;
   const TTableLayout& layout_;
   std::vector<TFieldDef> fields_;
   std::size_t blockRows_ = 1;
-  // Prepared once and run for every block of its size.
+  std::size_t statementRows_ = 1;  // the largest execute block
+  // Prepared once and run for every block of its size (no query: a
+  // compiled request, held by store_).
   struct TPrepared {
     std::size_t rows = 0;
     std::unique_ptr<TIBQuery> query;
   };
   std::vector<TPrepared> prepared_;
+  std::unique_ptr<TIBBlockStore> store_;  // null: execute blocks
 };

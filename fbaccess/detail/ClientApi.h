@@ -66,6 +66,10 @@ struct ClientApi {
   decltype(&::isc_add_user) isc_add_user = nullptr;
   decltype(&::isc_delete_user) isc_delete_user = nullptr;
   decltype(&::isc_modify_user) isc_modify_user = nullptr;
+  // compiled requests (BLR): resolved when the client has them, else null
+  decltype(&::isc_compile_request) isc_compile_request = nullptr;
+  decltype(&::isc_start_and_send) isc_start_and_send = nullptr;
+  decltype(&::isc_release_request) isc_release_request = nullptr;
   // version 6 set: resolved when isc_rollback_retaining exists, otherwise
   // substitutes that raise "<name> é uma função do InterBase 6. ..."
   decltype(&::isc_rollback_retaining) isc_rollback_retaining = nullptr;
