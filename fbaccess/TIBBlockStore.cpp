@@ -1,9 +1,12 @@
 #include "fbaccess/TIBBlockStore.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
+#include <thread>
 
 #include "fbaccess/TIBDatabase.h"
 #include "fbaccess/TIBTransaction.h"
@@ -161,6 +164,60 @@ std::string Quoted(const std::string& name) {
 
 }  // namespace
 
+// One thread, started with the first block sent in flight, that sends each
+// message it is handed and keeps the server's answer for Wait.
+struct TIBBlockStore::TCourier {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool job = false;   // a message handed, not sent yet
+  bool done = false;  // its answer is in `failed` and `error`
+  bool stop = false;
+  unsigned int handle = 0;
+  unsigned int* transaction = nullptr;
+  const char* message = nullptr;
+  std::size_t length = 0;
+  bool failed = false;
+  fbdetail::StatusError error;
+  std::thread thread;
+
+  TCourier() : thread([this] { Run(); }) {}
+  ~TCourier() {
+    {
+      const std::lock_guard<std::mutex> lock(mutex);
+      stop = true;
+    }
+    changed.notify_all();
+    thread.join();
+  }
+
+  void Run() {
+    std::unique_lock<std::mutex> lock(mutex);
+    for (;;) {
+      changed.wait(lock, [this] { return job || stop; });
+      if (job) {
+        lock.unlock();
+        ISC_STATUS* const status = fbdetail::StatusVector();
+        const bool refused =
+            fbdetail::Api().isc_start_and_send(
+                status, &handle, transaction, 0,
+                static_cast<short>(static_cast<unsigned short>(length)), message, 0) != 0;
+        fbdetail::StatusError answer;
+        if (refused) {
+          answer = fbdetail::CaptureStatusError(status);
+        }
+        lock.lock();
+        failed = refused;
+        error = std::move(answer);
+        job = false;
+        done = true;
+        changed.notify_all();
+      } else {
+        return;
+      }
+    }
+  }
+};
+
 TIBBlockStore::TIBBlockStore(TIBDatabase& database, TIBTransaction& transaction, std::string table,
                              std::vector<std::string> columns, std::vector<TFieldType> types)
     : database_(&database),
@@ -169,7 +226,6 @@ TIBBlockStore::TIBBlockStore(TIBDatabase& database, TIBTransaction& transaction,
       columns_(std::move(columns)),
       types_(std::move(types)),
       values_(std::make_unique<fbdetail::TIBXSQLDA>()) {
-  database_->AddDependent(this);
   const fbdetail::ClientApi& api = fbdetail::Api();
   if (api.isc_compile_request == nullptr || api.isc_start_and_send == nullptr ||
       api.isc_release_request == nullptr || columns_.empty() || types_.size() != columns_.size()) {
@@ -199,6 +255,9 @@ TIBBlockStore::TIBBlockStore(TIBDatabase& database, TIBTransaction& transaction,
       (*values_)[c].KeepDescribedType();
     }
   }
+  // Told when the attachment closes (its requests go with it); not before
+  // the describe, which may throw and leave no object to tell.
+  database_->AddDependent(this);
   std::size_t rowBytes = 0;
   std::size_t rowBlr = 8 + table_.size();  // one row's store, its message fields aside
   for (std::size_t c = 0; c < columns_.size(); ++c) {
@@ -220,15 +279,24 @@ TIBBlockStore::TIBBlockStore(TIBDatabase& database, TIBTransaction& transaction,
 }
 
 TIBBlockStore::~TIBBlockStore() {
+  WaitQuietly();
+  courier_.reset();
   ReleaseAll();
   if (database_ != nullptr) {
     database_->RemoveDependent(this);
   }
 }
 
-std::string TIBBlockStore::Blr(std::size_t rows, TRequest& request) const {
+TIBBlockStore::TRequest& TIBBlockStore::Layout(std::size_t rows) {
+  for (TRequest& request : requests_) {
+    if (request.rows == rows) {
+      return request;
+    }
+  }
+  TRequest request;
+  request.rows = rows;
   const std::size_t columns = columns_.size();
-  std::string blr;
+  std::string& blr = request.blr;
   Byte(blr, blr_version5);
   Byte(blr, blr_begin);
   // Message 0: each value, then its null flag, row after row.
@@ -276,47 +344,49 @@ std::string TIBBlockStore::Blr(std::size_t rows, TRequest& request) const {
   Byte(blr, blr_end);
   Byte(blr, blr_end);
   Byte(blr, blr_eoc);
-  return blr;
-}
-
-TIBBlockStore::TRequest& TIBBlockStore::Request(std::size_t rows) {
-  for (TRequest& request : requests_) {
-    if (request.rows == rows) {
-      return request;
-    }
-  }
-  TRequest request;
-  request.rows = rows;
-  const std::string blr = Blr(rows, request);
   if (blr.size() > kMaxBytes || request.length > kMaxBytes) {
     throw std::length_error("block of " + std::to_string(rows) + " rows too large for a request");
   }
-  const fbdetail::ClientApi& api = fbdetail::Api();
-  // The client's lengths are 16 bits, declared signed and read unsigned.
-  database_->CheckStatus(api.isc_compile_request(
-      fbdetail::StatusVector(), database_->Handle(), &request.handle,
-      static_cast<short>(static_cast<unsigned short>(blr.size())), blr.data()));
   requests_.push_back(std::move(request));
   return requests_.back();
 }
 
+void TIBBlockStore::Compile(TRequest& request) {
+  if (request.handle != 0) {
+    return;
+  }
+  // The client's lengths are 16 bits, declared signed and read unsigned.
+  database_->CheckStatus(fbdetail::Api().isc_compile_request(
+      fbdetail::StatusVector(), database_->Handle(), &request.handle,
+      static_cast<short>(static_cast<unsigned short>(request.blr.size())), request.blr.data()));
+}
+
 bool TIBBlockStore::Compiled(std::size_t rows) const {
-  return std::any_of(requests_.begin(), requests_.end(),
-                     [rows](const TRequest& request) { return request.rows == rows; });
+  return std::any_of(requests_.begin(), requests_.end(), [rows](const TRequest& request) {
+    return request.rows == rows && request.handle != 0;
+  });
 }
 
 void TIBBlockStore::Store(std::span<const std::vector<TValue>> rows) {
+  Wait();
+  Encode(rows);
+  TRequest& request = Ready();
+  database_->CheckStatus(fbdetail::Api().isc_start_and_send(
+      fbdetail::StatusVector(), &request.handle, transaction_.Handle(), 0,
+      static_cast<short>(static_cast<unsigned short>(request.length)),
+      reinterpret_cast<const char*>(message_.data()), 0));
+}
+
+void TIBBlockStore::Encode(std::span<const std::vector<TValue>> rows) {
+  encoded_ = nullptr;
   if (!usable_ || rows.empty() || rows.size() > maxRows_) {
     throw std::invalid_argument("TIBBlockStore: " + std::to_string(rows.size()) +
                                 " rows for blocks of at most " + std::to_string(maxRows_));
   }
-  if (database_ == nullptr || !database_->Connected()) {
+  if (database_ == nullptr) {
     fbdetail::RaiseClientError(24, "Database não associada");
   }
-  if (!transaction_.Active()) {
-    transaction_.Start();
-  }
-  TRequest& request = Request(rows.size());
+  TRequest& request = Layout(rows.size());
   message_.assign((request.length + 7) / 8, 0);
   char* const message = reinterpret_cast<char*>(message_.data());
   const fbdetail::StatementContext context{database_, &transaction_, database_->SQLDialect()};
@@ -354,9 +424,69 @@ void TIBBlockStore::Store(std::span<const std::vector<TValue>> rows) {
       }
     }
   }
-  database_->CheckStatus(fbdetail::Api().isc_start_and_send(
-      fbdetail::StatusVector(), &request.handle, transaction_.Handle(), 0,
-      static_cast<short>(static_cast<unsigned short>(request.length)), message, 0));
+  encoded_ = &request;
+}
+
+TIBBlockStore::TRequest& TIBBlockStore::Ready() {
+  if (database_ == nullptr || !database_->Connected()) {
+    fbdetail::RaiseClientError(24, "Database não associada");
+  }
+  if (!transaction_.Active()) {
+    transaction_.Start();
+  }
+  TRequest& request = *encoded_;
+  encoded_ = nullptr;
+  Compile(request);
+  return request;
+}
+
+void TIBBlockStore::Send() {
+  if (encoded_ == nullptr || inFlight_) {
+    throw std::logic_error("TIBBlockStore: nothing encoded, or a block still in flight");
+  }
+  TRequest& request = Ready();
+  if (courier_ == nullptr) {
+    courier_ = std::make_unique<TCourier>();
+  }
+  sending_.swap(message_);
+  {
+    const std::lock_guard<std::mutex> lock(courier_->mutex);
+    courier_->handle = request.handle;
+    courier_->transaction = transaction_.Handle();
+    courier_->message = reinterpret_cast<const char*>(sending_.data());
+    courier_->length = request.length;
+    courier_->job = true;
+    courier_->done = false;
+  }
+  courier_->changed.notify_all();
+  inFlight_ = true;
+}
+
+void TIBBlockStore::Wait() {
+  if (!inFlight_) {
+    return;
+  }
+  fbdetail::StatusError error;
+  bool failed = false;
+  {
+    std::unique_lock<std::mutex> lock(courier_->mutex);
+    courier_->changed.wait(lock, [this] { return courier_->done; });
+    failed = courier_->failed;
+    error = std::move(courier_->error);
+    courier_->done = false;
+  }
+  inFlight_ = false;
+  if (failed) {
+    database_->RaiseStatusError(error);
+  }
+}
+
+void TIBBlockStore::WaitQuietly() noexcept {
+  try {
+    Wait();
+  } catch (...) {
+    // Leaving the block's attachment or the store: its answer has no taker.
+  }
 }
 
 void TIBBlockStore::ReleaseAll() noexcept {
@@ -369,14 +499,18 @@ void TIBBlockStore::ReleaseAll() noexcept {
     }
   }
   requests_.clear();
+  encoded_ = nullptr;
 }
 
 void TIBBlockStore::DatabaseClosing() {
   // Requests live in the attachment: compiled again on the next one.
+  WaitQuietly();
   ReleaseAll();
 }
 
 void TIBBlockStore::DatabaseDestroyed() {
+  WaitQuietly();
   requests_.clear();
+  encoded_ = nullptr;
   database_ = nullptr;
 }

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <span>
 #include <string>
@@ -31,6 +32,10 @@ class TIBXSQLDA;
 //
 //   TIBBlockStore store(db, tr, "T", {"A", "B"}, {TFieldType::Integer, ...});
 //   if (store.Usable()) store.Store(rows);  // throws the server's refusal
+//
+// Or in steps, converting the next block while the server stores the last:
+//   store.Encode(block1); store.Send();
+//   store.Encode(block2); store.Wait(); store.Send(); ...; store.Wait();
 class TIBBlockStore : public IIBDependent {
  public:
   // Rows of one block: each row's store is a context of the request, and
@@ -59,6 +64,18 @@ class TIBBlockStore : public IIBDependent {
   // transaction, compiling the request for that many rows the first time.
   // Throws the client's or the server's error: none of the rows is in then.
   void Store(std::span<const std::vector<TValue>> rows);
+  // The same in steps. Encode converts `rows` into the next message (no call
+  // on the attachment: allowed while a block is in flight); throws when a
+  // value cannot be converted. Send compiles the request when needed and
+  // hands the message to the store's own thread, returning at once; nothing
+  // may be in flight then. Wait returns once the block in flight is stored
+  // (at once when none is) and throws the server's error when it was
+  // refused. While a block is in flight the caller makes no other call on
+  // the attachment or its transaction.
+  void Encode(std::span<const std::vector<TValue>> rows);
+  void Send();
+  void Wait();
+  bool InFlight() const { return inFlight_; }
   // Whether a request for that many rows is compiled.
   bool Compiled(std::size_t rows) const;
 
@@ -79,14 +96,21 @@ class TIBBlockStore : public IIBDependent {
  private:
   struct TRequest {
     std::size_t rows = 0;
-    unsigned int handle = 0;
+    unsigned int handle = 0;  // 0 until compiled
+    std::string blr;
     std::vector<std::size_t> offsets;  // per value: data, then its null flag
     std::size_t length = 0;            // of the message
   };
+  // The thread that sends a block while the caller converts the next.
+  struct TCourier;
 
-  TRequest& Request(std::size_t rows);
-  std::string Blr(std::size_t rows, TRequest& request) const;
+  // The layout of the request for `rows` rows, compiled or not.
+  TRequest& Layout(std::size_t rows);
+  void Compile(TRequest& request);
+  // The encoded message's request, compiled, with the transaction started.
+  TRequest& Ready();
   void ReleaseAll() noexcept;
+  void WaitQuietly() noexcept;
 
   TIBDatabase* database_;
   TIBTransaction& transaction_;
@@ -97,6 +121,11 @@ class TIBBlockStore : public IIBDependent {
   std::vector<TSlot> slots_;
   bool usable_ = false;
   std::size_t maxRows_ = 0;
-  std::vector<TRequest> requests_;
-  std::vector<std::uint64_t> message_;  // 8-byte aligned
+  std::deque<TRequest> requests_;  // stable: the courier holds one
+  // The message encoded last and the one in flight (8-byte aligned).
+  std::vector<std::uint64_t> message_;
+  std::vector<std::uint64_t> sending_;
+  TRequest* encoded_ = nullptr;  // the request of message_
+  bool inFlight_ = false;
+  std::unique_ptr<TCourier> courier_;
 };

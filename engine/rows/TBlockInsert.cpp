@@ -131,6 +131,12 @@ TIBQuery& TBlockInsert::Statement(std::size_t rows) {
   return *prepared_.back().query;
 }
 
+void TBlockInsert::DropRequests() {
+  store_.reset();
+  prepared_.clear();
+  blockRows_ = statementRows_;
+}
+
 bool TBlockInsert::InsertByRequest(std::span<const std::vector<TValue>> rows, std::string& error) {
   try {
     store_->Store(rows);
@@ -138,9 +144,7 @@ bool TBlockInsert::InsertByRequest(std::span<const std::vector<TValue>> rows, st
     error = e.what();
     if (!store_->Compiled(rows.size())) {
       // The server took no request for this table: execute blocks instead.
-      store_.reset();
-      prepared_.clear();
-      blockRows_ = statementRows_;
+      DropRequests();
     }
     return false;
   }
@@ -148,6 +152,47 @@ bool TBlockInsert::InsertByRequest(std::span<const std::vector<TValue>> rows, st
     prepared_.push_back({rows.size(), nullptr});
   }
   return true;
+}
+
+bool TBlockInsert::Encode(std::span<const std::vector<TValue>> rows, std::string& error) {
+  try {
+    store_->Encode(rows);
+  } catch (const std::exception& e) {
+    error = e.what();
+    return false;
+  }
+  encodedRows_ = rows.size();
+  return true;
+}
+
+bool TBlockInsert::Send(std::string& error) {
+  try {
+    store_->Send();
+  } catch (const std::exception& e) {
+    error = e.what();
+    if (!store_->Compiled(encodedRows_)) {
+      // The server took no request for this table: execute blocks instead.
+      DropRequests();
+    }
+    return false;
+  }
+  if (PreparedRows(encodedRows_) != encodedRows_) {
+    prepared_.push_back({encodedRows_, nullptr});
+  }
+  return true;
+}
+
+bool TBlockInsert::Wait(std::string& error) {
+  if (store_ == nullptr) {
+    return true;
+  }
+  try {
+    store_->Wait();
+    return true;
+  } catch (const std::exception& e) {
+    error = e.what();
+    return false;
+  }
 }
 
 bool TBlockInsert::Insert(std::span<const std::vector<TValue>> rows, std::string& error) {

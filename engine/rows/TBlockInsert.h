@@ -79,9 +79,25 @@ class TBlockInsert {
   // Whether blocks go by compiled requests (else by execute blocks).
   bool ByRequests() const { return store_ != nullptr; }
 
+  // A block by compiled request in steps, so that the next block is read and
+  // converted while the server stores this one (ByRequests() only). Encode
+  // converts the rows; false when a value cannot go in the message (its rows
+  // go one by one). Send hands them to the server and returns at once;
+  // false when the request could not be compiled (blocks go by execute
+  // blocks from then on, and these rows one by one). Wait returns once the
+  // block in flight is stored: false when the server refused it (none of
+  // its rows is in). Nothing else may use the attachment while a block is
+  // in flight.
+  bool Encode(std::span<const std::vector<TValue>> rows, std::string& error);
+  bool Send(std::string& error);
+  bool Wait(std::string& error);
+  bool InFlight() const { return store_ != nullptr && store_->InFlight(); }
+
  private:
   TIBQuery& Statement(std::size_t rows);
   bool InsertByRequest(std::span<const std::vector<TValue>> rows, std::string& error);
+  // The store gave up at its first request: execute blocks from now on.
+  void DropRequests();
 
   TIBDatabase& target_;
   const TTableLayout& layout_;
@@ -96,4 +112,5 @@ class TBlockInsert {
   };
   std::vector<TPrepared> prepared_;
   std::unique_ptr<TIBBlockStore> store_;  // null: execute blocks
+  std::size_t encodedRows_ = 0;
 };

@@ -65,12 +65,49 @@ void TRowBatcher::Queue(std::vector<TValue> values, int source, std::size_t orde
   queued_.push_back(std::move(values));
   queuedSources_.push_back(source);
   queuedOrders_.push_back(order);
-  if (queued_.size() >= blocks_.TargetRows(given_)) {
-    Flush();
+  const std::size_t target = blocks_.TargetRows(given_);
+  if (queued_.size() >= target) {
+    if (target > 1 && queued_.size() == target && blocks_.ByRequests()) {
+      SendQueued();
+    } else {
+      Flush();
+    }
   }
 }
 
+void TRowBatcher::SendQueued() {
+  // Converted while the block before is still being stored.
+  std::string error;
+  const bool encoded = blocks_.Encode(queued_, error);
+  Settle();
+  if (encoded && blocks_.Send(error)) {
+    flying_.swap(queued_);
+    flyingSources_.swap(queuedSources_);
+    flyingOrders_.swap(queuedOrders_);
+  } else {
+    ++blocksRefused_;
+    Place(queued_, queuedSources_, queuedOrders_, 0, queued_.size(), false, error);
+  }
+  queued_.clear();
+  queuedSources_.clear();
+  queuedOrders_.clear();
+}
+
+void TRowBatcher::Settle() {
+  if (flying_.empty()) {
+    return;
+  }
+  std::string error;
+  const bool inBlock = blocks_.Wait(error);
+  ++(inBlock ? blocksInserted_ : blocksRefused_);
+  Place(flying_, flyingSources_, flyingOrders_, 0, flying_.size(), inBlock, error);
+  flying_.clear();
+  flyingSources_.clear();
+  flyingOrders_.clear();
+}
+
 void TRowBatcher::Flush() {
+  Settle();
   // Full blocks go in whole; rows short of one by the sizes already
   // prepared, the last few one by one.
   std::size_t first = 0;
@@ -95,15 +132,21 @@ void TRowBatcher::InsertRows(std::size_t first, std::size_t count) {
     inBlock = blocks_.Insert(std::span(queued_).subspan(first, count), error);
     ++(inBlock ? blocksInserted_ : blocksRefused_);
   }
+  Place(queued_, queuedSources_, queuedOrders_, first, count, inBlock, error);
+}
+
+void TRowBatcher::Place(std::vector<std::vector<TValue>>& rows, const std::vector<int>& sources,
+                        const std::vector<std::size_t>& orders, std::size_t first,
+                        std::size_t count, bool inBlock, std::string error) {
   for (std::size_t i = first; i < first + count; ++i) {
     if (inBlock) {
-      Count(queuedSources_[i]);
-    } else if (InsertOne(queued_[i], error)) {
+      Count(sources[i]);
+    } else if (InsertOne(rows[i], error)) {
       // The block was undone whole (or was one row): each row on its own,
       // so that only the rows the target refuses are held back.
-      Count(queuedSources_[i]);
+      Count(sources[i]);
     } else {
-      refused_.push_back({std::move(queued_[i]), queuedSources_[i], error, queuedOrders_[i]});
+      refused_.push_back({std::move(rows[i]), sources[i], error, orders[i]});
     }
   }
 }

@@ -13,7 +13,10 @@
 
 // Rows of one table put into the target as they come, one at a time, and
 // inserted several per statement (TBlockInsert), by blocks that grow as the
-// table's rows keep coming. The server undoes a block it refuses as a
+// table's rows keep coming. A full block by compiled request is stored by
+// the server while the caller reads the next rows: until Flush or Retry the
+// caller uses the target only through the batcher, and the counts hold
+// after them. The server undoes a block it refuses as a
 // whole; its rows then go in one by one, so that only the rows at fault are
 // held back. Those are kept with the server's reason, to be tried again
 // once the rows they wait for are in (Retry) and then named as lost by the
@@ -73,6 +76,17 @@ class TRowBatcher {
   // Inserts `count` queued rows from `first` as one block, or one by one
   // when they are one or the block is refused.
   void InsertRows(std::size_t first, std::size_t count);
+  // Sends the queued rows, a full block, to be stored while the next rows
+  // come; the block sent before is settled first.
+  void SendQueued();
+  // Waits for the block in flight: counts its rows, or puts them in one by
+  // one when the server refused it.
+  void Settle();
+  // Counts rows [first, first + count) of `rows` as in (`inBlock`), or
+  // inserts each on its own, keeping those refused with the reason.
+  void Place(std::vector<std::vector<TValue>>& rows, const std::vector<int>& sources,
+             const std::vector<std::size_t>& orders, std::size_t first, std::size_t count,
+             bool inBlock, std::string error);
   bool InsertOne(const std::vector<TValue>& values, std::string& error);
   void Count(int source);
 
@@ -84,6 +98,10 @@ class TRowBatcher {
   std::vector<std::vector<TValue>> queued_;
   std::vector<int> queuedSources_;
   std::vector<std::size_t> queuedOrders_;
+  // The block in flight.
+  std::vector<std::vector<TValue>> flying_;
+  std::vector<int> flyingSources_;
+  std::vector<std::size_t> flyingOrders_;
   std::vector<TRefused> refused_;
   std::size_t given_ = 0;
   long long inserted_ = 0;

@@ -2,7 +2,8 @@
 // value of every type a message carries goes in as the same rows inserted
 // by a statement with parameters, nulls and long UTF-8 text included; a
 // block the server refuses leaves none of its rows, and the request serves
-// again after it and after the attachment is closed and opened again.
+// again after it and after the attachment is closed and opened again; a
+// block sent in flight is settled at Wait, or before the store goes.
 
 #include <gtest/gtest.h>
 
@@ -152,6 +153,30 @@ TEST_F(BlockStoreIntegration, ARefusedBlockLeavesNoneOfItsRowsAndTheRequestServe
   transaction_.Commit();
   EXPECT_EQ(fixture_->Value("select count(*) from PEDIDO"), "30");
   EXPECT_EQ(fixture_->Value("select count(*) from PEDIDO where ID <= 30"), "30");
+}
+
+// The next block is converted while the last is in flight; a refusal comes
+// at Wait; a block still in flight when the store goes is stored all the
+// same, before the store is gone.
+TEST_F(BlockStoreIntegration, BlocksInFlightAreSettledAtWaitAndBeforeTheStoreGoes) {
+  {
+    const std::unique_ptr<TIBBlockStore> store = Store("PEDIDO");
+    ASSERT_TRUE(store->Usable());
+    store->Encode(std::span(rows_).subspan(0, 16));
+    store->Send();
+    EXPECT_TRUE(store->InFlight());
+    std::vector<std::vector<TValue>> block(rows_.begin() + 16, rows_.begin() + 32);
+    block[3] = rows_[2];
+    store->Encode(block);
+    store->Wait();
+    EXPECT_FALSE(store->InFlight());
+    store->Send();
+    EXPECT_THROW(store->Wait(), std::exception);
+    store->Encode(std::span(rows_).subspan(16, 16));
+    store->Send();
+  }
+  transaction_.Commit();
+  EXPECT_EQ(fixture_->Value("select count(*) from PEDIDO"), "32");
 }
 
 TEST_F(BlockStoreIntegration, ATableWithABlobIsLeftToStatements) {
