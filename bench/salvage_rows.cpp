@@ -20,7 +20,8 @@
 // the peak memory each side added to this process, per round, the ratio of
 // (a) to (c) per round, the best rate of each side and the ratios of the
 // best of (a) to the best of (b) and of (c). The rescue inserts through
-// TRowBatcher: an execute block of one insert per row, up to 240 rows a block.
+// TRowBatcher: for PRODUTOS a compiled request (TIBBlockStore) storing up to
+// 240 rows from one message, sent while the next rows are read.
 //
 //   salvage_rows [--rows N] [--rounds R] [--damage pointer|data] [--keep] [--from FOLDER]
 //                [--sides abc]
