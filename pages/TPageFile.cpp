@@ -1,5 +1,7 @@
 #include "pages/TPageFile.h"
 
+#include <algorithm>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -60,6 +62,23 @@ bool TPageFile::ReadPage(std::uint32_t number, TPage& out) const {
   }
   out.resize(pageSize_);
   return ReadAt(std::uint64_t(number) * pageSize_, out.data(), pageSize_);
+}
+
+void TPageFile::ForEachPage(const TPageVisitor& onPage) const {
+  constexpr std::size_t kBlockBytes = 1 << 20;
+  const std::uint32_t pageCount = PageCount();
+  const std::uint32_t pagesPerBlock = std::max<std::uint32_t>(1, kBlockBytes / pageSize_);
+  std::vector<std::uint8_t> block(std::size_t(pagesPerBlock) * pageSize_);
+  for (std::uint32_t first = 0; first < pageCount; first += pagesPerBlock) {
+    const std::uint32_t n = std::min(pagesPerBlock, pageCount - first);
+    if (!ReadAt(std::uint64_t(first) * pageSize_, block.data(), std::size_t(n) * pageSize_)) {
+      return;
+    }
+    for (std::uint32_t i = 0; i < n; ++i) {
+      onPage(first + i,
+             std::span<const std::uint8_t>(block.data() + std::size_t(i) * pageSize_, pageSize_));
+    }
+  }
 }
 
 std::shared_ptr<const TPage> TPageFile::Page(std::uint32_t number) {

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <memory>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -37,6 +39,10 @@ class TPageFile {
   bool ReadPage(std::uint32_t number, TPage& out) const;
   // One page through the cache; nullptr past the end.
   std::shared_ptr<const TPage> Page(std::uint32_t number);
+  // Every whole page in order, read past the cache in blocks of about 1 MiB;
+  // stops where the file cannot be read.
+  using TPageVisitor = std::function<void(std::uint32_t number, std::span<const std::uint8_t>)>;
+  void ForEachPage(const TPageVisitor& onPage) const;
 
  private:
   using TLru = std::list<std::pair<std::uint32_t, std::shared_ptr<const TPage>>>;

@@ -7,8 +7,6 @@
 
 namespace {
 
-constexpr std::size_t kBlockBytes = 1 << 20;
-
 bool AllZero(ods::TBytesView b) {
   return std::all_of(b.begin(), b.end(), [](std::uint8_t c) { return c == 0; });
 }
@@ -31,85 +29,74 @@ bool TPageScan::IsDamaged(std::uint32_t page) const {
 TPageScan TPageScan::Run(const TPageFile& file) {
   TPageScan scan;
   const std::uint32_t pageSize = file.PageSize();
-  const std::uint32_t pageCount = file.PageCount();
   const std::uint32_t perPip = (pageSize - std::uint32_t(ods::kPipBits)) * 8;
-  const std::uint32_t pagesPerBlock = std::max<std::uint32_t>(1, kBlockBytes / pageSize);
-  std::vector<std::uint8_t> block(std::size_t(pagesPerBlock) * pageSize);
   std::vector<std::uint8_t> pip;  // the inventory page covering the current pages
   std::uint32_t pipSequence = UINT32_MAX;
 
-  for (std::uint32_t first = 0; first < pageCount; first += pagesPerBlock) {
-    const std::uint32_t n = std::min(pagesPerBlock, pageCount - first);
-    if (!file.ReadAt(std::uint64_t(first) * pageSize, block.data(), std::size_t(n) * pageSize)) {
-      break;
-    }
-    for (std::uint32_t i = 0; i < n; ++i) {
-      const std::uint32_t number = first + i;
-      const ods::TBytesView page(block.data() + std::size_t(i) * pageSize, pageSize);
-      const std::uint8_t type = page[0];
-      if (number / perPip != pipSequence) {
-        // The inventory page of this range sits just before it (the first at page 1).
-        pipSequence = number / perPip;
-        const std::uint32_t pipPage = pipSequence == 0 ? 1 : pipSequence * perPip - 1;
-        TPage bytes;
-        pip.clear();
-        if (file.ReadPage(pipPage, bytes) && bytes[0] == ods::kPageInventory &&
-            ods::U32(bytes, ods::kPageNumberOffset) == pipPage) {
-          pip = std::move(bytes);
-        }
-      }
-      const std::uint32_t bit = number % perPip;
-      const bool free = !pip.empty() && (pip[ods::kPipBits + bit / 8] & (1u << (bit % 8))) != 0;
-      if (free) {
-        // Released pages keep their old content; none of it is live.
-        ++scan.freePages;
-        continue;
-      }
-      if (type == ods::kPageUndefined) {
-        ++scan.typeCounts[0];
-        if (!AllZero(page)) {
-          scan.AddDamage(number, "tipo de página zero com conteúdo");
-        } else {
-          scan.AddDamage(number, pip.empty() ? "zerada (sem inventário para dizer se está livre)"
-                                             : "zerada, mas em uso segundo o inventário");
-        }
-        continue;
-      }
-      if (type > ods::kPageTypeMax) {
-        ++scan.typeCounts[0];
-        scan.AddDamage(number, "tipo de página desconhecido (" + std::to_string(type) + ")");
-        continue;
-      }
-      ++scan.typeCounts[type];
-      // Page 0 carries 0 as its number, like every page its own.
-      if (ods::U32(page, ods::kPageNumberOffset) != number) {
-        scan.AddDamage(number, "traz o número de outra página");
-        continue;
-      }
-      if (type == ods::kPageData) {
-        const std::uint16_t count = ods::U16(page, ods::kDpgCount);
-        if (ods::kDpgLines + 4u * count > pageSize) {
-          scan.AddDamage(number, "página de dados com contagem impossível");
-          continue;
-        }
-        scan.dataPages[ods::U16(page, ods::kDpgRelation)].push_back(
-            TSequencedPage{ods::U32(page, ods::kDpgSequence), number});
-      } else if (type == ods::kPagePointer) {
-        if (ods::U16(page, ods::kPpgCount) > ods::DataPagesPerPointerPage(pageSize)) {
-          scan.AddDamage(number, "página de ponteiros com contagem impossível");
-          continue;
-        }
-        scan.pointerPages[ods::U16(page, ods::kPpgRelation)].push_back(
-            TSequencedPage{ods::U32(page, ods::kPpgSequence), number});
-      } else if (type == ods::kPageIndexRoot) {
-        scan.indexRootPages.emplace(ods::U16(page, ods::kIrtRelation), number);
-      } else if (type == ods::kPageTransactions) {
-        scan.tipNext[number] = ods::U32(page, ods::kTipNext);
-      } else if (type == ods::kPageHeader && number != 0) {
-        scan.AddDamage(number, "página de cabeçalho fora do lugar");
+  file.ForEachPage([&](const std::uint32_t number, const ods::TBytesView page) {
+    const std::uint8_t type = page[0];
+    if (number / perPip != pipSequence) {
+      // The inventory page of this range sits just before it (the first at page 1).
+      pipSequence = number / perPip;
+      const std::uint32_t pipPage = pipSequence == 0 ? 1 : pipSequence * perPip - 1;
+      TPage bytes;
+      pip.clear();
+      if (file.ReadPage(pipPage, bytes) && bytes[0] == ods::kPageInventory &&
+          ods::U32(bytes, ods::kPageNumberOffset) == pipPage) {
+        pip = std::move(bytes);
       }
     }
-  }
+    const std::uint32_t bit = number % perPip;
+    const bool free = !pip.empty() && (pip[ods::kPipBits + bit / 8] & (1u << (bit % 8))) != 0;
+    if (free) {
+      // Released pages keep their old content; none of it is live.
+      ++scan.freePages;
+      return;
+    }
+    if (type == ods::kPageUndefined) {
+      ++scan.typeCounts[0];
+      if (!AllZero(page)) {
+        scan.AddDamage(number, "tipo de página zero com conteúdo");
+      } else {
+        scan.AddDamage(number, pip.empty() ? "zerada (sem inventário para dizer se está livre)"
+                                           : "zerada, mas em uso segundo o inventário");
+      }
+      return;
+    }
+    if (type > ods::kPageTypeMax) {
+      ++scan.typeCounts[0];
+      scan.AddDamage(number, "tipo de página desconhecido (" + std::to_string(type) + ")");
+      return;
+    }
+    ++scan.typeCounts[type];
+    // Page 0 carries 0 as its number, like every page its own.
+    if (ods::U32(page, ods::kPageNumberOffset) != number) {
+      scan.AddDamage(number, "traz o número de outra página");
+      return;
+    }
+    if (type == ods::kPageData) {
+      const std::uint16_t count = ods::U16(page, ods::kDpgCount);
+      if (ods::kDpgLines + 4u * count > pageSize) {
+        scan.AddDamage(number, "página de dados com contagem impossível");
+        return;
+      }
+      scan.dataPages[ods::U16(page, ods::kDpgRelation)].push_back(
+          TSequencedPage{ods::U32(page, ods::kDpgSequence), number});
+    } else if (type == ods::kPagePointer) {
+      if (ods::U16(page, ods::kPpgCount) > ods::DataPagesPerPointerPage(pageSize)) {
+        scan.AddDamage(number, "página de ponteiros com contagem impossível");
+        return;
+      }
+      scan.pointerPages[ods::U16(page, ods::kPpgRelation)].push_back(
+          TSequencedPage{ods::U32(page, ods::kPpgSequence), number});
+    } else if (type == ods::kPageIndexRoot) {
+      scan.indexRootPages.emplace(ods::U16(page, ods::kIrtRelation), number);
+    } else if (type == ods::kPageTransactions) {
+      scan.tipNext[number] = ods::U32(page, ods::kTipNext);
+    } else if (type == ods::kPageHeader && number != 0) {
+      scan.AddDamage(number, "página de cabeçalho fora do lugar");
+    }
+  });
   for (auto& [relation, pages] : scan.dataPages) {
     std::sort(pages.begin(), pages.end());
   }

@@ -114,6 +114,10 @@ std::vector<std::string> MessageLines(const std::string& message) {
   return lines;
 }
 
+// How the closing names a program that took the maintenance's one place.
+constexpr const char* kIntruderTookThePlace =
+    "Outra conexão ocupou o banco de dados enquanto ele estava em manutenção para o reparo";
+
 // True when the text holds nothing but characters of code 32 or less.
 bool IsBlank(const std::string& text) {
   for (const char c : text) {
@@ -501,14 +505,18 @@ StepResult TFirebirdSteps::doBackup(const std::string& databasePath, const std::
   return result;
 }
 
-std::uint64_t TFirebirdSteps::HolderTransaction() {
+std::string TFirebirdSteps::HolderValue(const std::string& sql) {
   TIBQuery& query = holder_.Query();
-  query.SQL().SetText("select current_transaction from rdb$database");
+  query.SQL().SetText(sql);
   query.Open();
-  const std::int64_t number = query.Fields(0).Value().AsInt64();
+  std::string value = query.AtEnd() ? std::string() : query.Fields(0).AsString();
   query.Close();
   holder_.Transaction().Commit();
-  return number > 0 ? std::uint64_t(number) : 0;
+  return value;
+}
+
+std::uint64_t TFirebirdSteps::HolderTransaction() {
+  return std::stoull(HolderValue("select current_transaction from rdb$database"));
 }
 
 void TFirebirdSteps::FindWritesAfter(std::uint64_t holderBefore) {
@@ -527,11 +535,10 @@ void TFirebirdSteps::FindWritesAfter(std::uint64_t holderBefore) {
     for (const std::uint16_t relation : writes.relations) {
       tables.push_back(RelationName(relation));
     }
-    intruder_ =
-        "Outra conexão ocupou o banco de dados enquanto ele estava em manutenção para o reparo "
-        "e gravou nele depois que o backup começou (" +
-        std::to_string(writes.versions) + " versões de registro, nas tabelas " +
-        JoinedNames(tables) + "); o que ela gravou não está no banco restaurado.";
+    intruder_ = std::string(kIntruderTookThePlace) +
+                " e gravou nele depois que o backup começou (" + std::to_string(writes.versions) +
+                " versões de registro, nas tabelas " + JoinedNames(tables) +
+                "); o que ela gravou não está no banco restaurado.";
   } catch (const std::exception& error) {
     context_.WriteLog(
         "Não foi possível verificar se outra conexão gravou no banco durante o "
@@ -541,13 +548,9 @@ void TFirebirdSteps::FindWritesAfter(std::uint64_t holderBefore) {
 }
 
 std::string TFirebirdSteps::RelationName(std::uint16_t relationId) {
-  TIBQuery& query = holder_.Query();
-  query.SQL().SetText("select trim(rdb$relation_name) from rdb$relations where rdb$relation_id = " +
-                      std::to_string(relationId));
-  query.Open();
-  std::string name = query.AtEnd() ? std::string() : query.Fields(0).AsString();
-  query.Close();
-  holder_.Transaction().Commit();
+  const std::string name =
+      HolderValue("select trim(rdb$relation_name) from rdb$relations where rdb$relation_id = " +
+                  std::to_string(relationId));
   return name.empty() ? "(relação " + std::to_string(relationId) + ")" : name;
 }
 
@@ -675,10 +678,8 @@ void TFirebirdSteps::HoldDatabase() {
     // the backup: the swap is refused, even if they have left by then.
     holder_.Database().ForceClose();
     if (intruder_.empty()) {
-      intruder_ =
-          "Outra conexão ocupou o banco de dados enquanto ele estava em manutenção "
-          "para o reparo; o que ela gravou pode não estar no banco restaurado.\r" +
-          std::string(error.what());
+      intruder_ = std::string(kIntruderTookThePlace) +
+                  "; o que ela gravou pode não estar no banco restaurado.\r" + error.what();
     }
   }
 }

@@ -111,6 +111,9 @@ class TFirebirdSteps : public IRecoverySteps {
   void ReleaseDatabase();
   StepResult BackUpWithRetries(const std::string& databasePath, const std::string& backupFile,
                                StepKey key);
+  // The first column of the first row the holder reads ("" for none), in a
+  // transaction then ended.
+  std::string HolderValue(const std::string& sql);
   // The number of the holder's own transaction, which is then ended.
   std::uint64_t HolderTransaction();
   // Names as intruder_ what others committed in the held database since

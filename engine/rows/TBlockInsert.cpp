@@ -137,21 +137,27 @@ void TBlockInsert::DropRequests() {
   blockRows_ = statementRows_;
 }
 
-bool TBlockInsert::InsertByRequest(std::span<const std::vector<TValue>> rows, std::string& error) {
+bool TBlockInsert::ByRequest(std::size_t rows, const std::function<void()>& call,
+                             std::string& error) {
   try {
-    store_->Store(rows);
+    call();
   } catch (const std::exception& e) {
     error = e.what();
-    if (!store_->Compiled(rows.size())) {
+    if (!store_->Compiled(rows)) {
       // The server took no request for this table: execute blocks instead.
       DropRequests();
     }
     return false;
   }
-  if (PreparedRows(rows.size()) != rows.size()) {
-    prepared_.push_back({rows.size(), nullptr});
+  if (PreparedRows(rows) != rows) {
+    prepared_.push_back({rows, nullptr});
   }
   return true;
+}
+
+bool TBlockInsert::InsertByRequest(std::span<const std::vector<TValue>> rows, std::string& error) {
+  return ByRequest(
+      rows.size(), [&] { store_->Store(rows); }, error);
 }
 
 bool TBlockInsert::Encode(std::span<const std::vector<TValue>> rows, std::string& error) {
@@ -166,20 +172,8 @@ bool TBlockInsert::Encode(std::span<const std::vector<TValue>> rows, std::string
 }
 
 bool TBlockInsert::Send(std::string& error) {
-  try {
-    store_->Send();
-  } catch (const std::exception& e) {
-    error = e.what();
-    if (!store_->Compiled(encodedRows_)) {
-      // The server took no request for this table: execute blocks instead.
-      DropRequests();
-    }
-    return false;
-  }
-  if (PreparedRows(encodedRows_) != encodedRows_) {
-    prepared_.push_back({encodedRows_, nullptr});
-  }
-  return true;
+  return ByRequest(
+      encodedRows_, [&] { store_->Send(); }, error);
 }
 
 bool TBlockInsert::Wait(std::string& error) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -96,6 +97,10 @@ class TBlockInsert {
  private:
   TIBQuery& Statement(std::size_t rows);
   bool InsertByRequest(std::span<const std::vector<TValue>> rows, std::string& error);
+  // Runs `call`, a request of `rows` rows: false with the error when it
+  // fails, and execute blocks from then on when the server took no request
+  // for the table; the size counts as prepared once a request went in.
+  bool ByRequest(std::size_t rows, const std::function<void()>& call, std::string& error);
   // The store gave up at its first request: execute blocks from now on.
   void DropRequests();
 

@@ -61,13 +61,20 @@ void TRowBatcher::Add(const std::vector<TValue>& values, int source) {
   Queue(values, source, given_++);
 }
 
+void TRowBatcher::TPending::Clear() {
+  values.clear();
+  sources.clear();
+  orders.clear();
+}
+
 void TRowBatcher::Queue(std::vector<TValue> values, int source, std::size_t order) {
-  queued_.push_back(std::move(values));
-  queuedSources_.push_back(source);
-  queuedOrders_.push_back(order);
+  queued_.values.push_back(std::move(values));
+  queued_.sources.push_back(source);
+  queued_.orders.push_back(order);
   const std::size_t target = blocks_.TargetRows(given_);
-  if (queued_.size() >= target) {
-    if (target > 1 && queued_.size() == target && blocks_.ByRequests()) {
+  const std::size_t queued = queued_.values.size();
+  if (queued >= target) {
+    if (target > 1 && queued == target && blocks_.ByRequests()) {
       SendQueued();
     } else {
       Flush();
@@ -78,32 +85,26 @@ void TRowBatcher::Queue(std::vector<TValue> values, int source, std::size_t orde
 void TRowBatcher::SendQueued() {
   // Converted while the block before is still being stored.
   std::string error;
-  const bool encoded = blocks_.Encode(queued_, error);
+  const bool encoded = blocks_.Encode(queued_.values, error);
   Settle();
   if (encoded && blocks_.Send(error)) {
-    flying_.swap(queued_);
-    flyingSources_.swap(queuedSources_);
-    flyingOrders_.swap(queuedOrders_);
+    std::swap(flying_, queued_);
   } else {
     ++blocksRefused_;
-    Place(queued_, queuedSources_, queuedOrders_, 0, queued_.size(), false, error);
+    Place(queued_, 0, queued_.values.size(), false, error);
   }
-  queued_.clear();
-  queuedSources_.clear();
-  queuedOrders_.clear();
+  queued_.Clear();
 }
 
 void TRowBatcher::Settle() {
-  if (flying_.empty()) {
+  if (flying_.values.empty()) {
     return;
   }
   std::string error;
   const bool inBlock = blocks_.Wait(error);
   ++(inBlock ? blocksInserted_ : blocksRefused_);
-  Place(flying_, flyingSources_, flyingOrders_, 0, flying_.size(), inBlock, error);
-  flying_.clear();
-  flyingSources_.clear();
-  flyingOrders_.clear();
+  Place(flying_, 0, flying_.values.size(), inBlock, error);
+  flying_.Clear();
 }
 
 void TRowBatcher::Flush() {
@@ -111,42 +112,39 @@ void TRowBatcher::Flush() {
   // Full blocks go in whole; rows short of one by the sizes already
   // prepared, the last few one by one.
   std::size_t first = 0;
-  while (first < queued_.size()) {
+  while (first < queued_.values.size()) {
     // Asked again each time: a block that could not be prepared makes them
     // smaller.
     const std::size_t target = blocks_.TargetRows(given_);
-    const std::size_t left = queued_.size() - first;
+    const std::size_t left = queued_.values.size() - first;
     const std::size_t rows = left >= target ? target : blocks_.PreparedRows(left);
     InsertRows(first, rows);
     first += rows;
   }
-  queued_.clear();
-  queuedSources_.clear();
-  queuedOrders_.clear();
+  queued_.Clear();
 }
 
 void TRowBatcher::InsertRows(std::size_t first, std::size_t count) {
   std::string error;
   bool inBlock = false;
   if (count > 1) {
-    inBlock = blocks_.Insert(std::span(queued_).subspan(first, count), error);
+    inBlock = blocks_.Insert(std::span(queued_.values).subspan(first, count), error);
     ++(inBlock ? blocksInserted_ : blocksRefused_);
   }
-  Place(queued_, queuedSources_, queuedOrders_, first, count, inBlock, error);
+  Place(queued_, first, count, inBlock, error);
 }
 
-void TRowBatcher::Place(std::vector<std::vector<TValue>>& rows, const std::vector<int>& sources,
-                        const std::vector<std::size_t>& orders, std::size_t first,
-                        std::size_t count, bool inBlock, std::string error) {
+void TRowBatcher::Place(TPending& rows, std::size_t first, std::size_t count, bool inBlock,
+                        std::string error) {
   for (std::size_t i = first; i < first + count; ++i) {
     if (inBlock) {
-      Count(sources[i]);
-    } else if (InsertOne(rows[i], error)) {
+      Count(rows.sources[i]);
+    } else if (InsertOne(rows.values[i], error)) {
       // The block was undone whole (or was one row): each row on its own,
       // so that only the rows the target refuses are held back.
-      Count(sources[i]);
+      Count(rows.sources[i]);
     } else {
-      refused_.push_back({std::move(rows[i]), sources[i], error, orders[i]});
+      refused_.push_back({std::move(rows.values[i]), rows.sources[i], error, rows.orders[i]});
     }
   }
 }

@@ -82,11 +82,16 @@ class TRowBatcher {
   // Waits for the block in flight: counts its rows, or puts them in one by
   // one when the server refused it.
   void Settle();
+  // Rows waiting together: their values, sources and places among the rows given.
+  struct TPending {
+    std::vector<std::vector<TValue>> values;
+    std::vector<int> sources;
+    std::vector<std::size_t> orders;
+    void Clear();
+  };
   // Counts rows [first, first + count) of `rows` as in (`inBlock`), or
   // inserts each on its own, keeping those refused with the reason.
-  void Place(std::vector<std::vector<TValue>>& rows, const std::vector<int>& sources,
-             const std::vector<std::size_t>& orders, std::size_t first, std::size_t count,
-             bool inBlock, std::string error);
+  void Place(TPending& rows, std::size_t first, std::size_t count, bool inBlock, std::string error);
   bool InsertOne(const std::vector<TValue>& values, std::string& error);
   void Count(int source);
 
@@ -95,13 +100,8 @@ class TRowBatcher {
   std::vector<TFieldType> types_;
   TBlockInsert blocks_;
   TIBQuery single_;
-  std::vector<std::vector<TValue>> queued_;
-  std::vector<int> queuedSources_;
-  std::vector<std::size_t> queuedOrders_;
-  // The block in flight.
-  std::vector<std::vector<TValue>> flying_;
-  std::vector<int> flyingSources_;
-  std::vector<std::size_t> flyingOrders_;
+  TPending queued_;
+  TPending flying_;  // the block in flight
   std::vector<TRefused> refused_;
   std::size_t given_ = 0;
   long long inserted_ = 0;
